@@ -1,0 +1,26 @@
+# The self-extractor's own code (platform, crypto, codec, archive, host) is
+# built without the C++ library, exceptions or RTTI in every configuration,
+# so that nothing creeps in that the small static programs cannot carry.
+set(TVK_MODULE_FLAGS -nostdinc++ -fno-exceptions -fno-rtti -fno-threadsafe-statics)
+
+function(tvk_module_library name)
+  set(sources ${ARGN})
+  if(NOT sources)
+    set(stub ${CMAKE_CURRENT_BINARY_DIR}/${name}_empty.cpp)
+    file(WRITE ${stub} "namespace tvk { int ${name}_empty; }\n")
+    set(sources ${stub})
+  endif()
+  add_library(${name} STATIC ${sources})
+  target_compile_options(${name} PRIVATE ${TVK_MODULE_FLAGS})
+endfunction()
+
+# Collects the sources of a module folder and its platform backend.
+function(tvk_glob_sources out)
+  file(GLOB common CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/*.cpp)
+  if(WIN32)
+    file(GLOB backend CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/win32/*.cpp)
+  else()
+    file(GLOB backend CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/posix/*.cpp)
+  endif()
+  set(${out} ${common} ${backend} PARENT_SCOPE)
+endfunction()

@@ -1,0 +1,16 @@
+#!/usr/bin/env bash
+# Configures and builds one configuration: native, asan, win32 or musl.
+# Usage: scripts/build.sh CONFIG [extra cmake arguments]
+set -eu
+cd "$(dirname "$0")/.."
+config=$1; shift
+dir=build/$config
+case $config in
+  native) args=(-DCMAKE_BUILD_TYPE=Release) ;;
+  asan)   args=(-DCMAKE_BUILD_TYPE=Debug -DTVK_SANITIZE=ON -DTVK_BENCH=OFF) ;;
+  win32)  args=(-DCMAKE_BUILD_TYPE=Release -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-i686.cmake -DTVK_BENCH=OFF) ;;
+  musl)   args=(-DCMAKE_BUILD_TYPE=MinSizeRel -DCMAKE_TOOLCHAIN_FILE=cmake/musl-x86_64.cmake -DTVK_SFX_ONLY=ON) ;;
+  *) echo "unknown configuration $config (native, asan, win32, musl)" >&2; exit 1 ;;
+esac
+cmake -S . -B "$dir" -G Ninja "${args[@]}" "$@" >/dev/null
+cmake --build "$dir" -j"$(nproc)"

@@ -1,0 +1,50 @@
+#!/usr/bin/env bash
+# The whole test suite: native tests, the sanitizer run, and the Windows
+# build's tests under Wine. Installs what it needs when run as root.
+set -u
+cd "$(dirname "$0")/.."
+. scripts/deps.sh
+tvk_ensure_packages || exit 1
+
+passed=0; failed=0; status=0
+log=build/test-logs; mkdir -p "$log"
+
+run_ctest() {  # name, build dir, [wrapper...]
+  local name=$1 dir=$2; shift 2
+  echo "== $name tests"
+  "$@" ctest --test-dir "$dir" -j2 --output-on-failure --timeout 600 >"$log/$name.txt" 2>&1
+  local rc=$?
+  grep -E "tests passed|Failed|\*\*\*|Timeout|Exception" "$log/$name.txt" | tail -40
+  local line p f
+  line=$(grep -E "tests passed, [0-9]+ tests failed out of [0-9]+" "$log/$name.txt" | tail -1)
+  if [ -n "$line" ]; then
+    f=$(echo "$line" | sed -E 's/.* ([0-9]+) tests failed out of ([0-9]+).*/\1/')
+    p=$(( $(echo "$line" | sed -E 's/.* out of ([0-9]+).*/\1/') - f ))
+    passed=$((passed + p)); failed=$((failed + f))
+  elif [ $rc -ne 0 ]; then
+    failed=$((failed + 1))
+  fi
+  [ $rc -ne 0 ] && status=1
+}
+
+build_or_fail() {
+  echo "== build $1"
+  if ! scripts/build.sh "$1" >"$log/build-$1.txt" 2>&1; then
+    tail -40 "$log/build-$1.txt"
+    echo "build of $1 failed"
+    failed=$((failed + 1)); status=1
+    return 1
+  fi
+}
+
+build_or_fail native && run_ctest native build/native
+build_or_fail musl
+build_or_fail asan && ASAN_OPTIONS=detect_leaks=1 run_ctest asan build/asan
+if build_or_fail win32; then
+  tvk_wine_env
+  run_ctest win32 build/win32 xvfb-run -a
+fi
+
+echo
+echo "total: $passed passed, $failed failed"
+exit $status
