@@ -1,0 +1,39 @@
+// Canonical prefix codes read through single-level lookup tables, and the two
+// ways their code lengths are sent (pre-coded and delta-coded).
+#ifndef TVK_CODEC_PREFIX_TABLE_H
+#define TVK_CODEC_PREFIX_TABLE_H
+
+#include <stdint.h>
+
+#include "codec/decode.h"
+
+namespace tvk {
+
+struct PrefixTable {
+  uint32_t count = 0;   // symbols
+  uint32_t width = 0;   // lookup width in bits
+  uint32_t size = 0;    // 1 << width
+  uint32_t* lengths = nullptr;  // count code lengths, 0: symbol absent
+  uint32_t* lookup = nullptr;   // size entries: the symbol for each index
+};
+
+// Allocates both arrays; false when memory is short.
+bool InitTable(PrefixTable* t, uint32_t count, uint32_t width);
+void FreeTable(PrefixTable* t);
+// Builds lookup from lengths; false unless the lengths form a complete code.
+bool BuildTable(PrefixTable* t);
+// One lookup on the top `width` bits of the window, then a skip of the
+// symbol's own length.
+inline uint32_t Decode(const PrefixTable* t, PackedInput* in) {
+  uint32_t sym = t->lookup[in->Window() >> (32 - t->width)];
+  in->Skip(t->lengths[sym]);
+  return sym;
+}
+// The 19-symbol pre-code: 19 lengths of 4 bits, built with width 7.
+bool ReadPreCode(PrefixTable* preCode, PackedInput* in);
+bool ReadPreCodedLengths(PrefixTable* t, const PrefixTable* preCode, PackedInput* in);
+bool ReadDeltaLengths(PrefixTable* t, PackedInput* in);
+
+}  // namespace tvk
+
+#endif

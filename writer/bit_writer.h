@@ -1,0 +1,48 @@
+// Bit output in the packed stream's order: 32-bit little-endian words, each
+// filled from its most significant bit down. The writer side of PackedInput.
+#ifndef TVK_WRITER_BIT_WRITER_H
+#define TVK_WRITER_BIT_WRITER_H
+
+#include <cstdint>
+#include <vector>
+
+namespace tvk {
+
+class BitWriter {
+ public:
+  // Appends the low n bits of value, most significant first (0 <= n <= 32).
+  void Put(uint32_t value, uint32_t n) {
+    for (uint32_t i = n; i-- > 0;) PutBit((value >> i) & 1);
+  }
+  void PutBit(uint32_t bit) {
+    acc_ |= (bit & 1u) << (31 - fill_);
+    if (++fill_ == 32) Flush();
+  }
+  void PutByte(uint8_t b) { Put(b, 8); }
+  uint64_t BitCount() const { return uint64_t(words_) * 32 + fill_; }
+  // The stream so far, the last word padded with zero bits; further padding
+  // (for example to a 16-byte multiple) is the caller's.
+  std::vector<uint8_t> Finish() {
+    std::vector<uint8_t> out = bytes_;
+    if (fill_) {
+      for (int k = 0; k < 4; ++k) out.push_back(uint8_t(acc_ >> (8 * k)));
+    }
+    return out;
+  }
+
+ private:
+  void Flush() {
+    for (int k = 0; k < 4; ++k) bytes_.push_back(uint8_t(acc_ >> (8 * k)));
+    acc_ = 0;
+    fill_ = 0;
+    ++words_;
+  }
+  std::vector<uint8_t> bytes_;
+  uint32_t acc_ = 0;
+  uint32_t fill_ = 0;
+  uint32_t words_ = 0;
+};
+
+}  // namespace tvk
+
+#endif
