@@ -1,15 +1,392 @@
-// Placeholder until the audio decoder lands: method 5 answers as an
-// unsupported method would.
+// Method 5: lossless PCM sound. A raw head, the samples, a raw tail. 8-bit
+// samples are Huffman-coded residual bytes of an adaptive choice among six
+// polynomial predictors; 16-bit samples come in blocks of up to 384 with
+// Rice-coded residuals, one of five predictors and, in stereo, a channel
+// decorrelation per block.
+#include <string.h>
+
 #include "codec/decode.h"
+#include "codec/prefix_table.h"
+#include "crypto/crc32.h"
+#include "platform/platform.h"
 #include "platform/result_codes.h"
 
 namespace tvk {
-struct AudioDecoder {
-  int unused;
+
+namespace {
+
+constexpr uint32_t kOutBytes = 36864;
+constexpr uint32_t kMaxBlock = 384;
+constexpr uint32_t kParamBytes = 18;
+constexpr uint32_t kSampleSymbols = 258;
+constexpr uint32_t kSampleWidth = 15;
+constexpr uint32_t kPreSymbols = 19;
+constexpr uint32_t kPreWidth = 7;
+
+struct BytePredictor {
+  int32_t h1, h2, h3, h4;  // last output bytes, 0..255
+  uint32_t mode;
+  uint32_t mask;
+  uint32_t counter;
+  uint32_t nonZero[6];  // bins in use per histogram
+  uint32_t hist[6][256];
 };
-AudioDecoder* CreateAudioDecoder() { return New<AudioDecoder>(); }
-void DestroyAudioDecoder(AudioDecoder* d) { Delete(d); }
-void DecodeAudioEntry(AudioDecoder*, EntryIo& io) {
-  if (*io.error == 0) *io.error = kErrMethod;
+
+struct WordState {
+  int32_t h1, h2, h3;
+  uint32_t type;
+};
+
+}  // namespace
+
+struct AudioDecoder {
+  uint8_t out[kOutBytes];
+  uint32_t fill;
+  int32_t res1[kMaxBlock], smp1[kMaxBlock], res2[kMaxBlock], smp2[kMaxBlock];
+  PrefixTable preCode, tableA, tableB;
+  uint8_t params[kParamBytes];
+  uint32_t blockLeft;
+  BytePredictor pred[2];
+  WordState word[2];
+};
+
+namespace {
+
+void SetError(EntryIo& io, uint32_t code) {
+  if (*io.error == 0) *io.error = code;
 }
+
+// Hands the buffer to the output and the CRC; sample pieces also report
+// progress. A stream that has been read far past its end is corrupt.
+void Flush(AudioDecoder* d, EntryIo& io, bool progress) {
+  // After an error the entry is lost anyway; nothing more goes out.
+  if (d->fill == 0 || *io.error) {
+    d->fill = 0;
+    return;
+  }
+  io.sink->Write(d->out, d->fill);
+  io.state->crc = Crc32(io.state->crc, d->out, d->fill);
+  if (progress) io.sink->Progress(d->fill);
+  d->fill = 0;
+  if (io.input->Overrun()) SetError(io, kErrData);
+}
+
+void CopyRaw(AudioDecoder* d, EntryIo& io, uint32_t length) {
+  PackedInput* in = io.input;
+  while (length != 0 && *io.error == 0) {
+    uint32_t piece = length < kOutBytes ? length : kOutBytes;
+    for (uint32_t i = 0; i < piece; ++i) d->out[i] = static_cast<uint8_t>(in->ReadByte());
+    d->fill = piece;
+    Flush(d, io, false);
+    length -= piece;
+  }
+}
+
+void ResetBytePredictor(BytePredictor* p, uint32_t mask) {
+  memset(p, 0, sizeof(*p));
+  p->mask = mask;
+}
+
+uint8_t Step(BytePredictor* p, uint32_t x) {
+  int32_t h1 = p->h1, h2 = p->h2, h3 = p->h3, h4 = p->h4;
+  uint32_t pr[6];
+  pr[0] = 0;
+  pr[1] = static_cast<uint32_t>(h1);
+  pr[2] = static_cast<uint32_t>(2 * h1 - h2);
+  pr[3] = static_cast<uint32_t>(3 * h1 - 3 * h2 + h3);
+  pr[4] = static_cast<uint32_t>((4 * h1 - 3 * h2 + h3) >> 1);
+  pr[5] = static_cast<uint32_t>(4 * h1 + 6 * h2 - 4 * h3 + h4);
+  uint32_t b;
+  if (p->mode == 0) {
+    b = x & 255;
+  } else if (p->mode <= 5) {
+    b = (pr[p->mode] - x) & 255;
+  } else {
+    b = 0;
+  }
+  // Count, for every rule, the byte that rule would have had to store.
+  if (p->hist[0][b]++ == 0) ++p->nonZero[0];
+  for (uint32_t k = 1; k < 6; ++k) {
+    uint32_t v = (pr[k] - b) & 255;
+    if (p->hist[k][v]++ == 0) ++p->nonZero[k];
+  }
+  p->h4 = h3;
+  p->h3 = h2;
+  p->h2 = h1;
+  p->h1 = static_cast<int32_t>(b);
+  if ((p->counter & p->mask) == p->mask) {
+    uint32_t best = 0;
+    for (uint32_t k = 1; k < 6; ++k) {
+      if (p->nonZero[k] < p->nonZero[best]) best = k;
+    }
+    p->mode = best;
+    memset(p->hist, 0, sizeof(p->hist));
+    memset(p->nonZero, 0, sizeof(p->nonZero));
+  }
+  ++p->counter;
+  return static_cast<uint8_t>(b);
+}
+
+// Symbols 256 and 257 belong to no byte; valid data never sends them.
+bool DecodeSampleByte(const PrefixTable* t, PackedInput* in, uint32_t* x) {
+  uint32_t sym = t->lookup[in->Window() >> (32 - t->width)];
+  if (sym > 255) return false;
+  in->Skip(t->lengths[sym]);
+  *x = sym;
+  return true;
+}
+
+void Emit(AudioDecoder* d, EntryIo& io, uint8_t b) {
+  d->out[d->fill++] = b;
+  if (d->fill == kOutBytes) Flush(d, io, true);
+}
+
+void Decode8(AudioDecoder* d, EntryIo& io, bool stereo, uint32_t sampleBytes) {
+  PackedInput* in = io.input;
+  ResetBytePredictor(&d->pred[0], stereo ? 511 : 1023);
+  ResetBytePredictor(&d->pred[1], stereo ? 511 : 1023);
+  d->blockLeft = 0;
+  bool paired = false;
+  uint32_t channel = 0;
+  while (*io.error == 0 && sampleBytes != 0) {
+    if (d->blockLeft == 0) {
+      if (in->Overrun()) {
+        SetError(io, kErrData);
+        break;
+      }
+      d->blockLeft = in->ReadBits(14);
+      paired = stereo && in->ReadBits(1) != 0;
+      if (!ReadPreCode(&d->preCode, in) ||
+          !ReadPreCodedLengths(&d->tableA, &d->preCode, in) ||
+          (paired && !ReadPreCodedLengths(&d->tableB, &d->preCode, in))) {
+        SetError(io, kErrData);
+        break;
+      }
+      channel = 0;
+    }
+    uint32_t x;
+    if (!DecodeSampleByte(&d->tableA, in, &x)) {
+      SetError(io, kErrData);
+      break;
+    }
+    // A zero block length runs on until the samples are done.
+    d->blockLeft -= 1;
+    Emit(d, io, Step(&d->pred[channel], x));
+    sampleBytes -= 1;
+    if (stereo && !paired) channel ^= 1;
+    if (paired) {
+      // A pair needs two bytes; one left over means the count is wrong.
+      if (sampleBytes == 0 || !DecodeSampleByte(&d->tableB, in, &x)) {
+        SetError(io, kErrData);
+        break;
+      }
+      Emit(d, io, Step(&d->pred[1], x));
+      sampleBytes -= 1;
+    }
+  }
+  Flush(d, io, true);
+}
+
+// One block of one channel: predictor type, Rice parameter, n signed values.
+// False when the stream has run out inside a run of zero bits.
+bool ReadResiduals(WordState* s, int32_t* res, uint32_t n, PackedInput* in) {
+  s->type = in->ReadBits(3);
+  uint32_t k = in->ReadBits(4);
+  for (uint32_t i = 0; i < n; ++i) {
+    uint32_t sign = in->ReadBits(1);
+    uint32_t q = 0;
+    for (;;) {
+      uint32_t w = in->Window();
+      if (w != 0) {
+        uint32_t zeros = static_cast<uint32_t>(__builtin_clz(w));
+        q += zeros;
+        in->Skip(zeros + 1);
+        break;
+      }
+      q += 32;
+      in->Skip(32);
+      if (in->Overrun()) return false;
+    }
+    uint32_t v = q << k;
+    if (k) v |= in->ReadBits(k);
+    res[i] = static_cast<int32_t>(sign ? 0u - v : v);
+  }
+  return true;
+}
+
+inline uint32_t Magnitude(int32_t r) {
+  return r < 0 ? 0u - static_cast<uint32_t>(r) : static_cast<uint32_t>(r);
+}
+
+// Residual feedback: half the last residual, three quarters when the one
+// before it went the same way.
+inline uint32_t Adj(int32_t r, int32_t s) {
+  if (r == 0) return 0;
+  uint32_t a = Magnitude(r);
+  bool same = (r < 0 && s < 0) || (r > 0 && s > 0);
+  uint32_t m = (a >> 1) + (same ? (a >> 2) : 0);
+  return r < 0 ? 0u - m : m;
+}
+
+// Signed 32-bit arithmetic that wraps, done on unsigned values.
+void Predict(WordState* st, const int32_t* res, int32_t* smp, uint32_t n) {
+  uint32_t h1 = static_cast<uint32_t>(st->h1);
+  uint32_t h2 = static_cast<uint32_t>(st->h2);
+  uint32_t h3 = static_cast<uint32_t>(st->h3);
+  int32_t r = 0, s = 0;
+  uint32_t prev = 0;
+  for (uint32_t i = 0; i < n; ++i) {
+    int32_t f = res[i];
+    uint32_t uf = static_cast<uint32_t>(f);
+    uint32_t b;
+    switch (st->type) {
+      case 0: {
+        uint32_t t = Magnitude(r) >> 4;
+        b = h1 + uf + (r < 0 ? 0u - t : t);
+        r = f;
+        break;
+      }
+      case 1:
+        b = h1 + uf + Adj(r, s);
+        s = r;
+        r = f;
+        break;
+      case 2:
+        b = 2 * h1 - h2 + uf + Adj(r, s);
+        s = r;
+        r = f;
+        break;
+      case 3:
+        b = 3 * h1 - 3 * h2 + h3 + uf;
+        break;
+      case 4:
+        b = static_cast<uint32_t>(static_cast<int32_t>(4 * h1 - 3 * h2 + h3) >> 1) + uf +
+            Adj(r, s);
+        s = r;
+        r = f;
+        break;
+      default:
+        b = prev;
+        break;
+    }
+    prev = b;
+    h3 = h2;
+    h2 = h1;
+    h1 = b;
+    smp[i] = static_cast<int32_t>(b);
+  }
+  st->h1 = static_cast<int32_t>(h1);
+  st->h2 = static_cast<int32_t>(h2);
+  st->h3 = static_cast<int32_t>(h3);
+}
+
+inline void Put16(uint8_t* p, int32_t v) {
+  p[0] = static_cast<uint8_t>(v);
+  p[1] = static_cast<uint8_t>(v >> 8);
+}
+
+void Decode16(AudioDecoder* d, EntryIo& io, bool stereo, uint32_t sampleBytes) {
+  PackedInput* in = io.input;
+  memset(d->word, 0, sizeof(d->word));
+  uint32_t frameBytes = stereo ? 4 : 2;
+  while (*io.error == 0 && sampleBytes >= 4) {
+    if (in->Overrun()) {
+      SetError(io, kErrData);
+      break;
+    }
+    uint32_t isExplicit = in->ReadBits(1);
+    uint32_t stereoMode = in->ReadBits(2);
+    uint32_t n = isExplicit ? in->ReadBits(11) : kMaxBlock;
+    uint32_t bytes = n * frameBytes;
+    if (n > kMaxBlock || bytes > sampleBytes) {
+      SetError(io, kErrData);
+      break;
+    }
+    sampleBytes -= bytes;
+    if (!ReadResiduals(&d->word[0], d->res1, n, in) ||
+        (stereo && !ReadResiduals(&d->word[1], d->res2, n, in))) {
+      SetError(io, kErrData);
+      break;
+    }
+    Predict(&d->word[0], d->res1, d->smp1, n);
+    if (stereo) Predict(&d->word[1], d->res2, d->smp2, n);
+    if (d->fill + bytes > kOutBytes) {
+      Flush(d, io, true);
+      if (*io.error) break;
+    }
+    uint8_t* p = d->out + d->fill;
+    if (!stereo) {
+      for (uint32_t i = 0; i < n; ++i, p += 2) Put16(p, d->smp1[i]);
+    } else {
+      for (uint32_t i = 0; i < n; ++i, p += 4) {
+        int32_t x = d->smp1[i], y = d->smp2[i];
+        int32_t left = x, right = y;
+        if (stereoMode == 1 || stereoMode == 2) {
+          right = static_cast<int32_t>(static_cast<uint32_t>(y) -
+                                       static_cast<uint32_t>(x >> 1));
+          int32_t add = stereoMode == 1 ? right : (right >> 1);
+          left = static_cast<int32_t>(static_cast<uint32_t>(x) + static_cast<uint32_t>(add));
+        }
+        Put16(p, left);
+        Put16(p + 2, right);
+      }
+    }
+    d->fill += bytes;
+  }
+  Flush(d, io, true);
+}
+
+inline uint32_t Le32(const uint8_t* p) {
+  return p[0] | (uint32_t(p[1]) << 8) | (uint32_t(p[2]) << 16) | (uint32_t(p[3]) << 24);
+}
+
+}  // namespace
+
+AudioDecoder* CreateAudioDecoder() {
+  AudioDecoder* d = New<AudioDecoder>();
+  if (!d) return nullptr;
+  if (!InitTable(&d->preCode, kPreSymbols, kPreWidth) ||
+      !InitTable(&d->tableA, kSampleSymbols, kSampleWidth) ||
+      !InitTable(&d->tableB, kSampleSymbols, kSampleWidth)) {
+    DestroyAudioDecoder(d);
+    return nullptr;
+  }
+  return d;
+}
+
+void DestroyAudioDecoder(AudioDecoder* d) {
+  if (!d) return;
+  FreeTable(&d->preCode);
+  FreeTable(&d->tableA);
+  FreeTable(&d->tableB);
+  Delete(d);
+}
+
+void DecodeAudioEntry(AudioDecoder* d, EntryIo& io) {
+  if (*io.error) return;
+  PackedInput* in = io.input;
+  in->Start();
+  if (*io.error) return;
+  d->fill = 0;
+  d->blockLeft = 0;
+  // The record is not output, but the entry's CRC covers it.
+  for (uint32_t i = 0; i < kParamBytes; ++i) d->params[i] = static_cast<uint8_t>(in->ReadByte());
+  io.state->crc = Crc32(io.state->crc, d->params, kParamBytes);
+  uint32_t headLength = Le32(d->params);
+  uint32_t tailLength = Le32(d->params + 4);
+  uint32_t sampleBytes = Le32(d->params + 8);
+  bool stereo = d->params[12] == 2;
+  bool wide = d->params[13] == 16;
+
+  CopyRaw(d, io, headLength);
+  if (*io.error) return;
+  if (wide) {
+    Decode16(d, io, stereo, sampleBytes);
+  } else {
+    Decode8(d, io, stereo, sampleBytes);
+  }
+  if (*io.error) return;
+  CopyRaw(d, io, tailLength);
+}
+
 }  // namespace tvk
