@@ -81,7 +81,16 @@ class PackedInput {
 
   // Bit view.
   void Start();
-  void Skip(uint32_t n);
+  // Consumes n bits (0 <= n <= 32). Inline: it runs once per decoded symbol.
+  void Skip(uint32_t n) {
+    bitOffset_ += n;
+    wordIndex_ += bitOffset_ >> 5;
+    bitOffset_ &= 31;
+    // A skip advances at most one word, so the equality test cannot be passed.
+    if (wordIndex_ == kRefillWordIndex) Refill();
+    window_ = words_[wordIndex_] << bitOffset_;
+    if (bitOffset_ != 0) window_ |= words_[wordIndex_ + 1] >> (32 - bitOffset_);
+  }
   uint32_t Window() const { return window_; }
   // An n-bit field, 1 <= n <= 24.
   uint32_t ReadBits(uint32_t n) {
@@ -102,8 +111,10 @@ class PackedInput {
   uint32_t window_ = 0;
   uint32_t bitOffset_ = 0;
   uint32_t wordIndex_ = 0;
-  uint64_t bytesDelivered_ = 0;  // packed bytes delivered into the buffer
-  uint64_t wordsConsumedBase_ = 0;  // words consumed before the current buffer
+  // Overrun accounting in stream byte offsets: validEnd_ is where the bytes
+  // Read delivered end; wordsConsumedBase_ is the stream word held in word 0.
+  uint64_t validEnd_ = 0;
+  uint64_t wordsConsumedBase_ = 0;
 };
 
 // What a decoder is given for one entry.
