@@ -6,11 +6,17 @@ cd "$(dirname "$0")/.."
 config=$1; shift
 dir=build/$config
 case $config in
-  native) args=(-DCMAKE_BUILD_TYPE=Release) ;;
-  asan)   args=(-DCMAKE_BUILD_TYPE=Debug -DTVK_SANITIZE=ON -DTVK_BENCH=OFF) ;;
+  native) args=(-DCMAKE_BUILD_TYPE=Release
+                -DTVK_LINUX_SFX="$PWD/build/musl/host/tvksfx"
+                -DTVK_WINDOWS_SFX="$PWD/build/win32/host/tvksfx.exe"
+                -DTVK_WINDOWS_DRIVER="$PWD/build/win32/tests/e2e/tvkdriver.exe") ;;
+  asan)   args=(-DCMAKE_BUILD_TYPE=Debug -DTVK_SANITIZE=ON -DTVK_BENCH=OFF
+                -DTVK_LINUX_SFX="$PWD/build/musl/host/tvksfx") ;;
   win32)  args=(-DCMAKE_BUILD_TYPE=Release -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-i686.cmake -DTVK_BENCH=OFF) ;;
   musl)   args=(-DCMAKE_BUILD_TYPE=MinSizeRel -DCMAKE_TOOLCHAIN_FILE=cmake/musl-x86_64.cmake -DTVK_SFX_ONLY=ON) ;;
   *) echo "unknown configuration $config (native, asan, win32, musl)" >&2; exit 1 ;;
 esac
 cmake -S . -B "$dir" -G Ninja "${args[@]}" "$@" >/dev/null
-cmake --build "$dir" -j"$(nproc)"
+# Keep going past a failing target, so that one broken layer does not hide
+# the results of the others.
+cmake --build "$dir" -j"$(nproc)" -- -k 0

@@ -37,13 +37,14 @@ build_or_fail() {
   fi
 }
 
-build_or_fail native && run_ctest native build/native
+# The programs first: the native end-to-end tests build self-extractors from
+# the static Linux program and from the Windows program (run under Wine).
+tvk_wine_env
 build_or_fail musl
+build_or_fail win32 && win_ok=1 || win_ok=0
+build_or_fail native && run_ctest native build/native xvfb-run -a
 build_or_fail asan && ASAN_OPTIONS=detect_leaks=1 run_ctest asan build/asan
-if build_or_fail win32; then
-  tvk_wine_env
-  run_ctest win32 build/win32 xvfb-run -a
-fi
+[ $win_ok = 1 ] && run_ctest win32 build/win32 xvfb-run -a
 
 echo
 echo "total: $passed passed, $failed failed"
