@@ -144,11 +144,15 @@ uint32_t BnSubDigitMul(uint32_t* a, const uint32_t* b, uint32_t x, const uint32_
 
 void BnDiv(uint32_t* quotient, uint32_t* remainder, const uint32_t* c, uint32_t cDigits,
            const uint32_t* d, uint32_t dDigits) {
+  // The work areas are fixed; callers stay within them.
+  if (cDigits > kProductDigits) cDigits = kProductDigits;
+  if (dDigits > kMaxDigits) dDigits = kMaxDigits;
   dDigits = BnDigits(d, dDigits);
   if (dDigits == 0) return;  // division by zero: callers never ask for it
   uint32_t work[kProductDigits + 1];
   uint32_t divisor[kMaxDigits];
   BnZero(work, kProductDigits + 1);
+  BnZero(divisor, kMaxDigits);
   // Normalise so that the divisor's top bit is set; the quotient digit
   // estimates below are then never more than a few units too small.
   uint32_t shift = 32 - BnDigitBits(d[dDigits - 1]);

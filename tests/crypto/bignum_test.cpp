@@ -104,7 +104,7 @@ TEST(BigNum, DivisionReassembles) {
     BnDiv(q.data(), r.data(), c.data(), cDigits, d.data(), dDigits);
     ASSERT_LT(BnCompare(r.data(), d.data(), dDigits), 0);
     // q * d, digit by digit, plus r.
-    std::vector<uint64_t> acc(2 * kMaxDigits + 4, 0);
+    std::vector<uint64_t> acc(4 * kMaxDigits + 4, 0);
     for (uint32_t i = 0; i < cDigits; ++i) {
       uint64_t carry = 0;
       for (uint32_t j = 0; j < dDigits || carry; ++j) {
