@@ -1,0 +1,652 @@
+#include "writer/archive_writer.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <ctime>
+#include <utility>
+
+#include "crypto/cipher.h"
+#include "crypto/crc32.h"
+#include "crypto/digest.h"
+#include "crypto/wipe.h"
+
+namespace tvk {
+namespace {
+
+void Put16(Bytes& b, size_t at, uint32_t v) {
+  b[at] = static_cast<uint8_t>(v);
+  b[at + 1] = static_cast<uint8_t>(v >> 8);
+}
+
+void Append16(Bytes& b, uint32_t v) {
+  b.push_back(static_cast<uint8_t>(v));
+  b.push_back(static_cast<uint8_t>(v >> 8));
+}
+
+void Append32(Bytes& b, uint32_t v) {
+  for (int k = 0; k < 4; ++k) b.push_back(static_cast<uint8_t>(v >> (8 * k)));
+}
+
+void Append64(Bytes& b, uint64_t v) {
+  for (int k = 0; k < 8; ++k) b.push_back(static_cast<uint8_t>(v >> (8 * k)));
+}
+
+void AppendFileTime(Bytes& b, const FileTime& t) {
+  Append32(b, t.low);
+  Append32(b, t.high);
+}
+
+uint32_t Load32(const uint8_t* p) {
+  return uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 | uint32_t(p[3]) << 24;
+}
+
+void Store32(uint8_t* p, uint32_t v) {
+  for (int k = 0; k < 4; ++k) p[k] = static_cast<uint8_t>(v >> (8 * k));
+}
+
+int SeekTo(std::FILE* f, uint64_t offset) {
+#if defined(_WIN32)
+  return _fseeki64(f, static_cast<int64_t>(offset), SEEK_SET);
+#else
+  return fseeko(f, static_cast<off_t>(offset), SEEK_SET);
+#endif
+}
+
+int SeekEnd(std::FILE* f) {
+#if defined(_WIN32)
+  return _fseeki64(f, 0, SEEK_END);
+#else
+  return fseeko(f, 0, SEEK_END);
+#endif
+}
+
+}  // namespace
+
+// ---------------------------------------------------------------------------
+// Heads
+// ---------------------------------------------------------------------------
+
+void SealHead(Bytes& head) {
+  if (head.size() < fmt::kBlockHeadSize) head.resize(fmt::kBlockHeadSize);
+  Put16(head, 5, static_cast<uint32_t>(head.size()));
+  Put16(head, 0, HeadCheckOf(head.data(), static_cast<uint32_t>(head.size())));
+}
+
+Bytes MakeHead(uint8_t type, uint16_t flags, const Bytes& fields) {
+  Bytes head(fmt::kBlockHeadSize, 0);
+  head[2] = type;
+  Put16(head, 3, flags);
+  head.insert(head.end(), fields.begin(), fields.end());
+  SealHead(head);
+  return head;
+}
+
+Bytes BuildMainHeader(const MainHeaderFields& fields) {
+  Bytes body(fmt::kArchiveSignature, fmt::kArchiveSignature + 5);
+  body.insert(body.end(), fields.tail.begin(), fields.tail.end());
+  return MakeHead(fmt::kTypeMain, fields.flags, body);
+}
+
+Bytes BuildCommentHead(const CommentFields& fields) {
+  uint16_t flags = fields.extraFlags;
+  if (fields.form == TextForm::kOem) flags |= fmt::kCommentOem;
+  if (fields.form == TextForm::kUtf16) flags |= fmt::kCommentUtf16;
+  Bytes body(fields.reserved.begin(), fields.reserved.end());
+  body.insert(body.end(), fields.text.begin(), fields.text.end());
+  return MakeHead(fmt::kTypeComment, flags, body);
+}
+
+Bytes BuildEntryHead(const EntryHeadFields& f) {
+  Bytes body;
+  const uint32_t nameLength = static_cast<uint32_t>(f.name.size());
+  if (f.folder) {
+    Append32(body, f.attributes);
+    Append16(body, nameLength);
+  } else {
+    body.push_back(f.filter);
+    body.push_back(f.reserved8);
+    body.push_back(f.reserved9);
+    body.push_back(f.info);
+    body.push_back(f.version);
+    body.push_back(f.method);
+    Append32(body, f.crc);
+    Append32(body, f.attributes);
+    Append32(body, f.dosTime);
+    Append32(body, static_cast<uint32_t>(f.packedSize));
+    Append32(body, static_cast<uint32_t>(f.unpackedSize));
+    if (f.flags & fmt::kEntryLargeSizes) {
+      Append32(body, static_cast<uint32_t>(f.packedSize >> 32));
+      Append32(body, static_cast<uint32_t>(f.unpackedSize >> 32));
+    }
+    Append16(body, nameLength);
+  }
+  body.insert(body.end(), f.name.begin(), f.name.end());
+  return MakeHead(f.folder ? fmt::kTypeFolder : fmt::kTypeFile, f.flags, body);
+}
+
+Bytes BuildExtensionHead(const char tag[4], const Bytes& fields, uint16_t flags) {
+  Bytes body(tag, tag + 4);
+  body.insert(body.end(), fields.begin(), fields.end());
+  return MakeHead(fmt::kTypeExtension, flags, body);
+}
+
+Bytes BuildFileTimesHead(const FileTime& creation, const FileTime& lastAccess,
+                         const FileTime& lastWrite, uint16_t flags) {
+  Bytes fields;
+  AppendFileTime(fields, creation);
+  AppendFileTime(fields, lastAccess);
+  AppendFileTime(fields, lastWrite);
+  return BuildExtensionHead(fmt::kTagFileTimes, fields, flags);
+}
+
+Bytes BuildUnixModeHead(uint32_t mode, uint16_t flags) {
+  Bytes fields;
+  Append32(fields, mode);
+  return BuildExtensionHead(fmt::kTagUnixMode, fields, flags);
+}
+
+Bytes BuildRecoveryHead(const RecoveryFields& f) {
+  Bytes body(f.reserved.begin(), f.reserved.end());
+  Append32(body, f.value);
+  Append64(body, f.b);
+  Append64(body, f.a);
+  return MakeHead(fmt::kTypeRecovery, f.flags, body);
+}
+
+uint64_t RecoveryDataLength(uint64_t a, uint64_t b) { return 2 * (256 * a + b); }
+
+Bytes EndMarker() { return Bytes(fmt::kEndMarker, fmt::kEndMarker + 7); }
+
+// ---------------------------------------------------------------------------
+// Ciphers
+// ---------------------------------------------------------------------------
+
+Bytes EncipherHead(const std::string& password, const Bytes& head) {
+  // Key as the reader makes it: MD5 of at most 260 password bytes.
+  uint8_t digest[16];
+  Md5Context md5;
+  Md5Init(&md5);
+  Md5Update(&md5, password.data(),
+            static_cast<uint32_t>(std::min<size_t>(password.size(), 260)));
+  Md5Final(&md5, digest);
+  auto key = std::make_unique<BlowfishKey>();
+  BlowfishSetKey(key.get(), digest, 16);
+  Wipe(digest, sizeof digest);
+
+  const size_t length = (head.size() + 7) & ~size_t{7};
+  Bytes out(2 + length, 0);
+  Put16(out, 0, static_cast<uint32_t>(length));
+  std::copy(head.begin(), head.end(), out.begin() + 2);
+  for (size_t at = 2; at < out.size(); at += 8) {
+    uint32_t left = Load32(&out[at]);
+    uint32_t right = Load32(&out[at + 4]);
+    BlowfishEncryptBlock(key.get(), &left, &right);
+    Store32(&out[at], left);
+    Store32(&out[at + 4], right);
+  }
+  Wipe(key.get(), sizeof(BlowfishKey));
+  return out;
+}
+
+Bytes EntryKeyBytes(uint32_t kind, const std::string& password) {
+  if (kind == 1) {
+    Bytes key(16);
+    Md5Context md5;
+    Md5Init(&md5);
+    Md5Update(&md5, password.data(),
+              static_cast<uint32_t>(std::min<size_t>(password.size(), 276)));
+    Md5Final(&md5, key.data());
+    return key;
+  }
+  if (kind == 2) {
+    // An empty password leaves the key all zeros (the reader hashes nothing).
+    Bytes key(32, 0);
+    if (!password.empty()) {
+      Sha256Context sha;
+      Sha256Init(&sha);
+      Sha256Update(&sha, password.data(), static_cast<uint32_t>(password.size()));
+      Sha256Final(&sha, key.data());
+    }
+    return key;
+  }
+  return {};
+}
+
+Bytes EncipherEntryData(uint32_t kind, const std::string& password, const Bytes& data) {
+  if (kind != 1 && kind != 2) return data;
+  Bytes keyBytes = EntryKeyBytes(kind, password);
+  EntryKey key{};
+  AesSetEncryptKey(&key, keyBytes.data(), static_cast<uint32_t>(keyBytes.size()));
+  Wipe(keyBytes.data(), keyBytes.size());
+  Bytes out(data);
+  out.resize((out.size() + 15) & ~size_t{15}, 0);
+  for (size_t at = 0; at < out.size(); at += 16) {
+    uint8_t block[16];
+    AesEncryptBlock(&key, &out[at], block);
+    std::memcpy(&out[at], block, 16);
+  }
+  Wipe(&key, sizeof key);
+  return out;
+}
+
+uint32_t EntryCrc(const uint8_t* data, size_t size) { return Crc32(kCrcStart, data, size); }
+
+// ---------------------------------------------------------------------------
+// Names and times
+// ---------------------------------------------------------------------------
+
+std::string VolumeName(const std::string& firstPath, uint32_t counter) {
+  size_t slash = firstPath.find_last_of("/\\");
+  size_t nameStart = slash == std::string::npos ? 0 : slash + 1;
+  size_t dot = firstPath.find_last_of('.');
+  std::string stem =
+      (dot == std::string::npos || dot < nameStart) ? firstPath : firstPath.substr(0, dot);
+  char ext[16];
+  std::snprintf(ext, sizeof ext, ".%03u", counter);
+  return stem + ext;
+}
+
+uint32_t DosTimeFromUnix(int64_t seconds) {
+  std::time_t t = static_cast<std::time_t>(seconds);
+  std::tm tm{};
+#if defined(_WIN32)
+  if (localtime_s(&tm, &t) != 0) return (0u << 25 | 1u << 21 | 1u << 16);
+#else
+  if (!localtime_r(&t, &tm)) return (0u << 25 | 1u << 21 | 1u << 16);
+#endif
+  int year = tm.tm_year + 1900;
+  if (year < 1980) return (1u << 21) | (1u << 16);
+  if (year > 2107) return (127u << 25) | (12u << 21) | (31u << 16) | (23u << 11) | (59u << 5) | 29u;
+  uint32_t date = uint32_t(year - 1980) << 9 | uint32_t(tm.tm_mon + 1) << 5 | uint32_t(tm.tm_mday);
+  uint32_t time = uint32_t(tm.tm_hour) << 11 | uint32_t(tm.tm_min) << 5 | uint32_t(tm.tm_sec / 2);
+  return date << 16 | time;
+}
+
+FileTime FileTimeFromUnix(int64_t seconds, uint32_t nanoseconds) {
+  // 100 ns intervals since 1601-01-01 UTC.
+  int64_t ticks = (seconds + 11644473600LL) * 10000000LL + nanoseconds / 100;
+  if (ticks < 0) ticks = 0;
+  uint64_t u = static_cast<uint64_t>(ticks);
+  return FileTime{static_cast<uint32_t>(u), static_cast<uint32_t>(u >> 32)};
+}
+
+// ---------------------------------------------------------------------------
+// Outputs
+// ---------------------------------------------------------------------------
+
+bool MemoryOutput::Begin(uint32_t index) {
+  if (index != volumes.size()) return false;
+  volumes.emplace_back();
+  return true;
+}
+
+bool MemoryOutput::Write(const uint8_t* data, size_t size) {
+  if (volumes.empty()) return false;
+  volumes.back().insert(volumes.back().end(), data, data + size);
+  return true;
+}
+
+bool MemoryOutput::Patch(uint32_t index, uint64_t offset, const uint8_t* data, size_t size) {
+  if (index >= volumes.size() || offset + size > volumes[index].size()) return false;
+  std::memcpy(volumes[index].data() + offset, data, size);
+  return true;
+}
+
+bool MemoryOutput::ReadBack(uint32_t index, uint64_t offset, uint8_t* data, size_t size) {
+  if (index >= volumes.size() || offset + size > volumes[index].size()) return false;
+  std::memcpy(data, volumes[index].data() + offset, size);
+  return true;
+}
+
+uint64_t MemoryOutput::Size(uint32_t index) const {
+  return index < volumes.size() ? volumes[index].size() : 0;
+}
+
+std::string MemoryOutput::Describe(uint32_t index) const {
+  return "volume " + std::to_string(index + 1);
+}
+
+FileOutput::FileOutput(std::string path, bool replace) : path_(std::move(path)), replace_(replace) {}
+
+FileOutput::~FileOutput() {
+  if (file_) std::fclose(file_);
+}
+
+std::string FileOutput::PathOf(uint32_t index) const {
+  return index == 0 ? path_ : VolumeName(path_, index);
+}
+
+std::vector<std::string> FileOutput::Paths() const {
+  std::vector<std::string> paths;
+  for (uint32_t i = 0; i < sizes_.size(); ++i) paths.push_back(PathOf(i));
+  return paths;
+}
+
+bool FileOutput::CloseCurrent() {
+  if (!file_) return true;
+  bool ok = std::fclose(file_) == 0;
+  file_ = nullptr;
+  if (!ok) error_ = PathOf(current_) + ": " + std::strerror(errno);
+  return ok;
+}
+
+bool FileOutput::Begin(uint32_t index) {
+  if (!CloseCurrent()) return false;
+  std::string p = PathOf(index);
+  file_ = std::fopen(p.c_str(), replace_ ? "wb" : "wbx");
+  if (!file_) {
+    error_ = p + ": " + std::strerror(errno);
+    return false;
+  }
+  current_ = index;
+  if (sizes_.size() <= index) sizes_.resize(index + 1, 0);
+  sizes_[index] = 0;
+  return true;
+}
+
+bool FileOutput::Write(const uint8_t* data, size_t size) {
+  if (!file_) return false;
+  if (size && std::fwrite(data, 1, size, file_) != size) {
+    error_ = PathOf(current_) + ": " + std::strerror(errno);
+    return false;
+  }
+  sizes_[current_] += size;
+  return true;
+}
+
+bool FileOutput::Patch(uint32_t index, uint64_t offset, const uint8_t* data, size_t size) {
+  if (index >= sizes_.size() || offset + size > sizes_[index]) return false;
+  if (file_ && index == current_) {
+    bool ok = std::fflush(file_) == 0 && SeekTo(file_, offset) == 0 &&
+              std::fwrite(data, 1, size, file_) == size && std::fflush(file_) == 0 &&
+              SeekEnd(file_) == 0;
+    if (!ok) error_ = PathOf(index) + ": " + std::strerror(errno);
+    return ok;
+  }
+  std::FILE* f = std::fopen(PathOf(index).c_str(), "r+b");
+  if (!f) {
+    error_ = PathOf(index) + ": " + std::strerror(errno);
+    return false;
+  }
+  bool ok = SeekTo(f, offset) == 0 &&
+            std::fwrite(data, 1, size, f) == size;
+  ok = std::fclose(f) == 0 && ok;
+  if (!ok) error_ = PathOf(index) + ": " + std::strerror(errno);
+  return ok;
+}
+
+bool FileOutput::ReadBack(uint32_t index, uint64_t offset, uint8_t* data, size_t size) {
+  if (index >= sizes_.size() || offset + size > sizes_[index]) return false;
+  if (file_ && index == current_ && std::fflush(file_) != 0) return false;
+  std::FILE* f = std::fopen(PathOf(index).c_str(), "rb");
+  if (!f) return false;
+  bool ok = SeekTo(f, offset) == 0 &&
+            std::fread(data, 1, size, f) == size;
+  std::fclose(f);
+  return ok;
+}
+
+uint64_t FileOutput::Size(uint32_t index) const {
+  return index < sizes_.size() ? sizes_[index] : 0;
+}
+
+bool FileOutput::Finish() { return CloseCurrent(); }
+
+std::string FileOutput::Describe(uint32_t index) const { return PathOf(index); }
+
+void FileOutput::RemoveAll() {
+  if (file_) {
+    std::fclose(file_);
+    file_ = nullptr;
+  }
+  for (uint32_t i = 0; i < sizes_.size(); ++i) std::remove(PathOf(i).c_str());
+  sizes_.clear();
+}
+
+// ---------------------------------------------------------------------------
+// The archive writer
+// ---------------------------------------------------------------------------
+
+SubBlock SubBlock::Extension(const char tag[4], const Bytes& tagFields) {
+  SubBlock s;
+  s.type = fmt::kTypeExtension;
+  s.fields.assign(tag, tag + 4);
+  s.fields.insert(s.fields.end(), tagFields.begin(), tagFields.end());
+  return s;
+}
+
+ArchiveWriter::ArchiveWriter(ArchiveSpec spec, VolumeOutput* out) : spec_(std::move(spec)), out_(out) {
+  if (spec_.volumeSize) spec_.multiVolume = true;
+}
+
+bool ArchiveWriter::Fail(const std::string& message) {
+  if (error_.empty()) error_ = message;
+  return false;
+}
+
+Bytes ArchiveWriter::HeadBytes(const Bytes& head) const {
+  return spec_.encryptHeads ? EncipherHead(spec_.headPassword, head) : head;
+}
+
+bool ArchiveWriter::Emit(const Bytes& bytes) {
+  if (!out_->Write(bytes.data(), bytes.size()))
+    return Fail("cannot write " + out_->Describe(volume_));
+  return true;
+}
+
+uint64_t ArchiveWriter::VolumeLength() const { return out_->Size(volume_); }
+
+uint64_t ArchiveWriter::EndReserve() const {
+  uint64_t reserve = 0;
+  if (spec_.endMarker) reserve = HeadBytes(EndMarker()).size();
+  if (spec_.signer) {
+    uint64_t sig = spec_.encryptHeads ? 2 + fmt::kSignatureBlockSize : fmt::kSignatureBlockSize;
+    reserve = std::max(reserve, sig);
+  }
+  return reserve;
+}
+
+bool ArchiveWriter::StartVolume() {
+  if (!out_->Begin(volume_)) return Fail("cannot create " + out_->Describe(volume_));
+  if (volume_ == 0 && !spec_.prefix.empty() && !Emit(spec_.prefix)) return false;
+  volumeStart_ = VolumeLength();
+  uint16_t flags = spec_.extraMainFlags;
+  if (spec_.encryptHeads) flags |= fmt::kArcEncryptedHeads;
+  if (spec_.solid) flags |= fmt::kArcSolid;
+  if (spec_.multiVolume) flags |= fmt::kArcMultiVolume;
+  if (spec_.signer) flags |= fmt::kArcSigned;
+  if (volume_ == 0 && spec_.comment) flags |= fmt::kArcComment;
+  mainFlags_ = flags;
+  MainHeaderFields main;
+  main.flags = flags;
+  main.tail = spec_.mainTail;
+  if (!Emit(BuildMainHeader(main))) return false;
+  if (volume_ == 0 && spec_.comment && !Emit(HeadBytes(BuildCommentHead(*spec_.comment))))
+    return false;
+  bodyStart_ = VolumeLength();
+  return true;
+}
+
+bool ArchiveWriter::Begin() {
+  if (begun_) return error_.empty();
+  begun_ = true;
+  return StartVolume();
+}
+
+bool ArchiveWriter::NewVolume() {
+  if (!Begin()) return false;
+  if (!spec_.multiVolume) return Fail("a new volume in an archive that is not a volume set");
+  if (spec_.endMarker && !Emit(HeadBytes(EndMarker()))) return false;
+  ++volume_;
+  return StartVolume();
+}
+
+bool ArchiveWriter::VolumeHasRoom(uint64_t bytes) const {
+  if (!spec_.volumeSize) return true;
+  return VolumeLength() + bytes + EndReserve() <= spec_.volumeSize;
+}
+
+bool ArchiveWriter::AddEntry(const EntrySpec& spec, const Bytes& data) {
+  if (!Begin()) return false;
+  if (finished_) return Fail("the archive is finished");
+
+  // The packed stream, then its ciphertext.
+  Bytes packed;
+  uint8_t filterByte = spec.filter;
+  if (!spec.folder) {
+    if (spec.packed) {
+      packed = *spec.packed;
+    } else if (spec.method == fmt::kMethodStored) {
+      packed = data;
+    } else {
+      if (!spec_.packer) return Fail("no encoder for method " + std::to_string(spec.method));
+      PackRequest request{data.data(), data.size(), spec.method, spec.dictCode, spec.solid};
+      if (!spec_.packer(request, &packed, &filterByte))
+        return Fail("the encoder failed on " + spec.name);
+    }
+  }
+  const Bytes cipher = spec.folder ? Bytes{} : EncipherEntryData(spec.encryption, spec.password, packed);
+  const uint64_t unpacked = spec.unpackedSize.value_or(spec.folder ? 0 : data.size());
+  const uint32_t crc = spec.crc.value_or(spec.folder ? 0 : EntryCrc(data.data(), data.size()));
+
+  uint16_t baseFlags = spec.extraFlags;
+  if (spec.encryption == 1) baseFlags |= fmt::kEntryEncrypted1;
+  if (spec.encryption == 2) baseFlags |= fmt::kEntryEncrypted2;
+  if (spec.solid) baseFlags |= fmt::kEntrySolid;
+  if (spec.oemName) baseFlags |= fmt::kEntryOemName;
+  baseFlags |= static_cast<uint16_t>((spec.dictCode & 15) << fmt::kEntryDictShift);
+  const uint64_t maxPacked = spec.packedSize.value_or(cipher.size());
+  if (!spec.folder && (spec.largeSizes || unpacked > 0xFFFFFFFFull || maxPacked > 0xFFFFFFFFull))
+    baseFlags |= fmt::kEntryLargeSizes;
+
+  std::vector<Bytes> subHeads;
+  if (spec.times) subHeads.push_back(BuildFileTimesHead((*spec.times)[0], (*spec.times)[1], (*spec.times)[2]));
+  if (spec.unixMode) subHeads.push_back(BuildUnixModeHead(*spec.unixMode));
+  for (const SubBlock& s : spec.subBlocks) subHeads.push_back(MakeHead(s.type, 0, s.fields));
+
+  // The heads of one part of the entry, each in its stored form.
+  auto partHeads = [&](bool firstPart, bool more, uint64_t partPacked) {
+    std::vector<Bytes> heads;
+    EntryHeadFields f;
+    f.folder = spec.folder;
+    f.flags = baseFlags;
+    if (!firstPart) f.flags |= fmt::kEntryContinued;
+    if (more) f.flags |= fmt::kEntryContinues;
+    if (spec.comment && firstPart) f.flags |= fmt::kEntryComment;
+    if (!subHeads.empty()) f.flags |= fmt::kFlagSubBlock;
+    f.filter = filterByte;
+    f.reserved8 = spec.reserved8;
+    f.reserved9 = spec.reserved9;
+    f.info = spec.info;
+    f.version = spec.version;
+    f.method = spec.method;
+    f.crc = crc;
+    f.attributes = spec.attributes;
+    f.dosTime = spec.dosTime;
+    f.packedSize = spec.packedSize.value_or(partPacked);
+    f.unpackedSize = unpacked;
+    f.name = spec.name;
+    std::vector<Bytes> plain;
+    plain.push_back(BuildEntryHead(f));
+    for (size_t i = 0; i < subHeads.size(); ++i) {
+      Bytes h = subHeads[i];
+      if (i + 1 < subHeads.size()) {
+        Put16(h, 3, (h[3] | h[4] << 8) | fmt::kFlagSubBlock);
+        SealHead(h);
+      }
+      plain.push_back(std::move(h));
+    }
+    for (size_t i = 0; i < plain.size(); ++i) {
+      if (spec.editHead) {
+        spec.editHead(plain[i], i);
+        if (spec.reseal) SealHead(plain[i]);
+      }
+      heads.push_back(HeadBytes(plain[i]));
+    }
+    if (spec.comment && firstPart) heads.push_back(HeadBytes(BuildCommentHead(*spec.comment)));
+    return heads;
+  };
+
+  if (!spec.splitAt.empty() && !spec_.multiVolume)
+    return Fail("split points in an archive that is not a volume set");
+
+  uint64_t pos = 0;
+  bool firstPart = true;
+  for (;;) {
+    uint64_t headLength = 0;
+    for (const Bytes& h : partHeads(firstPart, false, 0)) headLength += h.size();
+    const uint64_t remaining = cipher.size() - pos;
+    uint64_t take = remaining;
+    if (spec_.volumeSize) {
+      const uint64_t need = headLength + (remaining ? 1 : 0);
+      if (!VolumeHasRoom(need) && VolumeLength() > bodyStart_) {
+        if (!NewVolume()) return false;
+        continue;
+      }
+      const uint64_t used = VolumeLength() + EndReserve() + headLength;
+      uint64_t room = spec_.volumeSize > used ? spec_.volumeSize - used : 0;
+      if (room == 0) room = 1;  // a volume too small for a head still moves on
+      take = std::min(remaining, room);
+    }
+    for (uint64_t s : spec.splitAt) {
+      if (s > pos && s < pos + take) take = s - pos;
+    }
+    const bool more = pos + take < cipher.size();
+    for (const Bytes& h : partHeads(firstPart, more, take)) {
+      if (!Emit(h)) return false;
+    }
+    if (take && !out_->Write(cipher.data() + pos, take))
+      return Fail("cannot write " + out_->Describe(volume_));
+    pos += take;
+    firstPart = false;
+    if (!more) break;
+    if (!NewVolume()) return false;
+  }
+  firstEntry_ = false;
+  return true;
+}
+
+bool ArchiveWriter::AddRecovery(const RecoveryFields& fields, uint8_t filler) {
+  if (!Begin()) return false;
+  if (!Emit(HeadBytes(BuildRecoveryHead(fields)))) return false;
+  Bytes data(RecoveryDataLength(fields.a, fields.b), filler);
+  return Emit(data);
+}
+
+bool ArchiveWriter::AddRawHead(const Bytes& head) {
+  if (!Begin()) return false;
+  return Emit(HeadBytes(head));
+}
+
+bool ArchiveWriter::AddRawBytes(const Bytes& bytes) {
+  if (!Begin()) return false;
+  return Emit(bytes);
+}
+
+bool ArchiveWriter::Finish() {
+  if (!Begin()) return false;
+  if (finished_) return error_.empty();
+  finished_ = true;
+  if (spec_.multiVolume && spec_.lastVolumeFlag) {
+    Bytes main(fmt::kMainHeaderSize);
+    if (!out_->ReadBack(volume_, volumeStart_, main.data(), main.size()))
+      return Fail("cannot read back " + out_->Describe(volume_));
+    Put16(main, 3, (main[3] | main[4] << 8) | fmt::kArcLastVolume);
+    SealHead(main);
+    if (!out_->Patch(volume_, volumeStart_, main.data(), main.size()))
+      return Fail("cannot update " + out_->Describe(volume_));
+  }
+  if (spec_.signer) {
+    Bytes record;
+    if (!spec_.signer(*out_, volume_, VolumeLength(), &record)) return Fail("signing failed");
+    if (record.size() != fmt::kSignatureBlockSize) return Fail("the signature record is not 520 bytes");
+    if (!Emit(HeadBytes(record))) return false;
+  } else if (spec_.endMarker) {
+    if (!Emit(HeadBytes(EndMarker()))) return false;
+  }
+  if (!out_->Finish()) return Fail("cannot finish " + out_->Describe(volume_));
+  return true;
+}
+
+}  // namespace tvk
