@@ -13,6 +13,7 @@
 
 #include "codec/decode.h"
 #include "codec/decode_entry.h"
+#include "crypto/signature.h"
 #include "platform/platform.h"
 
 namespace tvk {
@@ -236,11 +237,7 @@ struct NameList {
 // The handler class family
 // ---------------------------------------------------------------------------
 
-struct SignatureResult {
-  uint32_t valid;
-  char signer[kPathSize];
-  FileTime signedAt;  // UTC
-};
+// SignatureResult: crypto/signature.h, shared with the signature check.
 
 // The generic handler: list, extract and test answer 28066.
 class ArchiveHandlerBase {
@@ -339,19 +336,21 @@ class ArchiveReader final : public ArchiveHandler, private PackedSource, private
   bool OpenCurrentVolume();
   void CloseArchiveFile();
   bool VolumeExists(const char* path);
-  bool IsSelected(const FileEntry& entry, NameList* include, NameList* exclude) const;
+  bool IsSelected(const FileEntry& entry) const;
   bool BuildOutputPath(const FileEntry& entry, char* out);
   bool OutputPathIsVolume(const char* path);
   int OverwriteCheck(const FileEntry& entry, char* outputPath);
-  void WalkForRunStart(NameList* include, NameList* exclude);
+  void WalkForRunStart();
+  bool EntryDone(const FileEntry& entry);
   uint32_t ExtractEntries(NameList* include, NameList* exclude, NameList* result,
                           const EntryFilter* filter);
-  void ExtractOneEntry(FileEntry* entry, NameList* include, NameList* exclude, bool* leave);
+  void ExtractOneEntry(FileEntry* entry, bool* leave);
   bool PrepareEntryKey(const FileEntry& entry, bool askAgain);
   bool AskEntryPassword(const char* fileName);
   void DecodeCurrentEntry(const FileEntry& entry);
   bool OpenOutputFile();
-  void DiscardOutputFile();
+  // Closes the open output; keep puts it in place, otherwise it is deleted.
+  void DiscardOutputFile(bool keep = false);
   bool FinishOutputFile(const FileEntry& entry);
   void RestoreMetadata(const FileEntry& entry);
   bool CreateDecoderObjects();
@@ -399,7 +398,7 @@ class ArchiveReader final : public ArchiveHandler, private PackedSource, private
   // Per run.
   uint32_t testMode_ = 0;
   uint32_t skip_ = 0;
-  uint32_t outputContinues_ = 0;  // the open output goes on in the next volume
+  uint32_t outputContinues_ = 0;
   uint32_t askAgain_ = 0;
   uint32_t runCode_ = 0;
   FileHandle output_ = TVK_INVALID_FILE;
@@ -408,6 +407,8 @@ class ArchiveReader final : public ArchiveHandler, private PackedSource, private
   char targetFolder_[kPathSize] = {};
   char baseFolder_[kPathSize] = {};
   char storedFolder_[kPathSize] = {};
+  NameList* include_ = nullptr;
+  NameList* exclude_ = nullptr;
 
   // Decoding: the packed input, the decoders made on first use in a run and
   // the stored method's copy buffer.

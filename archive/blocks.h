@@ -1,0 +1,70 @@
+// Block heads and entry heads as plain functions over byte buffers, so that
+// the reader and the tests share one decoding of every field.
+#ifndef TVK_ARCHIVE_BLOCKS_H
+#define TVK_ARCHIVE_BLOCKS_H
+
+#include <stdint.h>
+
+#include "archive/reader.h"
+
+namespace tvk {
+
+inline uint16_t LoadU16(const uint8_t* p) { return static_cast<uint16_t>(p[0] | (p[1] << 8)); }
+inline uint32_t LoadU32(const uint8_t* p) {
+  return static_cast<uint32_t>(p[0]) | (static_cast<uint32_t>(p[1]) << 8) |
+         (static_cast<uint32_t>(p[2]) << 16) | (static_cast<uint32_t>(p[3]) << 24);
+}
+inline uint64_t LoadU64(const uint8_t* p) {
+  return static_cast<uint64_t>(LoadU32(p)) | (static_cast<uint64_t>(LoadU32(p + 4)) << 32);
+}
+
+// The 7 bytes every block opens with.
+struct BlockHeader {
+  uint16_t headCheck;
+  uint8_t type;
+  uint16_t flags;
+  uint16_t size;
+};
+
+BlockHeader ParseBlockHeader(const uint8_t* head);
+// The stored check equals the CRC register's low half over bytes 2..size-1.
+// size must be at least 7 and all size bytes readable.
+bool HeadCheckGood(const uint8_t* head, uint32_t size);
+
+// How entry heads are decoded for this reader.
+struct EntryDecodeContext {
+  bool continuationExpected;  // a continued entry (flag 0x0008) is acceptable
+  bool keepRoots;             // leave drive and network roots in names
+  bool signedSeen;            // out: flag 0x2000 met
+};
+
+// Decode a "D" or "V" head of size bytes into entry: 0, 28080 for a head
+// too short for its fields or name, 28148 for an unexpected continuation.
+uint32_t DecodeEntryHead(const uint8_t* head, uint32_t size, FileEntry* entry,
+                         EntryDecodeContext* context);
+uint32_t DecodeFolderHead(const uint8_t* head, uint32_t size, FileEntry* entry,
+                          EntryDecodeContext* context);
+
+// The name rules: ".." components dropped, leading "./" and separators
+// removed, characters that cannot stand in a file name made '_'. In place;
+// capacity is the buffer size.
+void CleanEntryName(char* name, uint32_t capacity);
+// Removes a drive root (X:\) or a network root (\\server\share\).
+void RemoveNameRoot(char* name);
+// False when a cleaned relative name could still leave the folder it is
+// joined to: a ".." component, or on Windows a stream name (':') or a
+// component of dots alone.
+bool RelativeNameIsSafe(const char* name);
+
+// The name of volume number counter (1 = '.001') beside current: its
+// extension replaced (or appended) by the counter padded to three digits.
+bool FormVolumeName(const char* current, uint32_t counter, char* out, uint32_t outSize);
+// True when path names a volume FormVolumeName could form from first.
+bool IsVolumeNameOf(const char* first, const char* path);
+
+// Wildcard selection of an entry name by a mask (both as stored).
+bool MaskMatches(const char* mask, const char* name);
+
+}  // namespace tvk
+
+#endif

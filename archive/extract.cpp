@@ -1,0 +1,600 @@
+// The extraction driver: selection, output paths, the overwrite question,
+// folders and files, entry keys, decoding, times and attributes, and the
+// retry after a wrong password.
+#include <string.h>
+
+#include "archive/blocks.h"
+#include "archive/format.h"
+#include "archive/reader.h"
+#include "crypto/cipher.h"
+#include "platform/result_codes.h"
+
+namespace tvk {
+
+bool AppendEntryCopy(NameList* list, const FileEntry& entry);
+
+namespace {
+
+bool PassesFilter(const EntryFilter* f, const FileEntry& e) {
+  if (!f) return true;
+  if (f->useAttributes && (e.attributes & f->attributeMask) != f->attributeValue) return false;
+  auto inRange = [](uint32_t mode, uint64_t v, uint64_t from, uint64_t to) {
+    switch (mode) {
+      case kFilterBelow: return v < from;
+      case kFilterAbove: return v > from;
+      case kFilterBetween: return v >= from && v <= to;
+      default: return true;
+    }
+  };
+  return inRange(f->timeMode, e.dosTime, f->timeFrom, f->timeTo) &&
+         inRange(f->sizeMode, e.unpackedSize, f->sizeFrom, f->sizeTo);
+}
+
+bool AnyMaskMatches(NameList* list, const char* name) {
+  if (!list) return false;
+  for (NameListNode* n = list->head; n; n = n->next) {
+    const NameItem* item = static_cast<const NameItem*>(n->item);
+    if (item && item->text && MaskMatches(item->text, name)) return true;
+  }
+  return false;
+}
+
+void StartsWithBackslash(char* out, uint32_t size, const char* name) {
+  StrCopy(out, size, "\\");
+  StrAppend(out, size, name);
+}
+
+}  // namespace
+
+bool ArchiveReader::IsSelected(const FileEntry& entry) const {
+  return AnyMaskMatches(include_, entry.name) && !AnyMaskMatches(exclude_, entry.name) &&
+         PassesFilter(filter_, entry);
+}
+
+bool ArchiveReader::BuildOutputPath(const FileEntry& entry, char* out) {
+  char name[kPathSize];
+  StrCopy(name, sizeof(name), entry.name);
+  SlashesToBackslashes(name);
+  const char* rel = name;
+  bool keep = extractOptions_.keepFolderPaths != 0;
+  if (!keep) {
+    rel = NamePart(name);
+  } else if (rel[0] == '\\') {
+    ++rel;
+  }
+  StrCopy(out, kPathSize, targetFolder_);
+  size_t baseLength = strlen(baseFolder_);
+  if (baseLength && keep && strlen(rel) > baseLength) {
+    char prefix[kPathSize];
+    StrCopyN(prefix, sizeof(prefix), rel, static_cast<uint32_t>(baseLength));
+    char base[kPathSize];
+    StrCopy(base, sizeof(base), baseFolder_);
+    SlashesToBackslashes(base);
+    if (StrCompareNoCase(prefix, base) == 0) rel += baseLength + 1;
+  }
+  // A cleaned name cannot climb out of the target folder; make sure of it on
+  // the joined form before anything is created.
+  if (!RelativeNameIsSafe(rel)) {
+    SetError(kErrData);
+    return false;
+  }
+  if (out[0]) {
+    size_t n = strlen(out);
+    if (out[n - 1] != '\\' && out[n - 1] != '/') StrAppend(out, kPathSize, "\\");
+  }
+  StrAppend(out, kPathSize, rel);
+  for (char* p = out + (out[0] ? 1 : 0); *p; ++p) {
+    unsigned char c = static_cast<unsigned char>(*p);
+    if ((c >= 1 && c <= 31) || c == '"' || c == '*' || c == '<' || c == '>' || c == '?' ||
+        c == '|') {
+      *p = '_';
+    }
+  }
+  return true;
+}
+
+bool ArchiveReader::OutputPathIsVolume(const char* path) {
+  if (StrCompareNoCase(path, volumePath_) == 0) return true;
+  if (StrCompareNoCase(path, firstVolumePath_) == 0) return true;
+  // Volumes the run may still need lie beside the first one.
+  return multiVolume_ && IsVolumeNameOf(firstVolumePath_, path);
+}
+
+int ArchiveReader::OverwriteCheck(const FileEntry& entry, char* outputPath) {
+  if (!callbacks_.overwrite) return kOverwriteReplace;
+  FindData existing;
+  memset(&existing, 0, sizeof(existing));
+  if (!FileFind(outputPath, &existing)) return kOverwriteReplace;
+  if (extractOptions_.replaceWithoutAsking || entry.type == fmt::kTypeFolder) {
+    return kOverwriteReplace;
+  }
+  FindData incoming;
+  memset(&incoming, 0, sizeof(incoming));
+  incoming.attributes = entry.attributes;
+  FileTime local{}, utc{};
+  if (DosToFileTime(static_cast<uint16_t>(entry.dosTime >> 16),
+                    static_cast<uint16_t>(entry.dosTime & 0xFFFF), &local) &&
+      LocalToUtcFileTime(&local, &utc)) {
+    incoming.creationTime = incoming.lastAccessTime = incoming.lastWriteTime = utc;
+  }
+  incoming.sizeHigh = static_cast<uint32_t>(entry.unpackedSize >> 32);
+  incoming.sizeLow = static_cast<uint32_t>(entry.unpackedSize);
+  StrCopy(incoming.name, sizeof(incoming.name), NamePart(entry.name));
+  existing.name[sizeof(existing.name) - 1] = 0;
+  int answer = callbacks_.overwrite(callbacks_.overwriteUser, &existing, &incoming);
+  if (answer == kOverwriteReplaceExistingName) {
+    // The existing file's own spelling of the name; it must stay one name.
+    const char* own = existing.name;
+    if (own[0] && !strchr(own, '\\') && !strchr(own, '/') && RelativeNameIsSafe(own)) {
+      char folder[kPathSize];
+      FolderPart(folder, sizeof(folder), outputPath);
+      if (folder[0]) {
+        size_t n = strlen(folder);
+        if (folder[n - 1] != '\\') StrAppend(folder, sizeof(folder), "\\");
+      }
+      if (StrAppend(folder, sizeof(folder), own) == kStrOk) StrCopy(outputPath, kPathSize, folder);
+    }
+  }
+  return answer;
+}
+
+// ---------------------------------------------------------------------------
+// Output files: written under a temporary name beside the final one and put
+// in place only when the entry is complete and checked.
+// ---------------------------------------------------------------------------
+
+bool ArchiveReader::OpenOutputFile() {
+  char folder[kPathSize];
+  FolderPart(folder, sizeof(folder), outputPath_);
+  if (folder[0]) {
+    size_t n = strlen(folder);
+    if (folder[n - 1] != '\\') StrAppend(folder, sizeof(folder), "\\");
+  }
+  tempPath_[0] = 0;
+  for (uint32_t i = 0; i < 100000; ++i) {
+    char candidate[kPathSize];
+    StrFormat(candidate, sizeof(candidate), "%s~tvk%05u.tmp", folder, i);
+    if (strlen(candidate) < strlen(folder) + 13) break;  // did not fit
+    if (!FileExists(candidate) && !IsFolder(candidate)) {
+      StrCopy(tempPath_, sizeof(tempPath_), candidate);
+      break;
+    }
+  }
+  const char* path = tempPath_[0] ? tempPath_ : outputPath_;
+  output_ = CreateOutputFile(path);
+  if (output_ == TVK_INVALID_FILE) {
+    tempPath_[0] = 0;
+    return false;
+  }
+  return true;
+}
+
+void ArchiveReader::DiscardOutputFile(bool keep) {
+  if (output_ == TVK_INVALID_FILE) return;
+  FileClose(output_);
+  output_ = TVK_INVALID_FILE;
+  const char* written = tempPath_[0] ? tempPath_ : outputPath_;
+  if (keep) {
+    if (tempPath_[0]) {
+      FileResetAttributes(outputPath_);
+      if (!RenameFile(tempPath_, outputPath_)) FileDelete(tempPath_);
+    }
+  } else {
+    FileDelete(written);
+  }
+  tempPath_[0] = 0;
+}
+
+bool ArchiveReader::FinishOutputFile(const FileEntry& entry) {
+  if (extractOptions_.restoreWindowsTimes && entry.hasWindowsTimes) {
+    FileSetTimes(output_, &entry.utcTimes[0], &entry.utcTimes[1], &entry.utcTimes[2]);
+  } else {
+    FileSetTime(output_, 0, static_cast<uint16_t>(entry.dosTime >> 16),
+                static_cast<uint16_t>(entry.dosTime & 0xFFFF));
+  }
+  FileClose(output_);
+  output_ = TVK_INVALID_FILE;
+  if (tempPath_[0]) {
+    // A read-only file in the way would refuse to be replaced.
+    if (FileExists(outputPath_)) FileSetAttributes(outputPath_, kAttrArchive);
+    if (!RenameFile(tempPath_, outputPath_)) {
+      FileDelete(tempPath_);
+      tempPath_[0] = 0;
+      SetError(kErrFileAccess);
+      return false;
+    }
+    tempPath_[0] = 0;
+  }
+  RestoreMetadata(entry);
+  return true;
+}
+
+void ArchiveReader::RestoreMetadata(const FileEntry& entry) {
+  uint32_t stored = entry.attributes & ~kAttrDirectory;
+  uint32_t mode = extractOptions_.attributeMode;
+#if !defined(_WIN32)
+  if (entry.hasUnixMode) {
+    // No set-uid, set-gid or sticky bit, and write access for group and
+    // others only where the freshly made file already had it.
+    uint32_t current = GetUnixMode(outputPath_);
+    uint32_t unixMode = entry.unixMode & 0777 & (current | ~0022u);
+    if (mode <= kAttrModeWithArchiveBit && (stored & kAttrReadOnly)) unixMode &= ~0222u;
+    SetUnixMode(outputPath_, unixMode);
+    return;
+  }
+#endif
+  switch (mode) {
+    case kAttrModeStored: FileSetAttributes(outputPath_, stored); break;
+    case kAttrModeWithoutArchiveBit: FileSetAttributes(outputPath_, stored & ~kAttrArchive); break;
+    case kAttrModeWithArchiveBit: FileSetAttributes(outputPath_, stored | kAttrArchive); break;
+    default: break;
+  }
+}
+
+// ---------------------------------------------------------------------------
+// Sink and keys
+// ---------------------------------------------------------------------------
+
+void ArchiveReader::Write(const uint8_t* data, uint32_t n) {
+  if (testMode_ || skip_ || output_ == TVK_INVALID_FILE || n == 0) return;
+  int32_t written = FileWrite(output_, data, n);
+  if (written < 0 || static_cast<uint32_t>(written) != n) SetError(kErrWrite);
+}
+
+void ArchiveReader::Progress(uint64_t n) {
+  progressTotal_ += n;
+  decode_.progressTotal = progressTotal_;
+  decode_.lastStep = n;
+  if (!callbacks_.progress) return;
+  uint32_t percent = 0;
+  if (entryUnpacked_ != 0) {
+    if (progressTotal_ >= entryUnpacked_) {
+      percent = 100;
+    } else if (entryUnpacked_ <= UINT64_MAX / 100) {
+      percent = static_cast<uint32_t>(progressTotal_ * 100 / entryUnpacked_);
+    } else {
+      percent = static_cast<uint32_t>(progressTotal_ / (entryUnpacked_ / 100));
+    }
+    if (percent > 100) percent = 100;
+  }
+  uint32_t chunk = n > 0xFFFFFFFFu ? 0xFFFFFFFFu : static_cast<uint32_t>(n);
+  if (callbacks_.progress(callbacks_.progressUser, percent, chunk) != 1) SetError(kErrCancelled);
+}
+
+bool ArchiveReader::AskEntryPassword(const char* fileName) {
+  if (!callbacks_.entryPassword) {
+    SetError(kErrCancelled);
+    return false;
+  }
+  char triedLast[kPathSize];
+  StrCopy(triedLast, sizeof(triedLast), enteredEntryPassword_);
+  SecureZero(enteredEntryPassword_, sizeof(enteredEntryPassword_));
+  int answer = callbacks_.entryPassword(callbacks_.entryPasswordUser, triedLast,
+                                        enteredEntryPassword_, fileName);
+  SecureZero(triedLast, sizeof(triedLast));
+  enteredEntryPassword_[kPasswordAnswerSize - 1] = 0;
+  if (answer == 0) {
+    SetError(kErrCancelled);
+    return false;
+  }
+  StrCopy(activeEntryPassword_, sizeof(activeEntryPassword_), enteredEntryPassword_);
+  return true;
+}
+
+bool ArchiveReader::PrepareEntryKey(const FileEntry& entry, bool askAgain) {
+  if (entry.encryptionKind != 1 && entry.encryptionKind != 2) {
+    SetError(kErrVersion);
+    return false;
+  }
+  char fileName[kPathSize];
+  CopyNamePart(fileName, sizeof(fileName), entry.name);
+  if (activeEntryPassword_[0] == 0 || askAgain) {
+    if (!AskEntryPassword(fileName)) return false;
+  }
+  if (!DeriveEntryKey(&input_->key, activeEntryPassword_,
+                      static_cast<uint32_t>(strlen(activeEntryPassword_)), entry.encryptionKind)) {
+    SetError(kErrOptions);
+    return false;
+  }
+  return true;
+}
+
+// ---------------------------------------------------------------------------
+// Decoding
+// ---------------------------------------------------------------------------
+
+bool ArchiveReader::CreateDecoderObjects() {
+  if (!input_) {
+    input_ = New<PackedInput>();
+    if (!input_ || !input_->Init()) {
+      if (input_) input_->Free();
+      Delete(input_);
+      input_ = nullptr;
+      SetError(kErrMemory);
+      return false;
+    }
+  }
+  input_->source = static_cast<PackedSource*>(this);
+  input_->error = &error_;
+  input_->state = &decode_;
+  run_.error = &error_;
+  run_.state = &decode_;
+  run_.input = input_;
+  run_.sink = static_cast<EntrySink*>(this);
+  return true;
+}
+
+void ArchiveReader::DestroyDecoderObjects() {
+  FreeDecodeRun(run_);
+  if (input_) {
+    input_->Free();
+    Delete(input_);
+    input_ = nullptr;
+  }
+  run_.input = nullptr;
+}
+
+void ArchiveReader::DecodeCurrentEntry(const FileEntry& entry) {
+  input_->volumeSet = multiVolume_;
+  EntryParams params;
+  params.version = entry.version;
+  params.method = entry.method;
+  params.flags = entry.flags;
+  params.filterByte = entry.filterByte;
+  params.packedSize = entry.packedSize;
+  params.unpackedSize = entry.unpackedSize;
+  params.crc = entry.crc;
+  params.encryptionKind = entry.encryptionKind;
+  params.continues = (entry.flags & fmt::kEntryContinues) != 0;
+  progressTotal_ = 0;
+  entryUnpacked_ = entry.unpackedSize;
+  DecodeEntry(run_, params);
+}
+
+// ---------------------------------------------------------------------------
+// The run
+// ---------------------------------------------------------------------------
+
+void ArchiveReader::WalkForRunStart() {
+  uint64_t savedPosition = blockPosition_;
+  uint32_t savedContinuation = continuation_;
+  continuation_ = 1;
+  blockPosition_ = archiveStart_ + mainHeaderLength_;
+  FileEntry entry;
+  memset(&entry, 0, sizeof(entry));
+  char previous[kPathSize] = {};
+  uint64_t total = 0;
+  while (NextBlock(&entry)) {
+    if (!entry.isEntry) continue;
+    bool part = strcmp(entry.name, previous) == 0;
+    StrCopy(previous, sizeof(previous), entry.name);
+    if (!part && IsSelected(entry)) total += entry.unpackedSize;
+  }
+  FreeEntryBuffers(&entry);
+  if (!error_) {
+    callbacks_.runStart(callbacks_.runStartUser, static_cast<uint32_t>(total),
+                        static_cast<uint32_t>(total >> 32), runCode_);
+  }
+  blockPosition_ = savedPosition;
+  continuation_ = savedContinuation;
+}
+
+bool ArchiveReader::EntryDone(const FileEntry& entry) {
+  if (!callbacks_.entryDone) return true;
+  if (callbacks_.entryDone(callbacks_.entryDoneUser, &entry, outputPath_) != 1) {
+    SetError(kErrCancelled);
+    return false;
+  }
+  return true;
+}
+
+void ArchiveReader::ExtractOneEntry(FileEntry* entry, bool* leave) {
+  bool selected = IsSelected(*entry);
+  // In a solid archive every entry is decoded, so that the decoder's state
+  // is right for the selected ones.
+  if (!selected && !solid_) return;
+
+  char path[kPathSize];
+  if (!BuildOutputPath(*entry, path)) {
+    *leave = true;
+    return;
+  }
+  if (!testMode_ && OutputPathIsVolume(path)) {
+    CloseArchiveFile();
+    SetError(kErrOverwritesArchive);
+    *leave = true;
+    return;
+  }
+  if (callbacks_.entryStart) {
+    char shown[kPathSize];
+    StartsWithBackslash(shown, sizeof(shown), entry->name);
+    if (callbacks_.entryStart(callbacks_.entryStartUser, shown, path) != 1) {
+      CloseArchiveFile();
+      SetError(kErrCancelled);
+      *leave = true;
+      return;
+    }
+  }
+  StrCopy(outputPath_, sizeof(outputPath_), path);
+
+  skip_ = !selected || testMode_;
+  if (!skip_ && extractOptions_.overwriteMode == 0) {
+    int answer = OverwriteCheck(*entry, outputPath_);
+    if (answer == kOverwriteSkip) {
+      skip_ = 1;
+    } else if (answer != kOverwriteReplace && answer != kOverwriteReplaceExistingName) {
+      // Cancel, and any answer that is not one of the four.
+      CloseArchiveFile();
+      SetError(kErrCancelled);
+      *leave = true;
+      return;
+    }
+  }
+
+  // Where the entry begins, for a retry after a wrong password when its
+  // data has carried the reader into later volumes.
+  char entryVolume[kPathSize];
+  StrCopy(entryVolume, sizeof(entryVolume), volumePath_);
+  uint32_t entryCounter = volumeCounter_;
+  uint64_t positionAfter = blockPosition_;
+  uint32_t entryLastVolume = lastVolume_;
+
+  for (;;) {
+    uint64_t data = entry->blockPosition + entry->headTotal;
+    if (file_ == TVK_INVALID_FILE || FileSeek(file_, static_cast<int64_t>(data), kSeekStart) < 0) {
+      SetError(kErrFileAccess);
+      *leave = true;
+      return;
+    }
+    if (entry->type == fmt::kTypeFolder) {
+      if (!skip_) {
+        if (!MakeFolders(outputPath_)) {
+          SetError(kErrFileAccess);
+          *leave = true;
+          return;
+        }
+        FileSetAttributes(outputPath_, entry->attributes & ~kAttrDirectory);
+      }
+      if (!EntryDone(*entry)) *leave = true;
+      return;
+    }
+    if (!skip_ && !OpenOutputFile()) {
+      SetError(kErrFileAccess);
+      *leave = true;
+      return;
+    }
+    if (entry->encryptionKind != 0) {
+      PrepareEntryKey(*entry, askAgain_ != 0);
+      askAgain_ = 0;
+    }
+    if (error_ == kErrCancelled) {
+      DiscardOutputFile(false);
+      *leave = true;
+      return;
+    }
+    if (!error_) DecodeCurrentEntry(*entry);
+    if (!error_) break;
+    bool wrongPassword = error_ == kErrBadPassword;
+    bool keepBroken = !wrongPassword && extractOptions_.continueAfterErrors &&
+                      error_ != kErrCancelled && error_ != kErrMemory && error_ != kErrWrite;
+    // A damaged result may stand in for a missing file, never for one the
+    // user already has.
+    DiscardOutputFile(keepBroken && !FileExists(outputPath_));
+    if (!wrongPassword) break;
+    // Wrong password: ask again and read the entry once more from the
+    // volume where it begins.
+    error_ = 0;
+    if (StrCompareNoCase(volumePath_, entryVolume) != 0 || file_ == TVK_INVALID_FILE) {
+      CloseArchiveFile();
+      StrCopy(volumePath_, sizeof(volumePath_), entryVolume);
+      volumeCounter_ = entryCounter;
+      if (!OpenCurrentVolume()) {
+        *leave = true;
+        return;
+      }
+      lastVolume_ = entryLastVolume;
+    }
+    blockPosition_ = positionAfter;
+    askAgain_ = 1;
+  }
+
+  if (!EntryDone(*entry)) {
+    DiscardOutputFile(false);
+    *leave = true;
+    return;
+  }
+  if (extractOptions_.continueAfterErrors && error_ != kErrCancelled && error_ != kErrMemory &&
+      error_ != kErrWrite) {
+    error_ = 0;
+  }
+  if (error_) {
+    DiscardOutputFile(false);
+    *leave = true;
+    return;
+  }
+  if (skip_ || output_ == TVK_INVALID_FILE) return;
+  FinishOutputFile(*entry);
+  if (error_) *leave = true;
+}
+
+uint32_t ArchiveReader::ExtractEntries(NameList* include, NameList* exclude, NameList* result,
+                                       const EntryFilter* filter) {
+  (void)result;
+  include_ = include;
+  exclude_ = exclude;
+  if (filter) {
+    filterRecord_ = *filter;
+    filter_ = &filterRecord_;
+  } else {
+    filter_ = nullptr;
+  }
+  DiscardOutputFile(false);
+  askAgain_ = 0;
+  volumeCounter_ = 0;
+  lastVolume_ = 0;
+  StrCopy(firstVolumePath_, sizeof(firstVolumePath_), volumePath_);
+  if (!opened_ || newArchive_ || error_) return error_;
+  const uint64_t savedArchiveStart = archiveStart_;
+  const uint64_t savedHeaderLength = mainHeaderLength_;
+  const uint64_t savedBodyStart = bodyStart_;
+  runCode_ = testMode_ ? kRunTest : kRunExtract;
+
+  FileEntry entry;
+  memset(&entry, 0, sizeof(entry));
+  for (;;) {
+    if (!OpenCurrentVolume()) break;
+    if (runCode_ == kRunTest && multiVolume_) runCode_ = kRunTestVolumes;
+    if (runCode_ == kRunExtract && multiVolume_) runCode_ = kRunExtractVolumes;
+    blockPosition_ = archiveStart_ + mainHeaderLength_;
+    if (callbacks_.runStart) WalkForRunStart();
+    bool leave = false;
+    while (!leave && !error_ && NextBlock(&entry)) {
+      if (entry.isEntry) ExtractOneEntry(&entry, &leave);
+    }
+    if (leave || error_ || !multiVolume_ || lastVolume_) break;
+    continuation_ = 1;
+    CloseArchiveFile();
+    if (!NextVolume(true)) break;
+  }
+  FreeEntryBuffers(&entry);
+  DiscardOutputFile(false);
+  CloseArchiveFile();
+  // The next run starts again from the volume that was opened.
+  StrCopy(volumePath_, sizeof(volumePath_), firstVolumePath_);
+  volumeCounter_ = 0;
+  continuation_ = 0;
+  archiveStart_ = savedArchiveStart;
+  mainHeaderLength_ = savedHeaderLength;
+  bodyStart_ = savedBodyStart;
+  blockPosition_ = bodyStart_;
+  include_ = exclude_ = nullptr;
+  return error_;
+}
+
+uint32_t ArchiveReader::Extract(NameList* include, NameList* exclude, const EntryFilter* filter) {
+  if (error_) return error_;
+  if (!CreateDecoderObjects()) return error_;
+  testMode_ = 0;
+  NameList* result = CreateNameList(kListEntries);
+  if (result) ExtractEntries(include, exclude, result, filter);
+  FreeNameList(result);
+  DestroyDecoderObjects();
+  return error_;
+}
+
+uint32_t ArchiveReader::TestAll() {
+  if (error_) return error_;
+  extractOptions_.overwriteMode = 0;
+  if (!CreateDecoderObjects()) return error_;
+  NameList* all = CreateNameList(kListNames);
+  if (all && AddName(all, "*.*") == 0) {
+    testMode_ = 1;
+    ExtractEntries(all, nullptr, nullptr, nullptr);
+    testMode_ = 0;
+  }
+  FreeNameList(all);
+  DestroyDecoderObjects();
+  return error_;
+}
+
+}  // namespace tvk

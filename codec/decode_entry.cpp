@@ -1,0 +1,134 @@
+// Method dispatch for one entry, the stored copy, and the CRC check that
+// turns a decoding fault into a wrong-password or CRC error.
+#include "codec/decode_entry.h"
+
+#include "archive/format.h"
+#include "crypto/crc32.h"
+#include "platform/result_codes.h"
+
+namespace tvk {
+namespace {
+
+void SetError(uint32_t* error, uint32_t code) {
+  if (*error == 0) *error = code;
+}
+
+bool EnsureCopyBuffer(DecodeRun& run) {
+  if (!run.copyBuffer) run.copyBuffer = static_cast<uint8_t*>(AlignedAlloc16(kStoredCopySize));
+  if (!run.copyBuffer) SetError(run.error, kErrMemory);
+  return run.copyBuffer != nullptr;
+}
+
+void CopyStored(DecodeRun& run) {
+  if (!EnsureCopyBuffer(run)) return;
+  DecodeState& s = *run.state;
+  uint64_t expected = s.unpackedSize;
+  while (s.packedLeft > 0) {
+    int32_t got = run.input->Read(run.copyBuffer, kStoredCopySize);
+    if (got < 0) break;  // a failed volume switch has set the error
+    if (got == 0) {
+      // The archive ended inside the entry's data: without this the loop
+      // would ask for the same bytes forever.
+      SetError(run.error, kErrData);
+      break;
+    }
+    uint32_t use = static_cast<uint32_t>(got);
+    if (use > expected) use = static_cast<uint32_t>(expected);
+    expected -= use;
+    if (use > 0) {
+      run.sink->Progress(use);
+      s.crc = Crc32(s.crc, run.copyBuffer, use);
+      run.sink->Write(run.copyBuffer, use);
+    }
+    if (*run.error != 0) break;
+  }
+}
+
+// A decoder that reached the unpacked size may leave unread bytes (padding)
+// in later parts of a split entry; read through them so that the entry ends
+// in its last part, where its CRC field covers the whole file.
+void DrainParts(DecodeRun& run) {
+  DecodeState& s = *run.state;
+  while (*run.error == 0 && s.continues) {
+    if (!EnsureCopyBuffer(run)) return;
+    int32_t got = run.input->Read(run.copyBuffer, kStoredCopySize);
+    if (got < 0) return;
+    if (got == 0 && s.packedLeft > 0) {
+      SetError(run.error, kErrData);
+      return;
+    }
+  }
+}
+
+}  // namespace
+
+void DecodeEntry(DecodeRun& run, const EntryParams& e) {
+  if (e.version != fmt::kVersion11 && e.version != fmt::kVersion20) {
+    SetError(run.error, kErrVersion);
+    return;
+  }
+  DecodeState& s = *run.state;
+  s = DecodeState{};
+  s.crc = kCrcStart;
+  s.packedLeft = e.packedSize > static_cast<uint64_t>(INT64_MAX) ? INT64_MAX
+                                                                  : static_cast<int64_t>(e.packedSize);
+  s.unpackedSize = e.unpackedSize;
+  s.bytesToWrite = e.unpackedSize > static_cast<uint64_t>(INT64_MAX)
+                       ? INT64_MAX
+                       : static_cast<int64_t>(e.unpackedSize);
+  s.e8Size = static_cast<uint32_t>(e.unpackedSize);
+  s.storedCrc = e.crc;
+  s.continues = e.continues;
+  s.packedSize = e.packedSize;
+  run.input->state = &s;
+  run.input->encryptionKind = e.encryptionKind;
+
+  EntryIo io{run.error, run.state, run.input, run.sink};
+  if (e.method == fmt::kMethodStored) {
+    CopyStored(run);
+  } else if (e.version == fmt::kVersion11) {
+    if (e.method >= fmt::kMethodLzFirst && e.method <= fmt::kMethodLzLast) {
+      uint32_t code = (e.flags >> fmt::kEntryDictShift) & 15;
+      if (code > fmt::kMaxWindowCode) {
+        SetError(run.error, kErrData);
+      } else {
+        if (!run.lz) run.lz = CreateLzDecoder();
+        if (!run.lz) {
+          SetError(run.error, kErrMemory);
+        } else {
+          DecodeLzEntry(run.lz, io, e.filterByte != 0, (e.flags & fmt::kEntrySolid) != 0,
+                        1u << (15 + code));
+        }
+      }
+    } else if (e.method == fmt::kMethodAudio) {
+      if (!run.audio) run.audio = CreateAudioDecoder();
+      if (!run.audio) {
+        SetError(run.error, kErrMemory);
+      } else {
+        DecodeAudioEntry(run.audio, io);
+      }
+    } else {
+      SetError(run.error, kErrMethod);
+    }
+  }
+  // Version 20 with a compressed method: nothing is decoded; the CRC check
+  // below reports it.
+
+  DrainParts(run);
+  if (s.continues) return;
+  if (s.crc == s.storedCrc) return;
+  uint32_t err = *run.error;
+  if (err == kErrCancelled || err == kErrMemory || err == kErrWrite) return;
+  *run.error = e.encryptionKind != 0 ? kErrBadPassword : kErrCrc;
+}
+
+void FreeDecodeRun(DecodeRun& run) {
+  DestroyLzDecoder(run.lz);
+  run.lz = nullptr;
+  DestroyAudioDecoder(run.audio);
+  run.audio = nullptr;
+  AlignedFree16(run.copyBuffer);
+  run.copyBuffer = nullptr;
+}
+
+}  // namespace tvk
