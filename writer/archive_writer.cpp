@@ -334,7 +334,19 @@ bool FileOutput::CloseCurrent() {
 bool FileOutput::Begin(uint32_t index) {
   if (!CloseCurrent()) return false;
   std::string p = PathOf(index);
+#if defined(_WIN32)
+  // The Windows C library has no exclusive mode: look first.
+  if (!replace_) {
+    if (std::FILE* existing = std::fopen(p.c_str(), "rb")) {
+      std::fclose(existing);
+      error_ = p + ": the file exists";
+      return false;
+    }
+  }
+  file_ = std::fopen(p.c_str(), "wb");
+#else
   file_ = std::fopen(p.c_str(), replace_ ? "wb" : "wbx");
+#endif
   if (!file_) {
     error_ = p + ": " + std::strerror(errno);
     return false;

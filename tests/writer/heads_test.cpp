@@ -188,22 +188,30 @@ TEST(VolumeNames, CountersAndExtensions) {
   EXPECT_EQ(VolumeName("a.b.tvk", 1), "a.b.001");
 }
 
+void SetZone(const char* zone) {
+#if defined(_WIN32)
+  _putenv_s("TZ", zone ? zone : "");
+  _tzset();
+#else
+  if (zone) {
+    setenv("TZ", zone, 1);
+  } else {
+    unsetenv("TZ");
+  }
+  tzset();
+#endif
+}
+
 TEST(Times, DosStampAndFileTime) {
   const char* old = std::getenv("TZ");
   std::string saved = old ? old : "";
-  setenv("TZ", "UTC", 1);
-  tzset();
+  SetZone("UTC0");
   // 2010-10-19 01:13:28 UTC: the stamp of the worked example.
   EXPECT_EQ(DosTimeFromUnix(1287450808), 0x3D5309AEu);
   // Odd seconds round down to the two-second grid.
   EXPECT_EQ(DosTimeFromUnix(1287450809), 0x3D5309AEu);
   EXPECT_EQ(DosTimeFromUnix(0), 0x00210000u);  // before 1980: 1980-01-01
-  if (old) {
-    setenv("TZ", saved.c_str(), 1);
-  } else {
-    unsetenv("TZ");
-  }
-  tzset();
+  SetZone(old ? saved.c_str() : nullptr);
 
   FileTime epoch = FileTimeFromUnix(0, 0);
   uint64_t ticks = uint64_t(epoch.high) << 32 | epoch.low;
