@@ -2,6 +2,12 @@
 # built without the C++ library, exceptions or RTTI in every configuration,
 # so that nothing creeps in that the small static programs cannot carry.
 set(TVK_MODULE_FLAGS -nostdinc++ -fno-exceptions -fno-rtti -fno-threadsafe-statics)
+# The programs carry no unwinder, so no unwind tables; unused functions are
+# dropped at link time.
+if(WIN32 OR TVK_SFX_ONLY)
+  list(APPEND TVK_MODULE_FLAGS -fno-asynchronous-unwind-tables -fno-unwind-tables
+       -ffunction-sections -fdata-sections)
+endif()
 
 function(tvk_module_library name)
   set(sources ${ARGN})

@@ -12,7 +12,7 @@ case $config in
                 -DTVK_WINDOWS_DRIVER="$PWD/build/win32/tests/e2e/tvkdriver.exe") ;;
   asan)   args=(-DCMAKE_BUILD_TYPE=Debug -DTVK_SANITIZE=ON -DTVK_BENCH=OFF
                 -DTVK_LINUX_SFX="$PWD/build/musl/host/tvksfx") ;;
-  win32)  args=(-DCMAKE_BUILD_TYPE=Release -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-i686.cmake -DTVK_BENCH=OFF) ;;
+  win32)  args=(-DCMAKE_BUILD_TYPE=MinSizeRel -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-i686.cmake -DTVK_BENCH=OFF) ;;
   musl)   args=(-DCMAKE_BUILD_TYPE=MinSizeRel -DCMAKE_TOOLCHAIN_FILE=cmake/musl-x86_64.cmake -DTVK_SFX_ONLY=ON) ;;
   *) echo "unknown configuration $config (native, asan, win32, musl)" >&2; exit 1 ;;
 esac
