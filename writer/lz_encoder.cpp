@@ -1,0 +1,786 @@
+// The LZ encoder: the writer's side of the LZ decoder, symbol for symbol.
+#include "writer/lz_encoder.h"
+
+#include <algorithm>
+#include <cstring>
+#include <memory>
+#include <queue>
+#include <stdexcept>
+
+#include "codec/model.h"
+
+namespace tvk {
+
+namespace {
+
+constexpr uint32_t kMainSymbols = 310;
+constexpr uint32_t kRepeatSymbols = 25;
+constexpr uint32_t kDistSymbols = 56;
+constexpr uint32_t kPreSymbols = 19;
+constexpr uint32_t kMaxCodeLength = 15;
+constexpr uint32_t kMaxPreLength = 7;
+constexpr uint32_t kMaxMatch = 257 + 16383;
+
+const uint32_t kLengthBase[24] = {0,  1,  2,  3,  4,  5,   6,   7,   8,   10,  12,  16,
+                                  20, 24, 32, 40, 48, 64, 80, 96, 128, 160, 192, 224};
+const uint32_t kLengthExtra[24] = {0, 0, 0, 0, 0, 0, 0, 0, 1, 1, 2, 2,
+                                   2, 3, 3, 3, 4, 4, 4, 5, 5, 5, 5, 5};
+const uint32_t kShortABase[8] = {0, 4, 8, 16, 32, 64, 128, 192};
+const uint32_t kShortAExtra[8] = {2, 2, 3, 4, 5, 6, 6, 6};
+
+uint32_t FloorLog2(uint32_t v) { return 31 - static_cast<uint32_t>(__builtin_clz(v)); }
+
+// Index into the shared length table for a value 0..255.
+uint32_t LengthIndex(uint32_t v) {
+  if (v < 8) return v;
+  for (uint32_t i = 23; i >= 8; --i) {
+    if (v >= kLengthBase[i]) return i;
+  }
+  return 0;
+}
+
+std::vector<uint32_t> CanonicalCodes(const std::vector<uint32_t>& lengths) {
+  std::vector<uint32_t> codes(lengths.size(), 0);
+  uint32_t code = 0;
+  for (uint32_t len = 1; len <= 16; ++len) {
+    for (size_t s = 0; s < lengths.size(); ++s) {
+      if (lengths[s] == len) codes[s] = code++;
+    }
+    code <<= 1;
+  }
+  return codes;
+}
+
+struct Code {
+  std::vector<uint32_t> lengths;
+  std::vector<uint32_t> codes;
+  void Build(const std::vector<uint32_t>& freq, uint32_t maxLength) {
+    lengths = LimitedCodeLengths(freq, maxLength);
+    codes = CanonicalCodes(lengths);
+  }
+  void Put(BitWriter& w, uint32_t sym) const {
+    if (lengths[sym] == 0) throw std::logic_error("LZ encoder: symbol without a code");
+    w.Put(codes[sym], lengths[sym]);
+  }
+};
+
+// Lengths of one table as pre-code symbols with their extra bits. Runs never
+// cross into the next table.
+void RunLengths(const std::vector<uint32_t>& lens, std::vector<std::pair<uint32_t, uint32_t>>* out) {
+  size_t i = 0;
+  const size_t n = lens.size();
+  while (i < n) {
+    uint32_t len = lens[i];
+    size_t run = 1;
+    while (i + run < n && lens[i + run] == len) ++run;
+    if (len == 0) {
+      while (run > 0) {
+        if (run >= 11) {
+          size_t k = std::min<size_t>(run, 138);
+          out->push_back({18, uint32_t(k - 11)});
+          run -= k;
+          i += k;
+        } else if (run >= 3) {
+          out->push_back({17, uint32_t(run - 3)});
+          i += run;
+          run = 0;
+        } else {
+          out->push_back({0, 0});
+          --run;
+          ++i;
+        }
+      }
+    } else {
+      out->push_back({len, 0});
+      ++i;
+      --run;
+      while (run >= 3) {
+        size_t k = std::min<size_t>(run, 6);
+        out->push_back({16, uint32_t(k - 3)});
+        run -= k;
+        i += k;
+      }
+      while (run > 0) {
+        out->push_back({len, 0});
+        ++i;
+        --run;
+      }
+    }
+  }
+}
+
+void PutDeltaLengths(BitWriter& w, const std::vector<uint32_t>& lens) {
+  uint32_t prev = lens[0];
+  w.Put(prev, 4);
+  for (size_t i = 1; i < lens.size(); ++i) {
+    uint32_t len = lens[i];
+    if (len == prev) {
+      w.Put(0, 1);
+    } else if (len == prev + 1) {
+      w.Put(0b10, 2);
+    } else if (len + 1 == prev) {
+      w.Put(0b1100, 4);
+    } else if (len == prev + 2) {
+      w.Put(0b1101, 4);
+    } else {
+      w.Put(0b111, 3);
+      w.Put(len, 4);
+    }
+    prev = len;
+  }
+}
+
+// Writes the pre-code and then every given table through it.
+void PutPreCodedTables(BitWriter& w, const std::vector<const std::vector<uint32_t>*>& tables) {
+  std::vector<std::vector<std::pair<uint32_t, uint32_t>>> runs(tables.size());
+  std::vector<uint32_t> freq(kPreSymbols, 0);
+  for (size_t t = 0; t < tables.size(); ++t) {
+    RunLengths(*tables[t], &runs[t]);
+    for (auto& r : runs[t]) ++freq[r.first];
+  }
+  Code pre;
+  pre.Build(freq, kMaxPreLength);
+  for (uint32_t s = 0; s < kPreSymbols; ++s) w.Put(pre.lengths[s], 4);
+  static const uint32_t kRunBits[3] = {2, 3, 7};
+  for (auto& table : runs) {
+    for (auto& r : table) {
+      pre.Put(w, r.first);
+      if (r.first >= 16) w.Put(r.second, kRunBits[r.first - 16]);
+    }
+  }
+}
+
+int32_t DecoderX86Value(int32_t v, int32_t p, int32_t fileSize) {
+  if (v == INT32_MIN || v == INT32_MAX) return v;
+  if (v > 0 && v < fileSize) return int32_t(uint32_t(v) - uint32_t(p));
+  if (v < 0 && -v < p) return int32_t(uint32_t(v) + uint32_t(fileSize));
+  return v;
+}
+
+int32_t Load32(const uint8_t* p) {
+  uint32_t v;
+  std::memcpy(&v, p, 4);
+  return int32_t(v);
+}
+void Store32(uint8_t* p, int32_t v) { std::memcpy(p, &v, 4); }
+
+}  // namespace
+
+std::vector<uint32_t> LimitedCodeLengths(const std::vector<uint32_t>& freqIn, uint32_t maxLength) {
+  std::vector<uint64_t> f(freqIn.begin(), freqIn.end());
+  size_t used = 0;
+  for (uint64_t v : f) used += v != 0;
+  for (size_t s = 0; used < 2 && s < f.size(); ++s) {
+    if (f[s] == 0) {
+      f[s] = 1;
+      ++used;
+    }
+  }
+  std::vector<uint32_t> lengths(f.size(), 0);
+  for (;;) {
+    // Huffman over the used symbols: nodes 0..n-1 are leaves.
+    struct Node {
+      uint64_t weight;
+      int32_t parent;
+    };
+    std::vector<Node> nodes;
+    std::vector<size_t> leafOf;
+    using Item = std::pair<uint64_t, int32_t>;
+    std::priority_queue<Item, std::vector<Item>, std::greater<Item>> queue;
+    for (size_t s = 0; s < f.size(); ++s) {
+      if (f[s] == 0) continue;
+      leafOf.push_back(s);
+      nodes.push_back({f[s], -1});
+      queue.push({f[s], int32_t(nodes.size() - 1)});
+    }
+    while (queue.size() > 1) {
+      Item a = queue.top();
+      queue.pop();
+      Item b = queue.top();
+      queue.pop();
+      nodes.push_back({a.first + b.first, -1});
+      int32_t id = int32_t(nodes.size() - 1);
+      nodes[a.second].parent = id;
+      nodes[b.second].parent = id;
+      queue.push({a.first + b.first, id});
+    }
+    uint32_t longest = 0;
+    std::fill(lengths.begin(), lengths.end(), 0);
+    for (size_t leaf = 0; leaf < leafOf.size(); ++leaf) {
+      uint32_t depth = 0;
+      for (int32_t n = int32_t(leaf); nodes[n].parent >= 0; n = nodes[n].parent) ++depth;
+      lengths[leafOf[leaf]] = depth;
+      longest = std::max(longest, depth);
+    }
+    if (longest <= maxLength) return lengths;
+    // Flatten the distribution and try again; all-equal weights always fit.
+    for (uint64_t& v : f) {
+      if (v) v = (v + 1) / 2;
+    }
+  }
+}
+
+bool RangeEncoder::Encode(uint32_t cum, uint32_t freq, uint32_t total) {
+  uint32_t r = range_ / total;
+  low_ += cum * r;
+  range_ = r * freq;
+  for (;;) {
+    if ((low_ ^ (low_ + range_)) >= kRangeTop) {
+      if (range_ >= kRangeBottom) break;
+      range_ = (0u - low_) & (kRangeBottom - 1);
+      if (range_ == 0) return false;
+    }
+    out_->push_back(uint8_t(low_ >> 24));
+    low_ <<= 8;
+    range_ <<= 8;
+  }
+  return true;
+}
+
+void RangeEncoder::Finish() {
+  for (int i = 0; i < 4; ++i) {
+    out_->push_back(uint8_t(low_ >> 24));
+    low_ <<= 8;
+  }
+}
+
+bool X86Forward(uint8_t* data, uint32_t n, uint32_t* pos, uint32_t size) {
+  bool ok = true;
+  if (n >= 256) {
+    const int32_t fileSize = int32_t(size);
+    for (uint32_t i = 0; i < n - 7;) {
+      if (data[i] != 0xE8) {
+        ++i;
+        continue;
+      }
+      int32_t r = Load32(data + i + 1);
+      int32_t p = int32_t(*pos + i);
+      // Prefer the absolute form (what makes calls compress), then the
+      // wrapped form, then the value itself: the first that maps back.
+      const int32_t candidates[3] = {int32_t(uint32_t(r) + uint32_t(p)),
+                                     int32_t(uint32_t(r) - uint32_t(fileSize)), r};
+      bool found = false;
+      for (int32_t v : candidates) {
+        if (DecoderX86Value(v, p, fileSize) == r) {
+          Store32(data + i + 1, v);
+          found = true;
+          break;
+        }
+      }
+      if (!found) ok = false;
+      i += 5;
+    }
+  }
+  *pos += n;
+  return ok;
+}
+
+std::vector<uint32_t> LzChunkSizes(uint32_t pos, uint32_t windowSize, size_t n) {
+  std::vector<uint32_t> sizes;
+  size_t left = n;
+  size_t room = windowSize - (pos & (windowSize - 1));
+  while (left > 0) {
+    size_t k = std::min(left, room);
+    sizes.push_back(uint32_t(k));
+    left -= k;
+    room = windowSize;
+  }
+  return sizes;
+}
+
+struct LzEncoder::Token {
+  uint16_t sym = 0;
+  int16_t rep = -1;
+  int16_t dsym = -1;
+  uint8_t lenBits = 0;
+  uint8_t distBits = 0;
+  uint32_t lenVal = 0;
+  uint32_t distVal = 0;
+};
+
+void LzEncoder::Reset(uint32_t windowSize) {
+  windowSize_ = windowSize;
+  distE_ = (windowSize >> 10) == 2048 ? 17 : (windowSize >> 10) == 4096 ? 18 : 16;
+  distCount_ = 2 * distE_ + 16;
+  pos_ = 0;
+  std::fill(std::begin(distCache_), std::end(distCache_), 0);
+  matchCount_ = 0;
+  lastLength_ = lastDistance_ = 0;
+  history_.clear();
+}
+
+void LzEncoder::AppendWindow(const uint8_t* p, size_t n) {
+  history_.insert(history_.end(), p, p + n);
+  if (capture_) capture_->insert(capture_->end(), p, p + n);
+  if (history_.size() > 2 * size_t(windowSize_)) {
+    history_.erase(history_.begin(), history_.end() - windowSize_);
+  }
+}
+
+// Turns a match op into its token and plays it on the decoder state.
+bool LzEncoder::MakeMatchToken(const LzOp& op, Token* t) {
+  uint32_t length = op.length;
+  uint32_t distance = op.distance;
+  if (op.kind == LzOp::kRepeatLast) {
+    t->sym = 256;
+    length = lastLength_;
+    distance = lastDistance_;
+  } else if (op.kind == LzOp::kRepeat) {
+    if (op.cacheIndex > 3) return false;
+    t->sym = uint16_t(257 + op.cacheIndex);
+    distance = distCache_[(matchCount_ - 1 - op.cacheIndex) & 3];
+    const uint32_t adj = (distance > 0x3fff) + (distance > 0x3ffff);
+    if (op.longForm || (length >= 257 && length - 2 - adj > 255)) {
+      if (length < 257 || length > kMaxMatch) return false;
+      t->rep = 24;
+      t->lenVal = length - 257;
+      t->lenBits = 14;
+    } else {
+      if (length < 2 + adj) return false;
+      uint32_t v = length - 2 - adj;
+      uint32_t i = LengthIndex(v);
+      t->rep = int16_t(i);
+      t->lenVal = v - kLengthBase[i];
+      t->lenBits = uint8_t(kLengthExtra[i]);
+    }
+    lastLength_ = length;
+    lastDistance_ = distance;
+  } else {
+    if (distance == 0) return false;
+    uint32_t d = distance - 1;
+    if (!op.longForm && length == 2 && d < 256) {
+      uint32_t j = 7;
+      while (kShortABase[j] > d) --j;
+      t->sym = uint16_t(261 + j);
+      t->distVal = d - kShortABase[j];
+      t->distBits = uint8_t(kShortAExtra[j]);
+    } else if (!op.longForm && length == 3 && d < 16384) {
+      uint32_t j = d < 2 ? d : FloorLog2(d) + 1;
+      t->sym = uint16_t(269 + j);
+      if (j >= 2) {
+        t->distVal = d - (1u << (j - 1));
+        t->distBits = uint8_t(j - 1);
+      }
+    } else {
+      uint32_t code;
+      if (d < 4) {
+        code = d;
+      } else if (d < (1u << (distE_ + 2))) {
+        uint32_t extra = FloorLog2(d) - 1;
+        code = 2 * extra + 2 + ((d >> extra) & 1);
+      } else {
+        code = 2 * distE_ + 4 + ((d - (1u << (distE_ + 2))) >> distE_);
+      }
+      if (code >= distCount_) return false;
+      uint32_t extra, base;
+      if (code < 4) {
+        extra = 0;
+        base = code;
+      } else if (code <= 2 * distE_ + 3) {
+        extra = (code - 2) >> 1;
+        base = (2 + (code & 1)) << extra;
+      } else {
+        extra = distE_;
+        base = (1u << (distE_ + 2)) + (code - (2 * distE_ + 4)) * (1u << distE_);
+      }
+      t->dsym = int16_t(code);
+      t->distVal = d - base;
+      t->distBits = uint8_t(extra);
+      uint32_t adj = distance > 0x3ffff;
+      if (!op.longForm && length >= 4 + adj && length - 4 - adj <= 255) {
+        uint32_t v = length - 4 - adj;
+        uint32_t i = LengthIndex(v);
+        t->sym = uint16_t(284 + i);
+        t->lenVal = v - kLengthBase[i];
+        t->lenBits = uint8_t(kLengthExtra[i]);
+      } else if (length >= 257 && length <= kMaxMatch) {
+        t->sym = 308;
+        t->lenVal = length - 257;
+        t->lenBits = 14;
+      } else {
+        return false;
+      }
+    }
+  }
+  distCache_[matchCount_ & 3] = distance;
+  ++matchCount_;
+  // The window receives the copy exactly as the decoder makes it; bytes from
+  // before the known history read as the fresh decoder's zeros.
+  for (uint32_t k = 0; k < length; ++k) {
+    uint8_t b = distance != 0 && distance <= history_.size() ? history_[history_.size() - distance]
+                                                             : 0;
+    AppendWindow(&b, 1);
+  }
+  pos_ = (pos_ + length) & (windowSize_ - 1);
+  return true;
+}
+
+void LzEncoder::WriteLzBlock(BitWriter& w, const std::vector<Token>& tokens, const LzBlock& spec) {
+  const bool two = spec.form == LzBlock::kTwoTables;
+  std::vector<uint32_t> freqA(kMainSymbols, 0), freqB(kMainSymbols, 0);
+  std::vector<uint32_t> freqRep(kRepeatSymbols, 0), freqDist(kDistSymbols, 0);
+  uint32_t prev = spec.threshold;
+  for (const Token& t : tokens) {
+    if (!two || prev <= spec.threshold) {
+      ++freqA[t.sym];
+    } else {
+      ++freqB[t.sym];
+    }
+    prev = t.sym;
+    if (t.rep >= 0) ++freqRep[t.rep];
+    if (t.dsym >= 0) ++freqDist[t.dsym];
+  }
+  Code a, b, rep, dist;
+  a.Build(freqA, kMaxCodeLength);
+  if (two) b.Build(freqB, kMaxCodeLength);
+  rep.Build(freqRep, kMaxCodeLength);
+  dist.Build(freqDist, kMaxCodeLength);
+
+  w.Put(0, 1);
+  if (!spec.zeroCount && (tokens.empty() || tokens.size() > 32767)) {
+    throw std::logic_error("LZ encoder: block symbol count out of range");
+  }
+  w.Put(spec.zeroCount ? 0 : uint32_t(tokens.size()), 15);
+  if (two) {
+    w.Put(1, 1);
+    w.Put(spec.threshold, 9);
+    PutPreCodedTables(w, {&a.lengths, &b.lengths});
+    PutDeltaLengths(w, rep.lengths);
+    PutDeltaLengths(w, dist.lengths);
+  } else if (spec.form == LzBlock::kDeltaCoded) {
+    w.Put(0, 1);
+    w.Put(1, 1);
+    PutDeltaLengths(w, a.lengths);
+    PutDeltaLengths(w, rep.lengths);
+    PutDeltaLengths(w, dist.lengths);
+  } else {
+    w.Put(0, 1);
+    w.Put(0, 1);
+    PutPreCodedTables(w, {&a.lengths, &rep.lengths, &dist.lengths});
+  }
+  prev = spec.threshold;
+  for (const Token& t : tokens) {
+    (!two || prev <= spec.threshold ? a : b).Put(w, t.sym);
+    prev = t.sym;
+    if (t.rep >= 0) rep.Put(w, t.rep);
+    if (t.lenBits) w.Put(t.lenVal, t.lenBits);
+    if (t.dsym >= 0) dist.Put(w, t.dsym);
+    if (t.distBits) w.Put(t.distVal, t.distBits);
+  }
+}
+
+bool LzEncoder::WriteModelBlock(BitWriter& w, const LzBlock& spec) {
+  const uint32_t n = uint32_t(spec.bytes.size());
+  if (n > kModelBlockMax || spec.channels < 1 || spec.channels > 4 || spec.models < 1 ||
+      spec.models > 4 || spec.initialMode > (spec.modelKind ? 2 : 4) || spec.modelKind > 1) {
+    return false;
+  }
+  std::vector<uint8_t> stored = spec.bytes;
+  auto predictors = std::make_unique<PredictorSet>();
+  predictors->Reset(spec.modelKind, spec.initialMode);
+  predictors->Forward(spec.modelKind, spec.channels, stored.data(), n);
+  FrequencyModel models[4];
+  for (FrequencyModel& m : models) m.Reset();
+  std::vector<uint8_t> coded;
+  RangeEncoder rc(&coded);
+  const uint32_t whole = n - n % spec.models;
+  for (uint32_t i = 0; i < whole; ++i) {
+    FrequencyModel& m = models[i % spec.models];
+    uint32_t s = stored[i];
+    if (!rc.Encode(m.CumOf(s), m.freq[s], m.total)) return false;
+    m.Update(s);
+  }
+  rc.Finish();
+  w.Put(1, 1);
+  w.Put(spec.modelKind, 1);
+  w.Put(spec.initialMode, 3);
+  w.Put(spec.channels - 1u, 2);
+  w.Put(spec.models - 1u, 2);
+  w.Put(n, 15);
+  for (uint8_t c : coded) w.PutByte(c);
+  for (uint32_t i = whole; i < n; ++i) w.PutByte(stored[i]);
+  return true;
+}
+
+void LzEncoder::WriteFilterHeader(BitWriter& w, uint32_t filterWord, const LzOptions& opt) {
+  w.PutByte(uint8_t(filterWord));
+  w.PutByte(uint8_t(filterWord >> 8));
+  if (filterWord & 0x0004) {
+    w.PutByte(opt.deltaKind);
+    w.PutByte(opt.deltaChannels);
+    for (int k = 0; k < 4; ++k) w.PutByte(uint8_t(opt.deltaHeader >> (8 * k)));
+  }
+}
+
+std::vector<uint8_t> LzEncoder::EncodeBlocks(const std::vector<LzBlock>& blocks,
+                                             const LzOptions& opt, bool solid, uint32_t filterWord,
+                                             std::vector<uint8_t>* window) {
+  const uint32_t ws = 32768u << std::min<uint32_t>(opt.windowCode, 7);
+  if (!solid || windowSize_ == 0) {
+    Reset(ws);
+  } else if (ws != windowSize_) {
+    uint32_t pos = pos_ & (ws - 1);
+    uint32_t cache[4];
+    std::copy(std::begin(distCache_), std::end(distCache_), cache);
+    uint32_t mc = matchCount_, ll = lastLength_, ld = lastDistance_;
+    Reset(ws);
+    pos_ = pos;
+    std::copy(cache, cache + 4, distCache_);
+    matchCount_ = mc;
+    lastLength_ = ll;
+    lastDistance_ = ld;
+  }
+  lastFilterWord_ = filterWord;
+  BitWriter w;
+  if (filterWord) WriteFilterHeader(w, filterWord, opt);
+  capture_ = window;
+  for (const LzBlock& block : blocks) {
+    if (block.form == LzBlock::kModel) {
+      if (!WriteModelBlock(w, block)) throw std::runtime_error("LZ encoder: model block refused");
+      AppendWindow(block.bytes.data(), block.bytes.size());
+      pos_ += uint32_t(block.bytes.size());
+      if (pos_ >= windowSize_) pos_ -= windowSize_;
+      continue;
+    }
+    std::vector<Token> tokens;
+    tokens.reserve(block.ops.size());
+    for (const LzOp& op : block.ops) {
+      Token t;
+      if (op.kind == LzOp::kLiteral) {
+        t.sym = op.byte;
+        AppendWindow(&op.byte, 1);
+        pos_ = (pos_ + 1) & (windowSize_ - 1);
+      } else if (!MakeMatchToken(op, &t)) {
+        throw std::runtime_error("LZ encoder: a match that the stream cannot carry");
+      }
+      tokens.push_back(t);
+    }
+    WriteLzBlock(w, tokens, block);
+  }
+  capture_ = nullptr;
+  return w.Finish();
+}
+
+namespace {
+
+struct ParseLevel {
+  uint32_t depth;
+  uint32_t nice;
+  bool lazy;
+};
+
+ParseLevel LevelOf(uint32_t level) {
+  switch (level) {
+    case 1: return {6, 24, false};
+    case 2: return {16, 48, false};
+    case 3: return {48, 128, true};
+    default: return {192, 512, true};
+  }
+}
+
+inline uint32_t MatchLength(const uint8_t* a, const uint8_t* b, uint32_t limit) {
+  uint32_t n = 0;
+  while (n + 8 <= limit) {
+    uint64_t x, y;
+    std::memcpy(&x, a + n, 8);
+    std::memcpy(&y, b + n, 8);
+    if (x != y) return n + uint32_t(__builtin_ctzll(x ^ y) >> 3);
+    n += 8;
+  }
+  while (n < limit && a[n] == b[n]) ++n;
+  return n;
+}
+
+struct Candidate {
+  uint32_t length = 0;
+  uint32_t distance = 0;
+  int repeat = -1;  // cache index when this is a repeat
+};
+
+}  // namespace
+
+void LzEncoder::Parse(const uint8_t* data, size_t n, const LzOptions& opt, std::vector<LzOp>* ops) {
+  const ParseLevel lv = LevelOf(opt.level);
+  const uint32_t ws = windowSize_;
+  const uint32_t maxDistance = ws - 1;
+  // Segments bound the chain arrays; each starts with up to a window of
+  // history so that matches reach across segment and entry boundaries.
+  const size_t segment = std::max<size_t>(size_t(2) * ws, size_t(8) << 20);
+  constexpr uint32_t kHashBits = 17;
+  std::vector<int32_t> head(size_t(1) << kHashBits);
+  std::vector<int32_t> prev;
+  std::vector<uint8_t> buf;
+  uint32_t cache[4];
+  std::copy(std::begin(distCache_), std::end(distCache_), cache);
+  uint32_t matches = matchCount_;
+  std::vector<uint8_t> hist = history_.size() > ws
+                                  ? std::vector<uint8_t>(history_.end() - ws, history_.end())
+                                  : history_;
+  for (size_t segStart = 0; segStart < n; segStart += segment) {
+    const size_t segLen = std::min(segment, n - segStart);
+    buf.assign(hist.begin(), hist.end());
+    const size_t histLen = buf.size();
+    buf.insert(buf.end(), data + segStart, data + segStart + segLen);
+    const size_t len = buf.size();
+    std::fill(head.begin(), head.end(), -1);
+    prev.assign(len, -1);
+    auto hashAt = [&](size_t i) {
+      uint32_t v = uint32_t(buf[i]) << 16 | uint32_t(buf[i + 1]) << 8 | buf[i + 2];
+      return (v * 2654435761u) >> (32 - kHashBits);
+    };
+    size_t inserted = 0;  // positions below this are in the chains
+    auto insertUpTo = [&](size_t end) {
+      for (; inserted < end && inserted + 3 <= len; ++inserted) {
+        uint32_t h = hashAt(inserted);
+        prev[inserted] = head[h];
+        head[h] = int32_t(inserted);
+      }
+      if (inserted < end) inserted = end;
+    };
+    insertUpTo(histLen);
+
+    auto find = [&](size_t i) {
+      Candidate best;
+      const uint32_t limit = uint32_t(std::min<size_t>(kMaxMatch, len - i));
+      if (limit < 2) return best;
+      for (int k = 0; k < 4; ++k) {
+        uint32_t d = cache[(matches - 1 - uint32_t(k)) & 3];
+        if (d == 0 || d > i || d > maxDistance) continue;
+        uint32_t l = MatchLength(&buf[i], &buf[i - d], limit);
+        uint32_t adj = (d > 0x3fff) + (d > 0x3ffff);
+        if (l >= 2 + adj && l > best.length) {
+          best.length = l;
+          best.distance = d;
+          best.repeat = k;
+        }
+      }
+      if (limit < 3 || best.length >= lv.nice) return best;
+      Candidate plain;
+      int32_t cand = head[hashAt(i)];
+      for (uint32_t chain = 0; cand >= 0 && chain < lv.depth; ++chain, cand = prev[cand]) {
+        uint32_t d = uint32_t(i - size_t(cand));
+        if (d > maxDistance) break;
+        if (plain.length < limit && buf[cand + plain.length] != buf[i + plain.length]) continue;
+        uint32_t l = MatchLength(&buf[i], &buf[cand], limit);
+        if (l <= plain.length) continue;
+        bool carried = (l >= 4 + (d > 0x3ffff)) || (l == 3 && d <= 16384);
+        if (!carried) continue;
+        plain.length = l;
+        plain.distance = d;
+        if (l >= lv.nice) break;
+      }
+      // A repeat costs far fewer bits than a new distance.
+      if (plain.length > best.length + 1) return plain;
+      return best;
+    };
+
+    size_t i = histLen;
+    Candidate pending;
+    bool havePending = false;
+    while (i < len) {
+      insertUpTo(i);
+      Candidate c = havePending ? pending : find(i);
+      havePending = false;
+      if (c.length >= 2 && lv.lazy && c.length < lv.nice && i + 1 < len) {
+        insertUpTo(i + 1);
+        Candidate next = find(i + 1);
+        if (next.length > c.length) {
+          ops->push_back(LzOp::Literal(buf[i]));
+          ++i;
+          pending = next;
+          havePending = true;
+          continue;
+        }
+      }
+      if (c.length < 2) {
+        ops->push_back(LzOp::Literal(buf[i]));
+        ++i;
+        continue;
+      }
+      if (c.repeat >= 0) {
+        ops->push_back(LzOp::Repeat(uint8_t(c.repeat), c.length));
+      } else {
+        ops->push_back(LzOp::Match(c.length, c.distance));
+      }
+      cache[matches & 3] = c.distance;
+      ++matches;
+      i += c.length;
+    }
+    if (buf.size() > ws) {
+      hist.assign(buf.end() - ws, buf.end());
+    } else {
+      hist = buf;
+    }
+  }
+}
+
+std::vector<uint8_t> LzEncoder::Encode(const uint8_t* data, size_t n, const LzOptions& opt,
+                                       bool solid) {
+  const uint32_t ws = 32768u << std::min<uint32_t>(opt.windowCode, 7);
+  if (!solid || windowSize_ == 0) {
+    Reset(ws);
+  } else if (ws != windowSize_) {
+    // The decoder keeps its position inside the new window; older bytes are
+    // no longer where the new window size would look for them.
+    uint32_t pos = pos_ & (ws - 1);
+    uint32_t cache[4];
+    std::copy(std::begin(distCache_), std::end(distCache_), cache);
+    uint32_t mc = matchCount_, ll = lastLength_, ld = lastDistance_;
+    Reset(ws);
+    pos_ = pos;
+    std::copy(cache, cache + 4, distCache_);
+    matchCount_ = mc;
+    lastLength_ = ll;
+    lastDistance_ = ld;
+  }
+  std::vector<uint8_t> work(data, data + n);
+  uint32_t filterWord = 0;
+  const std::vector<uint32_t> chunks = LzChunkSizes(pos_, ws, n);
+  lastX86Kept_ = true;
+  if (opt.x86) {
+    uint32_t e8 = 0;
+    bool ok = true;
+    size_t at = 0;
+    for (uint32_t c : chunks) {
+      ok = X86Forward(work.data() + at, c, &e8, uint32_t(n)) && ok;
+      at += c;
+    }
+    if (ok) {
+      filterWord |= 0x0002;
+    } else {
+      work.assign(data, data + n);
+      lastX86Kept_ = false;
+    }
+  }
+  if (opt.delta) {
+    auto filter = std::make_unique<DeltaFilter>();
+    filter->Clear();
+    filter->Setup(opt.deltaKind, opt.deltaChannels, opt.deltaHeader);
+    size_t at = 0;
+    for (uint32_t c : chunks) {
+      filter->ForwardChunk(work.data() + at, c);
+      at += c;
+    }
+    filterWord |= 0x0004;
+  }
+  std::vector<LzOp> ops;
+  ops.reserve(n / 4 + 16);
+  Parse(work.data(), n, opt, &ops);
+  std::vector<LzBlock> blocks;
+  const uint32_t per = std::clamp<uint32_t>(opt.blockSymbols, 1, 32767);
+  for (size_t k = 0; k < ops.size(); k += per) {
+    LzBlock b;
+    b.ops.assign(ops.begin() + k, ops.begin() + std::min(ops.size(), k + per));
+    blocks.push_back(std::move(b));
+  }
+  LzOptions o = opt;
+  o.windowCode = std::min<uint32_t>(opt.windowCode, 7);
+  return EncodeBlocks(blocks, o, true, filterWord);
+}
+
+std::vector<uint8_t> EncodeLz(const uint8_t* data, size_t n, const LzOptions& opt) {
+  LzEncoder e;
+  return e.Encode(data, n, opt, false);
+}
+
+}  // namespace tvk
