@@ -199,6 +199,11 @@ int GetWindowsFolder(char* out, uint32_t size);
 // Answers the number of characters copied.
 uint32_t ReadProfileString(const char* section, const char* key, char* out, uint32_t size,
                            const char* iniPath);
+// The same lookup over a text already in memory (the posix reader, and the
+// payload writer's check of a language text before it is stored).
+uint32_t ProfileLookup(const char* text, size_t length, const char* section, const char* key,
+                       char* out, uint32_t size);
+constexpr uint32_t kProfileValueLimit = 2047;
 
 // Window centring, kept pure so that it can be tested anywhere.
 struct Rect {
