@@ -6,6 +6,7 @@
 #ifndef TVK_PLATFORM_PLATFORM_H
 #define TVK_PLATFORM_PLATFORM_H
 
+#include <stdarg.h>
 #include <stddef.h>
 #include <stdint.h>
 
@@ -128,6 +129,10 @@ typedef int (*FolderCreator)(const char* path);
 typedef int (*FolderProbe)(const char* path);
 void SetFolderHooks(FolderCreator create, FolderProbe isFolder);
 FileHandle CreateOutputFile(const char* path);
+// A file that must not exist yet (a link of that name counts as existing),
+// opened for writing; on Linux readable by the owner alone. For temporary
+// files in shared folders.
+FileHandle CreateNewFile(const char* path);
 int UniqueTempName(const char* folderPath, const char* suffix, char* out, uint32_t outSize);
 void LongForm(char* path, uint32_t size);
 int RenameFile(const char* from, const char* to);   // replaces an existing target; 1 or 0
@@ -153,6 +158,17 @@ int RootOf(const char* path, char* out, uint32_t outSize);
 const char* WithoutRoot(const char* path);
 uint32_t NthBackslash(const char* path, uint32_t n);
 void SlashesToBackslashes(char* path);
+// Steps through a text one character at a time (CharNextA / CharPrevA on
+// Windows, UTF-8 sequences on Linux). NextChar stays on the terminator;
+// PrevChar stays on start.
+const char* NextChar(const char* p);
+const char* PrevChar(const char* start, const char* p);
+#if !defined(_WIN32)
+// Internal form (backslashes) <-> the system's form ('/'); 1, or 0 when the
+// result does not fit.
+int ToSystemPath(const char* path, char* out, uint32_t size);
+int FromSystemPath(const char* systemPath, char* out, uint32_t size);
+#endif
 
 // ---------------------------------------------------------------------------
 // Strings
@@ -161,7 +177,14 @@ void SlashesToBackslashes(char* path);
 uint32_t StrCopy(char* dst, uint32_t size, const char* src);
 uint32_t StrCopyN(char* dst, uint32_t size, const char* src, uint32_t n);
 uint32_t StrAppend(char* dst, uint32_t size, const char* src);
-uint32_t StrFormat(char* dst, uint32_t size, const char* format, ...);
+// The Windows build formats with the runtime's C99 printf, not the system's.
+#if defined(__MINGW32__)
+#define TVK_PRINTF_FORMAT(f, a) __attribute__((format(gnu_printf, f, a)))
+#else
+#define TVK_PRINTF_FORMAT(f, a) __attribute__((format(printf, f, a)))
+#endif
+uint32_t StrFormat(char* dst, uint32_t size, const char* format, ...) TVK_PRINTF_FORMAT(3, 4);
+uint32_t StrFormatV(char* dst, uint32_t size, const char* format, va_list args);
 char* StrDuplicate(const char* s);
 void StrUpper(char* s);  // ASCII and the Latin-1 letters (UTF-8 on Linux)
 int StrCompareNoCase(const char* a, const char* b);
