@@ -2,6 +2,10 @@
 // self-extractors and signatures.
 #include <cstdio>
 #include <cstring>
+#include <string>
+
+#include "tools/tvk/commands.h"
+#include "tools/tvk/console.h"
 
 namespace {
 
@@ -9,31 +13,57 @@ const char kUsage[] =
     "tvk " TVK_VERSION " - the Tarvik archiver\n"
     "\n"
     "Usage: tvk COMMAND [OPTIONS] ARCHIVE [PATHS or MASKS...]\n"
+    "Options may stand anywhere before \"--\".\n"
     "\n"
-    "Commands:\n"
-    "  a       create an archive from files and folders\n"
-    "  l       list an archive\n"
-    "  t       test every entry of an archive\n"
-    "  x       extract an archive\n"
-    "  sfx     build a self-extractor\n"
-    "  sign    sign an existing archive\n"
-    "  keygen  make an RSA key pair\n"
-    "  cert    issue a signer certificate\n"
+    "Commands:\n";
+
+const char kUsageEnd[] =
     "\n"
     "  tvk --help, tvk COMMAND --help   explain everything\n"
-    "  tvk --version                    show the version\n";
+    "  tvk --version                    show the version\n"
+    "\n"
+    "Exit codes of l, t and x: 0 success, 3 not an archive, 4 damaged data (CRC\n"
+    "error, invalid data, unsupported method), 5 a file cannot be opened or\n"
+    "created, 6 disk full, 7 out of memory, 8 other errors (wrong password,\n"
+    "signature mismatch...), 9 cancelled. Other commands: 0 success, 1 usage\n"
+    "error, 2 a file cannot be read or written or the input was refused.\n";
 
 }  // namespace
 
 int main(int argc, char** argv) {
-  if (argc < 2 || !std::strcmp(argv[1], "--help") || !std::strcmp(argv[1], "-h")) {
-    std::fputs(kUsage, stdout);
-    return argc < 2 ? 1 : 0;
+  using namespace tvk::cli;
+  const auto usage = [](std::FILE* to) {
+    std::fputs(kUsage, to);
+    for (const Command& c : Commands()) std::fprintf(to, "  %-7s %s\n", c.name, c.summary);
+    std::fputs(kUsageEnd, to);
+  };
+  if (argc < 2) {
+    usage(stderr);
+    return kExitUsage;
+  }
+  if (!std::strcmp(argv[1], "--help") || !std::strcmp(argv[1], "-h")) {
+    usage(stdout);
+    return kExitOk;
   }
   if (!std::strcmp(argv[1], "--version")) {
     std::printf("tvk %s\n", TVK_VERSION);
-    return 0;
+    return kExitOk;
+  }
+  for (const Command& c : Commands()) {
+    if (std::strcmp(argv[1], c.name) != 0) continue;
+    Args args;
+    std::string error;
+    if (!ParseArgs(argc, argv, 2, c.options, &args, &error)) {
+      std::fprintf(stderr, "tvk: %s (try tvk %s --help)\n", error.c_str(), c.name);
+      return kExitUsage;
+    }
+    if (args.help) {
+      std::fputs(c.help, stdout);
+      return kExitOk;
+    }
+    Console::Get().quiet = args.quiet;
+    return c.run(args);
   }
   std::fprintf(stderr, "tvk: unknown command '%s' (try tvk --help)\n", argv[1]);
-  return 1;
+  return kExitUsage;
 }

@@ -1,0 +1,365 @@
+// tvk a: adds files and folders to a new archive.
+#include <dirent.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <set>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "tools/tvk/commands.h"
+#include "tools/tvk/console.h"
+#include "tools/tvk/packing.h"
+#include "writer/archive_text.h"
+#include "writer/archive_writer.h"
+
+namespace tvk::cli {
+namespace {
+
+// The reader keeps at most this many bytes of a name.
+constexpr size_t kMaxStoredName = fmt::kMaxEntryName;
+// Comment text that fits a comment head.
+constexpr size_t kMaxCommentText = fmt::kMaxCommentHeadSize - fmt::kCommentHeadSize;
+// Password bytes that a password prompt of the reader can carry.
+constexpr size_t kMaxPassword = 249;
+
+struct Item {
+  std::string diskPath;
+  std::string stored;  // '/'-separated, UTF-8 as found on disk
+  bool folder = false;
+  struct stat st {};
+};
+
+struct Collector {
+  std::vector<Item> items;
+  std::set<std::pair<dev_t, ino_t>> skip;  // the archive itself
+  int problems = 0;
+
+  void Problem(const std::string& message) {
+    Console::Get().Error(message);
+    ++problems;
+  }
+
+  void Add(const std::string& diskPath, const std::string& stored,
+           std::vector<std::pair<dev_t, ino_t>>& ancestors) {
+    struct stat st {};
+    if (stat(diskPath.c_str(), &st) != 0) {
+      Problem("cannot read " + diskPath + ": " + std::strerror(errno));
+      return;
+    }
+    if (skip.count({st.st_dev, st.st_ino})) return;
+    if (S_ISDIR(st.st_mode)) {
+      for (const auto& a : ancestors) {
+        if (a.first == st.st_dev && a.second == st.st_ino) {
+          Problem("skipped " + diskPath + ": a symbolic link loop leads back to a folder above it");
+          return;
+        }
+      }
+      if (!stored.empty()) items.push_back(Item{diskPath, stored, true, st});
+      DIR* dir = opendir(diskPath.c_str());
+      if (!dir) {
+        Problem("cannot read folder " + diskPath + ": " + std::strerror(errno));
+        return;
+      }
+      std::vector<std::string> names;
+      while (dirent* d = readdir(dir)) {
+        std::string n = d->d_name;
+        if (n != "." && n != "..") names.push_back(n);
+      }
+      closedir(dir);
+      std::sort(names.begin(), names.end());
+      ancestors.emplace_back(st.st_dev, st.st_ino);
+      std::string prefix = diskPath.empty() || diskPath.back() == '/' ? diskPath : diskPath + "/";
+      for (const std::string& n : names)
+        Add(prefix + n, stored.empty() ? n : stored + "/" + n, ancestors);
+      ancestors.pop_back();
+    } else if (S_ISREG(st.st_mode)) {
+      if (stored.empty()) {
+        Problem("cannot store " + diskPath + " under an empty name");
+        return;
+      }
+      items.push_back(Item{diskPath, stored, false, st});
+    } else {
+      Problem("skipped " + diskPath + ": not a file or folder");
+    }
+  }
+};
+
+// The stored form of a path given on the command line: relative, without a
+// leading root and without "." and ".." components.
+std::string StoredBase(const std::string& path) {
+  std::string out;
+  size_t i = 0;
+  while (i <= path.size()) {
+    size_t j = path.find('/', i);
+    if (j == std::string::npos) j = path.size();
+    std::string part = path.substr(i, j - i);
+    if (!part.empty() && part != "." && part != "..") out += (out.empty() ? "" : "/") + part;
+    i = j + 1;
+  }
+  return out;
+}
+
+bool ReadWhole(const std::string& path, Bytes* data, std::string* error) {
+  std::FILE* f = std::fopen(path.c_str(), "rb");
+  if (!f) {
+    *error = std::strerror(errno);
+    return false;
+  }
+  data->clear();
+  uint8_t buffer[1 << 16];
+  size_t n;
+  while ((n = std::fread(buffer, 1, sizeof buffer, f)) > 0) data->insert(data->end(), buffer, buffer + n);
+  bool ok = !std::ferror(f);
+  if (!ok) *error = std::strerror(errno);
+  std::fclose(f);
+  return ok;
+}
+
+bool AskNewPassword(std::string* password) {
+  Console& c = Console::Get();
+  auto first = c.AskSecret("Password: ");
+  if (!first) return false;
+  if (c.InputIsTerminal()) {
+    auto again = c.AskSecret("Password again: ");
+    if (!again || *again != *first) {
+      c.Error("the passwords differ");
+      return false;
+    }
+  }
+  *password = *first;
+  return true;
+}
+
+// The comment in the archive's text forms: Windows-1252 when possible, else
+// UTF-16LE (lossless for any text), else the bytes as they are.
+std::optional<CommentFields> MakeComment(const std::string& text) {
+  CommentFields c;
+  std::string ansi;
+  if (Utf8ToWindows1252(text, &ansi)) {
+    c.text.assign(ansi.begin(), ansi.end());
+  } else {
+    Bytes wide = Utf8ToUtf16Le(text);
+    bool validUtf8 = true;
+    for (size_t i = 0; i + 1 < wide.size(); i += 2)
+      if (wide[i] == 0xFD && wide[i + 1] == 0xFF) validUtf8 = false;
+    if (validUtf8) {
+      c.form = TextForm::kUtf16;
+      c.text = std::move(wide);
+    } else {
+      c.text.assign(text.begin(), text.end());
+    }
+  }
+  if (c.text.size() > kMaxCommentText) return std::nullopt;
+  return c;
+}
+
+}  // namespace
+
+std::string PasswordBytes(const std::string& typed) {
+  bool fellBack = false;
+  std::string bytes = ArchiveText(typed, &fellBack);
+  if (fellBack)
+    Console::Get().Warn("the password has characters outside Windows-1252; its UTF-8 bytes are used");
+  return bytes;
+}
+
+int RunAdd(const Args& args) {
+  Console& con = Console::Get();
+  if (args.positional.size() < 2) {
+    con.Error("tvk a needs an archive and at least one file or folder (tvk a --help)");
+    return kExitUsage;
+  }
+  if (args.encryptHeaders && !args.passwordGiven) {
+    con.Error("--encrypt-headers needs a password (-p)");
+    return kExitUsage;
+  }
+  if (args.aes128 && !args.passwordGiven) {
+    con.Error("--aes128 needs a password (-p)");
+    return kExitUsage;
+  }
+  if (args.comment && args.commentFile) {
+    con.Error("give the comment either with -c or with -z");
+    return kExitUsage;
+  }
+  const std::string archive = args.positional[0];
+
+  struct stat ast {};
+  bool exists = stat(archive.c_str(), &ast) == 0;
+  if (exists && !args.force) {
+    con.Error(archive + " exists (use -f to replace it)");
+    return kExitFile;
+  }
+
+  std::string password;
+  if (args.passwordGiven) {
+    password = args.password;
+    if (password.empty() && !AskNewPassword(&password)) {
+      con.Error("no password given");
+      return kExitFile;
+    }
+    if (password.empty()) {
+      con.Error("an empty password protects nothing");
+      return kExitUsage;
+    }
+    password = PasswordBytes(password);
+    if (password.size() > kMaxPassword) {
+      con.Error("the password is longer than 249 bytes");
+      return kExitUsage;
+    }
+  }
+
+  ArchiveSpec spec;
+  if (args.comment || args.commentFile) {
+    std::string text;
+    if (args.comment) {
+      text = *args.comment;
+    } else {
+      Bytes raw;
+      std::string error;
+      if (!ReadWhole(*args.commentFile, &raw, &error)) {
+        con.Error("cannot read " + *args.commentFile + ": " + error);
+        return kExitFile;
+      }
+      text.assign(raw.begin(), raw.end());
+    }
+    spec.comment = MakeComment(text);
+    if (!spec.comment) {
+      con.Error("the comment is too long (at most 8179 bytes in the archive)");
+      return kExitFile;
+    }
+  }
+  spec.solid = args.solid;
+  spec.encryptHeads = args.encryptHeaders;
+  spec.headPassword = password;
+  if (args.volumeSize) {
+    if (*args.volumeSize < 1024) {
+      con.Error("volumes must hold at least 1 KiB");
+      return kExitUsage;
+    }
+    spec.volumeSize = *args.volumeSize;
+  }
+  const int level = args.level.value_or(3);
+  Packing packing(level);
+  spec.packer = packing.Packer();
+
+  // What to store.
+  Collector collector;
+  if (exists) {
+    collector.skip.insert({ast.st_dev, ast.st_ino});
+    for (uint32_t n = 1; n < 1000; ++n) {
+      struct stat vst {};
+      if (stat(VolumeName(archive, n).c_str(), &vst) != 0) break;
+      collector.skip.insert({vst.st_dev, vst.st_ino});
+    }
+  }
+  for (size_t i = 1; i < args.positional.size(); ++i) {
+    std::vector<std::pair<dev_t, ino_t>> ancestors;
+    collector.Add(args.positional[i], StoredBase(args.positional[i]), ancestors);
+  }
+  if (collector.items.empty()) {
+    con.Error("nothing to add");
+    return kExitFile;
+  }
+
+  uint64_t total = 0;
+  for (const Item& item : collector.items)
+    if (!item.folder) total += static_cast<uint64_t>(item.st.st_size);
+
+  FileOutput out(archive, args.force);
+  ArchiveWriter writer(spec, &out);
+  con.CatchInterrupt();
+  con.StartWork(total);
+  bool warnedUtf8 = false;
+  bool firstFile = true;
+  uint64_t done = 0;
+  uint32_t files = 0, folders = 0;
+  int problems = collector.problems;
+  bool failed = false;
+  for (const Item& item : collector.items) {
+    if (con.Interrupted()) {
+      con.Error("cancelled");
+      failed = true;
+      break;
+    }
+    std::string stored = item.stored;
+    std::replace(stored.begin(), stored.end(), '/', '\\');
+    bool fellBack = false;
+    stored = ArchiveText(stored, &fellBack);
+    if (fellBack && !warnedUtf8) {
+      con.Warn("some names have characters outside Windows-1252; they are stored in UTF-8 (" +
+               item.stored + ")");
+      warnedUtf8 = true;
+    }
+    if (stored.size() > kMaxStoredName) {
+      con.Error("skipped " + item.diskPath + ": its name is longer than 270 bytes");
+      ++problems;
+      continue;
+    }
+    EntrySpec e;
+    e.name = stored;
+    e.folder = item.folder;
+    Bytes data;
+    if (item.folder) {
+      // Never read-only: the folder must take its files when extracted.
+      e.attributes = kAttrDirectory;
+    } else {
+      std::string error;
+      if (!ReadWhole(item.diskPath, &data, &error)) {
+        con.Error("cannot read " + item.diskPath + ": " + error);
+        ++problems;
+        continue;
+      }
+      e.attributes = kAttrArchive | ((item.st.st_mode & S_IWUSR) ? 0 : kAttrReadOnly);
+      e.dosTime = DosTimeFromUnix(item.st.st_mtime);
+      FileTime write = FileTimeFromUnix(item.st.st_mtim.tv_sec, item.st.st_mtim.tv_nsec);
+      FileTime access = FileTimeFromUnix(item.st.st_atim.tv_sec, item.st.st_atim.tv_nsec);
+      // Linux keeps no creation time here; the modification time stands in.
+      e.times = std::array<FileTime, 3>{write, access, write};
+      e.unixMode = item.st.st_mode & 07777;
+      e.method = packing.MethodFor(data.size());
+      e.dictCode = packing.DictCodeFor(e.method);
+      e.solid = spec.solid && !firstFile && e.method != fmt::kMethodStored;
+      if (args.passwordGiven) {
+        e.encryption = args.aes128 ? 1 : 2;
+        e.password = password;
+      }
+    }
+    con.Progress(item.stored, done);
+    if (!writer.AddEntry(e, data)) {
+      con.Error(writer.Error().empty() ? out.Error() : writer.Error());
+      failed = true;
+      break;
+    }
+    if (item.folder) {
+      ++folders;
+    } else {
+      ++files;
+      firstFile = false;
+      done += data.size();
+      con.Progress(item.stored, done);
+    }
+  }
+  if (!failed && !writer.Finish()) {
+    con.Error(writer.Error() + (out.Error().empty() ? "" : " (" + out.Error() + ")"));
+    failed = true;
+  }
+  con.EndWork();
+  if (failed) {
+    out.RemoveAll();
+    return kExitFile;
+  }
+  std::string summary = "added " + std::to_string(files) + (files == 1 ? " file" : " files");
+  if (folders) summary += " and " + std::to_string(folders) + (folders == 1 ? " folder" : " folders");
+  summary += " (" + HumanSize(total) + ") to " + archive;
+  if (writer.VolumeCount() > 1) summary += " in " + std::to_string(writer.VolumeCount()) + " volumes";
+  con.Info(summary);
+  return problems ? kExitFile : kExitOk;
+}
+
+}  // namespace tvk::cli

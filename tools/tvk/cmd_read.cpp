@@ -1,0 +1,312 @@
+// tvk l, t and x: the reader of the self-extractor, driven through its
+// callbacks with console prompts.
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
+#include <ctime>
+#include <string>
+#include <unistd.h>
+
+#include "archive/reader.h"
+#include "platform/result_codes.h"
+#include "tools/tvk/commands.h"
+#include "tools/tvk/console.h"
+#include "tools/tvk/read_support.h"
+
+namespace tvk::cli {
+namespace {
+
+struct Session {
+  std::string archive;           // as given on the command line
+  std::string password;          // archive bytes of the password handed out
+  bool havePassword = false;
+  bool overwriteAll = false;
+  std::string action;            // "Extracting", "Testing"
+  std::string current;           // entry being worked on (display form)
+  uint64_t done = 0;
+  bool interruptedReported = false;
+};
+
+Session* From(void* user) { return static_cast<Session*>(user); }
+
+int AnswerPassword(Session* s, const char* triedLast, char* answer, const std::string& prompt) {
+  Console& con = Console::Get();
+  if (con.Interrupted()) return 0;
+  // The password in hand serves every question until it is the one that
+  // has just failed; then the user is asked.
+  if (!s->havePassword || s->password == (triedLast ? triedLast : "")) {
+    auto typed = con.AskSecret(prompt);
+    if (!typed) return 0;
+    s->password = PasswordBytes(*typed);
+    s->havePassword = true;
+  }
+  std::memset(answer, 0, kPasswordAnswerSize);
+  std::memcpy(answer, s->password.data(), std::min<size_t>(s->password.size(), kPasswordAnswerSize - 1));
+  return 1;
+}
+
+int OnEntryPassword(void* user, const char* triedLast, char* answer, const char* name) {
+  std::string prompt = "Password for " + std::string(name ? name : "") + ": ";
+  if (triedLast && *triedLast) prompt = "Wrong password? " + prompt;
+  return AnswerPassword(From(user), triedLast, answer, prompt);
+}
+
+int OnHeaderPassword(void* user, const char* triedLast, char* answer, const char* name) {
+  std::string prompt = "Password for the archive " + std::string(name ? name : "") + ": ";
+  if (triedLast && *triedLast) prompt = "Wrong password? " + prompt;
+  return AnswerPassword(From(user), triedLast, answer, prompt);
+}
+
+int OnEntryStart(void* user, const char* entryName, const char*) {
+  Session* s = From(user);
+  if (Console::Get().Interrupted()) return 0;
+  std::string name = DisplayPath(entryName && *entryName == '\\' ? entryName + 1 : entryName);
+  s->current = name;
+  if (!s->action.empty()) Console::Get().Info(s->action + " " + name);
+  return 1;
+}
+
+int OnProgress(void* user, uint32_t, uint32_t chunk) {
+  Session* s = From(user);
+  Console& con = Console::Get();
+  if (con.Interrupted()) return 0;
+  s->done += chunk;
+  con.Progress(s->current, s->done);
+  return 1;
+}
+
+void OnRunStart(void*, uint32_t low, uint32_t high, uint32_t runCode) {
+  if (runCode == kRunSignature) return;
+  Console::Get().StartWork(uint64_t(high) << 32 | low);
+}
+
+int OnOverwrite(void* user, const FindData* existing, const FindData* entry) {
+  Session* s = From(user);
+  Console& con = Console::Get();
+  if (con.Interrupted()) return kOverwriteCancel;
+  if (s->overwriteAll) return kOverwriteReplace;
+  const auto describe = [](const FindData* f) {
+    uint64_t size = uint64_t(f->sizeHigh) << 32 | f->sizeLow;
+    return std::to_string(size) + " bytes, " + FormatFileTime(f->lastWriteTime);
+  };
+  for (;;) {
+    auto answer = con.Ask("Replace " + DisplayPath(existing->name) + " (" + describe(existing) +
+                          ") with the archive's (" + describe(entry) +
+                          ")? [y]es, [n]o, [a]ll, [c]ancel: ");
+    if (!answer) return kOverwriteCancel;
+    std::string a = *answer;
+    std::transform(a.begin(), a.end(), a.begin(), [](unsigned char c) { return std::tolower(c); });
+    if (a == "y" || a == "yes") return kOverwriteReplace;
+    if (a == "n" || a == "no") return kOverwriteSkip;
+    if (a == "a" || a == "all") {
+      s->overwriteAll = true;
+      return kOverwriteReplace;
+    }
+    if (a == "c" || a == "cancel") return kOverwriteCancel;
+  }
+}
+
+int OnNextVolume(void*, char* path, uint32_t, uint32_t volume, uint32_t) {
+  Console& con = Console::Get();
+  if (con.Interrupted()) return 0;
+  std::string expected = path;
+  std::string folder = expected.substr(0, expected.find_last_of('\\') + 1);
+  auto answer = con.Ask("Volume " + std::to_string(volume) + " is missing: " + DisplayPath(expected) +
+                        "\nFolder to look in (an empty line looks again in " +
+                        DisplayPath(folder.empty() ? "." : folder) + "): ");
+  if (!answer) return 0;
+  std::string chosen = answer->empty() ? folder : InternalPath(*answer);
+  if (chosen.size() >= kPathSize) {
+    con.Error("the folder name is too long");
+    return 0;
+  }
+  std::memset(path, 0, kPathSize);
+  std::memcpy(path, chosen.data(), chosen.size());
+  return 1;
+}
+
+ReaderCallbacks MakeCallbacks(Session* s, bool listing) {
+  ReaderCallbacks cb{};
+  cb.entryPassword = OnEntryPassword;
+  cb.entryPasswordUser = s;
+  cb.headerPassword = OnHeaderPassword;
+  cb.headerPasswordUser = s;
+  cb.progress = OnProgress;
+  cb.progressUser = s;
+  if (!listing) {
+    cb.runStart = OnRunStart;
+    cb.runStartUser = s;
+    cb.entryStart = OnEntryStart;
+    cb.entryStartUser = s;
+    cb.overwrite = OnOverwrite;
+    cb.overwriteUser = s;
+    cb.nextVolume = OnNextVolume;
+    cb.nextVolumeUser = s;
+  }
+  return cb;
+}
+
+// Ends a command: the message of the reader's code and the exit code.
+int Finish(const Session& s, uint32_t code) {
+  Console& con = Console::Get();
+  con.EndWork();
+  if (code == kOk) return 0;
+  std::string where = s.current.empty() ? "" : " (" + s.current + ")";
+  con.Error(s.archive + ": " + ReaderMessage(code) + where);
+  return ExitCodeOf(code);
+}
+
+// Opens the archive in the reader; answers the reader's error code.
+uint32_t OpenArchive(ArchiveReader& reader, Session& s, bool listing) {
+  ReaderCallbacks cb = MakeCallbacks(&s, listing);
+  reader.SetCallbacks(&cb);
+  std::string internal = InternalPath(AbsolutePath(s.archive));
+  if (internal.size() >= kPathSize) return kErrFileAccess;
+  if (access(s.archive.c_str(), F_OK) != 0) return kErrFileAccess;
+  reader.Open(internal.c_str());
+  return reader.LastError();
+}
+
+// One listing pass with the given include masks. Fills the entries and the
+// archive information.
+uint32_t ListPass(Session& s, const std::vector<std::string>& masks, std::vector<ListedEntry>* entries,
+                  ArchiveInfo* info, std::string* comment) {
+  ArchiveReader reader;
+  uint32_t code = OpenArchive(reader, s, true);
+  if (code == kOk) {
+    NameList* include = reader.CreateNameList(kListNames);
+    NameList* result = reader.CreateNameList(kListEntries);
+    if (include && result) {
+      for (const std::string& m : masks) reader.AddName(include, InternalPath(m).c_str());
+      *info = ArchiveInfo{};
+      reader.List(include, nullptr, nullptr, result, info);
+      for (NameListNode* n = result->head; n && entries; n = n->next)
+        entries->push_back(ListedEntry::From(*static_cast<const FileEntry*>(n->item)));
+      if (comment && reader.ArchiveComment())
+        comment->assign(reader.ArchiveComment(), reader.ArchiveCommentLength());
+    }
+    if (include) reader.FreeNameList(include);
+    if (result) reader.FreeNameList(result);
+    code = reader.LastError();
+  }
+  reader.Close();
+  return code;
+}
+
+void ShowSignature(const ArchiveInfo& info) {
+  if (!info.signatureValid) return;
+  Console::Get().Info("signed by " + std::string(info.signer) + " on " + FormatFileTime(info.signedAt));
+}
+
+Session MakeSession(const Args& args) {
+  Session s;
+  s.archive = args.positional[0];
+  if (args.passwordGiven && !args.password.empty()) {
+    s.password = PasswordBytes(args.password);
+    s.havePassword = true;
+  }
+  return s;
+}
+
+bool CheckArchiveArg(const Args& args, const char* command) {
+  if (args.positional.empty()) {
+    Console::Get().Error(std::string("tvk ") + command + " needs an archive (tvk " + command +
+                         " --help)");
+    return false;
+  }
+  return true;
+}
+
+}  // namespace
+
+int RunList(const Args& args) {
+  if (!CheckArchiveArg(args, "l")) return kExitUsage;
+  Console& con = Console::Get();
+  con.CatchInterrupt();
+  Session s = MakeSession(args);
+  std::vector<std::string> masks(args.positional.begin() + 1, args.positional.end());
+  if (masks.empty()) masks.push_back("*.*");
+  std::vector<ListedEntry> entries;
+  ArchiveInfo info{};
+  std::string comment;
+  uint32_t code = ListPass(s, masks, &entries, &info, &comment);
+  if (code != kOk && code != kErrSignatureMismatch) return Finish(s, code);
+
+  std::string out = FormatListing(s.archive, entries, info, comment);
+  std::fputs(out.c_str(), stdout);
+  std::fflush(stdout);
+  return Finish(s, code);
+}
+
+namespace {
+
+int RunPass(const Args& args, bool extract) {
+  Console& con = Console::Get();
+  con.CatchInterrupt();
+  Session s = MakeSession(args);
+  s.overwriteAll = args.yes;
+
+  // The signature first, as the self-extractor does: a listing that selects
+  // nothing checks it.
+  ArchiveInfo info{};
+  uint32_t code = ListPass(s, {"/"}, nullptr, &info, nullptr);
+  if (code != kOk) return Finish(s, code);
+  ShowSignature(info);
+
+  ArchiveReader reader;
+  s.action = extract ? "Extracting" : "Testing";
+  code = OpenArchive(reader, s, false);
+  if (code == kOk) {
+    if (extract) {
+      ExtractOptions options{};
+      options.size = sizeof options;
+      options.keepFolderPaths = 1;
+      options.restoreWindowsTimes = 1;
+      options.replaceWithoutAsking = args.yes ? 1 : 0;
+      options.attributeMode = kAttrModeStored;
+      std::string target = InternalPath(AbsolutePath(args.outputDir.value_or(".")));
+      if (target.size() + 1 >= kPathSize) {
+        reader.Close();
+        con.Error("the target folder name is too long");
+        return kExitFile;
+      }
+      std::memcpy(options.targetFolder, target.c_str(), target.size() + 1);
+      reader.SetOptions(kOptionsExtraction, &options);
+      NameList* include = reader.CreateNameList(kListNames);
+      if (include) {
+        if (args.positional.size() > 1) {
+          for (size_t i = 1; i < args.positional.size(); ++i)
+            reader.AddName(include, InternalPath(args.positional[i]).c_str());
+        } else {
+          reader.AddName(include, "*.*");
+        }
+        reader.Extract(include, nullptr, nullptr);
+        reader.FreeNameList(include);
+      }
+    } else {
+      reader.TestAll();
+    }
+    code = reader.LastError();
+  }
+  reader.Close();
+  if (code == kOk) {
+    s.current.clear();
+    con.EndWork();
+    con.Info(extract ? "done" : "all entries are intact");
+  }
+  return Finish(s, code);
+}
+
+}  // namespace
+
+int RunTest(const Args& args) {
+  if (!CheckArchiveArg(args, "t")) return kExitUsage;
+  return RunPass(args, false);
+}
+
+int RunExtract(const Args& args) {
+  if (!CheckArchiveArg(args, "x")) return kExitUsage;
+  return RunPass(args, true);
+}
+
+}  // namespace tvk::cli

@@ -1,0 +1,138 @@
+#include "tools/tvk/commands.h"
+
+namespace tvk::cli {
+
+namespace {
+
+const char kHelpAdd[] =
+    "Usage: tvk a [OPTIONS] ARCHIVE PATH...\n"
+    "\n"
+    "Creates ARCHIVE from the files and folders given; folders are added with\n"
+    "everything below them. Paths are stored relative: a leading root and any\n"
+    "\".\" or \"..\" parts are dropped. Symbolic links are stored as what they\n"
+    "point to; a link that leads back to a folder above it is reported and\n"
+    "skipped. Each file keeps its modification time (local DOS time and exact\n"
+    "file times), its read-only attribute and its Unix mode bits.\n"
+    "\n"
+    "Options:\n"
+    "  -m0 .. -m4          store (0) to best (4) packing; default -m3\n"
+    "  -s                  solid archive: entries continue each other's packing\n"
+    "  -vSIZE              split into volumes of SIZE bytes (units b, k, m, g in\n"
+    "                      powers of 1024, e.g. -v10m); the volumes after ARCHIVE\n"
+    "                      are named like it with .001, .002, ...\n"
+    "  -pSECRET            encrypt every file with this password (AES-256)\n"
+    "  -p                  ask for the password (without echo on a terminal)\n"
+    "  --aes128            encrypt with AES-128 instead\n"
+    "  --encrypt-headers   encrypt the list of entries as well (needs -p)\n"
+    "  -c TEXT             archive comment\n"
+    "  -z FILE             archive comment read from FILE\n"
+    "  -f                  replace ARCHIVE when it exists\n"
+    "  -q                  quiet: errors only\n"
+    "\n"
+    "Names, comments and passwords are stored in Windows-1252 when every\n"
+    "character has a form there, so archives open alike on Windows and Linux;\n"
+    "otherwise names and passwords are stored in UTF-8 (with a warning) and\n"
+    "comments in UTF-16.\n"
+    "\n"
+    "Exit codes: 0 success, 1 usage error, 2 a file could not be read or\n"
+    "written (the archive holds everything else), or the input was refused.\n";
+
+const char kHelpList[] =
+    "Usage: tvk l [OPTIONS] ARCHIVE [MASK...]\n"
+    "\n"
+    "Lists the entries of ARCHIVE (those matching the masks, if any): attributes,\n"
+    "size, packed size, modification time, method, encryption and name; then\n"
+    "the archive's comment, whether it is solid, a volume set, has a recovery\n"
+    "record or encrypted heads, and who signed it when it is signed.\n"
+    "\n"
+    "Options:\n"
+    "  -pSECRET   password for encrypted heads (-p alone asks)\n"
+    "  -q         quiet: errors only\n"
+    "\n"
+    "Exit codes: 0 success, 3 not an archive, 4 damaged, 5 cannot open,\n"
+    "7 memory, 8 other (signature mismatch...), 9 cancelled.\n";
+
+const char kHelpTest[] =
+    "Usage: tvk t [OPTIONS] ARCHIVE\n"
+    "\n"
+    "Decodes every entry of ARCHIVE and checks its CRC, writing nothing. A\n"
+    "signed archive's signature is checked first.\n"
+    "\n"
+    "Options:\n"
+    "  -pSECRET   password (-p alone asks). The password is handed out for every\n"
+    "             question until it fails; then you are asked. When standard\n"
+    "             input is not a terminal, answers are read one per line and the\n"
+    "             end of input cancels.\n"
+    "  -q         quiet: errors only\n"
+    "\n"
+    "Exit codes: 0 success, 3 not an archive, 4 CRC error or invalid data or\n"
+    "unsupported method, 5 a file cannot be opened, 7 memory, 8 other (wrong\n"
+    "password...), 9 cancelled.\n";
+
+const char kHelpExtract[] =
+    "Usage: tvk x [OPTIONS] ARCHIVE [MASK...]\n"
+    "\n"
+    "Extracts the entries of ARCHIVE (those matching the masks, if any; \"*\"\n"
+    "and \"?\" are wildcards) with their folders, times and attributes. A signed\n"
+    "archive's signature is checked first. Further volumes are looked for\n"
+    "beside ARCHIVE; when one is missing you are asked for its folder.\n"
+    "\n"
+    "Options:\n"
+    "  -o DIR     extract into DIR (default: the current folder)\n"
+    "  -y         replace existing files without asking\n"
+    "  -pSECRET   password (-p alone asks); handed out for every question until\n"
+    "             it fails, then you are asked\n"
+    "  -q         quiet: errors only\n"
+    "\n"
+    "Questions (password, replace yes/no/all/cancel, the folder of a missing\n"
+    "volume) are read from standard input, one answer per line when it is not a\n"
+    "terminal; the end of input cancels. Ctrl+C stops after deleting the file\n"
+    "being written.\n"
+    "\n"
+    "Exit codes: 0 success, 3 not an archive, 4 CRC error or invalid data or\n"
+    "unsupported method, 5 a file cannot be opened or created, 6 disk full,\n"
+    "7 memory, 8 other (wrong password, signature mismatch...), 9 cancelled.\n";
+
+const char kHelpSfx[] =
+    "Usage: tvk sfx [OPTIONS] OUTPUT ARCHIVE\n"
+    "\n"
+    "Builds a self-extractor OUTPUT from a self-extractor program (--sfx), a\n"
+    "language text (--language), settings (--settings) and ARCHIVE.\n";
+
+const char kHelpSign[] =
+    "Usage: tvk sign --key SIGNER.pem --cert SIGNER.cert [--digest sha512|sha256|md5] ARCHIVE\n"
+    "\n"
+    "Signs ARCHIVE (or the last volume of a set) with a signer key and its\n"
+    "certificate: the end marker is replaced by a signature block.\n";
+
+const char kHelpKeygen[] =
+    "Usage: tvk keygen [--bits 1024] KEY.pem\n"
+    "\n"
+    "Makes an RSA key pair and writes it as PEM.\n";
+
+const char kHelpCert[] =
+    "Usage: tvk cert --key MASTER.pem --name SIGNER SIGNER.pem CERT\n"
+    "\n"
+    "Issues a signer certificate: the public half of SIGNER.pem and the signer's\n"
+    "name, sealed with the master key, written to CERT (384 bytes).\n";
+
+}  // namespace
+
+const std::vector<Command>& Commands() {
+  static const std::vector<Command> commands = {
+      {"a", "create an archive from files and folders",
+       {"-m", "-s", "-v", "-p", "--aes128", "--encrypt-headers", "-c", "-z", "-f", "--sign", "--cert",
+        "--digest"},
+       kHelpAdd, RunAdd},
+      {"l", "list an archive", {"-p"}, kHelpList, RunList},
+      {"t", "test every entry of an archive", {"-p"}, kHelpTest, RunTest},
+      {"x", "extract an archive", {"-p", "-o", "-y"}, kHelpExtract, RunExtract},
+      {"sfx", "build a self-extractor", {"--sfx", "--settings", "--language", "-f"}, kHelpSfx, RunSfx},
+      {"sign", "sign an existing archive", {"--key", "--cert", "--digest", "-p"}, kHelpSign, RunSign},
+      {"keygen", "make an RSA key pair", {"--bits", "-f"}, kHelpKeygen, RunKeygen},
+      {"cert", "issue a signer certificate", {"--key", "--name", "-f"}, kHelpCert, RunCert},
+  };
+  return commands;
+}
+
+}  // namespace tvk::cli

@@ -1,0 +1,31 @@
+// How tvk packs entry data for a level from -m0 (store) to -m4 (best).
+#ifndef TVK_TOOLS_PACKING_H
+#define TVK_TOOLS_PACKING_H
+
+#include <cstdint>
+#include <memory>
+
+#include "writer/archive_writer.h"
+
+namespace tvk::cli {
+
+class Packing {
+ public:
+  explicit Packing(int level);
+  ~Packing();
+
+  // The method for an entry of this many bytes, and its dictionary code.
+  uint8_t MethodFor(uint64_t size) const;
+  uint32_t DictCodeFor(uint8_t method) const;
+  // The packer to hand to the archive writer.
+  tvk::Packer Packer();
+
+ private:
+  struct State;
+  int level_;
+  std::shared_ptr<State> state_;
+};
+
+}  // namespace tvk::cli
+
+#endif

@@ -1,0 +1,172 @@
+#include "tools/tvk/read_support.h"
+
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <ctime>
+
+#include "platform/result_codes.h"
+#include "tools/tvk/console.h"
+
+namespace tvk::cli {
+
+std::string InternalPath(const std::string& path) {
+  std::string out = path;
+  std::replace(out.begin(), out.end(), '/', '\\');
+  return out;
+}
+
+std::string DisplayPath(const std::string& path) {
+  std::string out = path;
+  std::replace(out.begin(), out.end(), '\\', '/');
+  return out;
+}
+
+std::string AbsolutePath(const std::string& path) {
+  if (!path.empty() && path[0] == '/') return path;
+  char cwd[4096];
+  if (!getcwd(cwd, sizeof cwd)) return path;
+  std::string base = cwd;
+  if (path.empty() || path == ".") return base;
+  if (base.back() != '/') base += '/';
+  return base + (path.rfind("./", 0) == 0 ? path.substr(2) : path);
+}
+
+int ExitCodeOf(uint32_t code) {
+  switch (code) {
+    case kOk: return 0;
+    case kErrCancelled: return 9;
+    case kErrFileAccess:
+    case kErrUnused28005:
+    case kErrUnused28009: return 5;
+    case kErrMemory: return 7;
+    case kErrWrite: return 6;
+    case kErrMethod:
+    case kErrCrc:
+    case kErrData: return 4;
+    case kErrNotArchive82:
+    case kErrNotArchive: return 3;
+    default: return 8;
+  }
+}
+
+std::string ReaderMessage(uint32_t code) {
+  switch (code) {
+    case kErrCancelled: return "cancelled";
+    case kErrFileAccess: return "a file cannot be opened, read or created";
+    case kErrMemory: return "not enough memory";
+    case kErrWrite: return "writing failed (is the disk full?)";
+    case kErrOptions: return "the entry key could not be made";
+    case kErrMethod: return "packing method not supported";
+    case kErrOverwritesArchive: return "an entry would overwrite the archive itself";
+    case kErrBadPassword: return "wrong password (the data does not match its CRC)";
+    case kErrCrc: return "CRC error: the data is damaged";
+    case kErrVersion: return "format version or encryption not supported";
+    case kErrData: return "invalid data: the archive is damaged";
+    case kErrNotArchive82:
+    case kErrNotArchive: return "not a TVK archive";
+    case kErrSignatureFormat: return "the signature record is malformed";
+    case kErrSignatureMismatch: return "the archive does not match its signature";
+    case kErrSignatureOpen: return "the signature cannot be opened";
+    case kErrContinuation: return "this volume continues an earlier one: start with the first volume";
+    case kErrMissingVolume: return "a volume of the set is missing";
+    default: return "error " + std::to_string(code);
+  }
+}
+
+std::string FormatFileTime(const FileTime& utc) {
+  uint64_t ticks = uint64_t(utc.high) << 32 | utc.low;
+  std::time_t t = static_cast<std::time_t>(int64_t(ticks / 10000000) - 11644473600LL);
+  std::tm tm{};
+  if (!localtime_r(&t, &tm)) return "?";
+  char buffer[32];
+  std::strftime(buffer, sizeof buffer, "%Y-%m-%d %H:%M:%S", &tm);
+  return buffer;
+}
+
+std::string FormatDosTime(uint32_t dosTime) {
+  uint32_t date = dosTime >> 16, time = dosTime & 0xFFFF;
+  char buffer[32];
+  std::snprintf(buffer, sizeof buffer, "%04u-%02u-%02u %02u:%02u:%02u", (date >> 9) + 1980,
+                (date >> 5) & 15, date & 31, time >> 11, (time >> 5) & 63, (time & 31) * 2);
+  return buffer;
+}
+
+ListedEntry ListedEntry::From(const FileEntry& e) {
+  ListedEntry l;
+  l.name = DisplayPath(e.name);
+  l.folder = e.type == 'V';
+  l.size = e.unpackedSize;
+  l.packed = e.packedSize;
+  l.dosTime = e.dosTime;
+  l.attributes = e.attributes;
+  l.method = e.method;
+  l.version = e.version;
+  l.encryption = e.encryptionKind;
+  if (e.comment) l.comment.assign(e.comment, e.commentLength);
+  return l;
+}
+
+std::string AttributeText(uint32_t a) {
+  std::string s = ".....";
+  if (a & 0x10) s[0] = 'D';
+  if (a & 0x01) s[1] = 'R';
+  if (a & 0x02) s[2] = 'H';
+  if (a & 0x04) s[3] = 'S';
+  if (a & 0x20) s[4] = 'A';
+  return s;
+}
+
+std::string MethodText(uint32_t method, uint32_t version) {
+  std::string m;
+  if (method == 0) {
+    m = "store";
+  } else if (method <= 4) {
+    m = "lz-" + std::to_string(method);
+  } else if (method == 5) {
+    m = "audio";
+  } else {
+    m = "m" + std::to_string(method);
+  }
+  if (version != 11 && version != 20) m += " v" + std::to_string(version);
+  return m;
+}
+
+std::string FormatListing(const std::string& archive, const std::vector<ListedEntry>& entries,
+                          const ArchiveInfo& info, const std::string& comment) {
+  std::string out = "Archive " + archive + "\n";
+  if (!comment.empty()) out += "Comment:\n" + comment + (comment.back() == '\n' ? "" : "\n");
+  out += "Attr          Size        Packed  Modified             Method  Crypt    Name\n";
+  char line[160];
+  for (const ListedEntry& e : entries) {
+    const char* crypt = e.encryption == 1 ? "AES-128" : e.encryption == 2 ? "AES-256" : "";
+    if (e.folder) {
+      std::snprintf(line, sizeof line, "%s %13s %13s  %-19s  %-6s  %-7s  ", AttributeText(e.attributes).c_str(),
+                    "", "", "", "", "");
+    } else {
+      std::snprintf(line, sizeof line, "%s %13llu %13llu  %-19s  %-6s  %-7s  ",
+                    AttributeText(e.attributes).c_str(), static_cast<unsigned long long>(e.size),
+                    static_cast<unsigned long long>(e.packed), FormatDosTime(e.dosTime).c_str(),
+                    MethodText(e.method, e.version).c_str(), crypt);
+    }
+    out += line + e.name + "\n";
+    if (!e.comment.empty()) out += "      comment: " + e.comment + "\n";
+  }
+  std::snprintf(line, sizeof line, "%u file%s, %llu bytes, packed %llu bytes (%u%%)\n", info.fileCount,
+                info.fileCount == 1 ? "" : "s", static_cast<unsigned long long>(info.unpackedTotal),
+                static_cast<unsigned long long>(info.packedTotal), info.ratio);
+  out += line;
+  std::string flags;
+  if (info.solid) flags += ", solid";
+  if (info.multiVolume) flags += ", volume set";
+  if (info.encryptedHeads) flags += ", encrypted heads";
+  if (info.recoveryValue) flags += ", recovery record (" + std::to_string(info.recoveryValue) + ")";
+  if (info.encryption) flags += info.encryption == 2 ? ", AES-128" : ", AES-256";
+  out += "dictionary " + std::to_string(info.dictionaryKiB) + " KiB" + flags + "\n";
+  if (info.signatureValid)
+    out += "signed by " + std::string(info.signer) + " on " + FormatFileTime(info.signedAt) + "\n";
+  return out;
+}
+
+}  // namespace tvk::cli

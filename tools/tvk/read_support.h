@@ -1,0 +1,52 @@
+// What l, t and x share: path forms, result codes to messages and exit
+// codes, dates, and the listing's text.
+#ifndef TVK_TOOLS_READ_SUPPORT_H
+#define TVK_TOOLS_READ_SUPPORT_H
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "archive/reader.h"
+
+namespace tvk::cli {
+
+// The reader's paths use backslashes; Linux shows slashes.
+std::string InternalPath(const std::string& path);
+std::string DisplayPath(const std::string& path);
+// A path made absolute against the current folder (not resolved further).
+std::string AbsolutePath(const std::string& path);
+
+// Exit code of l, t and x for a reader result code (as the self-extractor
+// maps them): 0, 3, 4, 5, 6, 7, 8 or 9.
+int ExitCodeOf(uint32_t code);
+// One line of text for a reader result code.
+std::string ReaderMessage(uint32_t code);
+
+// 2026-12-08 14:05:09 in local time.
+std::string FormatFileTime(const FileTime& utc);
+std::string FormatDosTime(uint32_t dosTime);
+
+// An entry as the listing shows it (a copy: the reader's list is freed).
+struct ListedEntry {
+  std::string name;  // display form; folders end in '/'
+  bool folder = false;
+  uint64_t size = 0;
+  uint64_t packed = 0;
+  uint32_t dosTime = 0;
+  uint32_t attributes = 0;
+  uint32_t method = 0;
+  uint32_t version = 0;
+  uint32_t encryption = 0;
+  std::string comment;
+  static ListedEntry From(const FileEntry& e);
+};
+
+std::string AttributeText(uint32_t attributes);
+std::string MethodText(uint32_t method, uint32_t version);
+std::string FormatListing(const std::string& archive, const std::vector<ListedEntry>& entries,
+                          const ArchiveInfo& info, const std::string& comment);
+
+}  // namespace tvk::cli
+
+#endif
