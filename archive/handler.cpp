@@ -15,6 +15,8 @@ ArchiveHandlerBase::ArchiveHandlerBase() = default;
 // caller left open.
 ArchiveHandlerBase::~ArchiveHandlerBase() = default;
 
+ArchiveHandler::~ArchiveHandler() = default;
+
 void ArchiveHandlerBase::Reset() {
   filter_ = nullptr;
 }

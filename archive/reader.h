@@ -284,8 +284,13 @@ class ArchiveHandlerBase {
   uint32_t archiveCommentLength_ = 0;
 };
 
-// Adds nothing but its own identity.
-class ArchiveHandler : public ArchiveHandlerBase {};
+// Adds nothing but its own identity. Its destructor is defined out of line so
+// that the class tables live in the module, which is built without RTTI.
+class ArchiveHandler : public ArchiveHandlerBase {
+ public:
+  ArchiveHandler() = default;
+  ~ArchiveHandler() override;
+};
 
 class ArchiveReader final : public ArchiveHandler, private PackedSource, private EntrySink {
  public:
