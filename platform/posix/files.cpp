@@ -47,16 +47,31 @@ mode_t CurrentUmask() {
 
 FileHandle OpenChecked(const char* sysPath, int flags, mode_t mode) {
   int fd;
+  // Non-blocking only while opening: a pipe planted under an output name
+  // would otherwise wait for a reader for ever.
   do {
-    fd = open(sysPath, flags | O_CLOEXEC, mode);
+    fd = open(sysPath, flags | O_CLOEXEC | O_NONBLOCK, mode);
   } while (fd < 0 && errno == EINTR);
   if (fd < 0) return TVK_INVALID_FILE;
-  // A folder opens for reading on Linux but never on Windows; callers expect
-  // the Windows answer.
+  // A folder opens for reading on Linux but never on Windows, and pipes and
+  // sockets have no Windows counterpart under a file name at all.
   struct stat st;
-  if (fstat(fd, &st) != 0 || S_ISDIR(st.st_mode)) {
+  int fault = 0;
+  if (fstat(fd, &st) != 0) {
+    fault = errno;
+  } else if (S_ISDIR(st.st_mode)) {
+    fault = EISDIR;
+  } else if (S_ISFIFO(st.st_mode) || S_ISSOCK(st.st_mode)) {
+    fault = ENXIO;
+  }
+  if (fault) {
     close(fd);
-    errno = EISDIR;
+    errno = fault;
+    return TVK_INVALID_FILE;
+  }
+  int fileFlags = fcntl(fd, F_GETFL);
+  if (fileFlags < 0 || fcntl(fd, F_SETFL, fileFlags & ~O_NONBLOCK) != 0) {
+    close(fd);
     return TVK_INVALID_FILE;
   }
   return Handle(fd);
@@ -200,6 +215,9 @@ uint32_t FileSetAttributes(const char* path, uint32_t attributes) {
   if (!sys.ok) return ErrnoResult();
   struct stat st;
   if (stat(sys.text, &st) != 0) return ErrnoResult();
+  // Windows does not stop anyone from adding files to a read-only folder;
+  // taking the write bits from a folder here would.
+  if (S_ISDIR(st.st_mode)) return 0;
   mode_t mode = st.st_mode & 07777;
   if (attributes & kAttrReadOnly) {
     mode &= ~static_cast<mode_t>(S_IWUSR | S_IWGRP | S_IWOTH);

@@ -410,6 +410,24 @@ TEST(Files, UnixModes) {
   EXPECT_EQ(tvk::FileResetAttributes(f.c_str()), 0u);
   EXPECT_NE(tvk::GetUnixMode(f.c_str()) & 0200, 0u);
   EXPECT_EQ(tvk::GetUnixMode(f.c_str()) & 0555, 0555u);
+
+  // A read-only folder still takes new files, as on Windows.
+  const std::string sub = dir / "sub";
+  ASSERT_EQ(tvk::MakeFolder(sub.c_str()), 1);
+  ASSERT_EQ(tvk::SetUnixMode(sub.c_str(), 0755), 1);
+  EXPECT_EQ(tvk::FileSetAttributes(sub.c_str(), tvk::kAttrReadOnly | tvk::kAttrDirectory), 0u);
+  EXPECT_EQ(tvk::GetUnixMode(sub.c_str()), 0755u);
+}
+
+TEST(Files, PipesUnderFileNamesAreRefusedAtOnce) {
+  ScratchFolder dir;
+  const std::string pipe = dir / "out.txt";
+  ASSERT_EQ(mkfifo(tvk_test::SystemPath(pipe).c_str(), 0600), 0);
+  // Without a reader at the other end these would wait for ever.
+  for (const char* mode : {"w", "v", "r", "a"}) {
+    EXPECT_EQ(tvk::FileOpen(pipe.c_str(), mode), TVK_INVALID_FILE) << mode;
+  }
+  EXPECT_EQ(tvk::CreateOutputFile(pipe.c_str()), TVK_INVALID_FILE);
 }
 
 TEST(Files, WriteToAFullDiskFails) {
