@@ -152,6 +152,36 @@ TEST(Wildcards, Masks) {
   EXPECT_TRUE(tvk::WildcardMatch("A*C", "**C"));
 }
 
+// The match rules followed step by step, recursively: slow, but plainly
+// right, to hold the fast matcher against.
+bool ReferenceMatch(const char* n, const char* p) {
+  if (strcmp(p, "*.*") == 0 || strcmp(p, "*") == 0) return true;
+  if (*p == '\0') return *n == '\0';
+  if (*p != '*') return *n != '\0' && (*p == '?' || *p == *n) && ReferenceMatch(n + 1, p + 1);
+  const char d = p[1];
+  for (const char* i = n; *i; ++i) {
+    if ((*i == d || d == '?') && ReferenceMatch(i + 1, p + 2)) return true;
+  }
+  return false;
+}
+
+TEST(Wildcards, AgreesWithTheRulesOnRandomMasks) {
+  uint32_t state = 12345;
+  auto next = [&state](uint32_t n) {
+    state = state * 1103515245u + 12345u;
+    return (state >> 16) % n;
+  };
+  const char names[] = "AB.";
+  const char masks[] = "AB.*?";
+  for (int round = 0; round < 20000; ++round) {
+    std::string name, mask;
+    for (uint32_t i = next(7); i > 0; --i) name += names[next(3)];
+    for (uint32_t i = next(6); i > 0; --i) mask += masks[next(5)];
+    EXPECT_EQ(tvk::WildcardMatch(name.c_str(), mask.c_str()) != 0, ReferenceMatch(name.c_str(), mask.c_str()))
+        << "name \"" << name << "\" mask \"" << mask << "\"";
+  }
+}
+
 TEST(Wildcards, BacktrackingStaysLinear) {
   // Exponential for a plain recursive match; must answer at once.
   std::string name(4000, 'A');
