@@ -44,6 +44,7 @@ void ArchiveReader::ClearState() {
   recoveryPosition_ = 0;
   recoveryValue_ = 0;
   memset(&signature_, 0, sizeof(signature_));
+  digestKind_ = 0;
   SecureZero(enteredEntryPassword_, sizeof(enteredEntryPassword_));
   SecureZero(activeEntryPassword_, sizeof(activeEntryPassword_));
   SecureZero(enteredArchivePassword_, sizeof(enteredArchivePassword_));
@@ -469,8 +470,6 @@ uint32_t ArchiveReader::Open(const char* path) {
   ArchiveHandler::Open(path);
   if (error_) return error_;
   signed_ = 0;
-  // Seam for the signature-check object: it is created here once the
-  // signature layer exists (see CheckSignatureOfVolume).
   if (!path || StrCopy(volumePath_, sizeof(volumePath_), path) != kStrOk) {
     SetError(kErrFileAccess);
     return error_;

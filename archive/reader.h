@@ -14,6 +14,7 @@
 #include "codec/decode.h"
 #include "codec/decode_entry.h"
 #include "crypto/signature.h"
+#include "crypto/signature.h"
 #include "platform/platform.h"
 
 namespace tvk {
@@ -392,6 +393,7 @@ class ArchiveReader final : public ArchiveHandler, private PackedSource, private
   uint64_t recoveryPosition_ = 0;
   uint32_t recoveryValue_ = 0;
   SignatureResult signature_{};
+  uint32_t digestKind_ = 0;  // of the last signature check
 
   // Passwords: entered and active, for entries and for heads.
   char enteredEntryPassword_[kPathSize] = {};

@@ -11,6 +11,9 @@
 #include "crypto/crc32.h"
 #include "platform/result_codes.h"
 #include "writer/lz_encoder.h"
+#if defined(TVK_HAVE_SIGNING)
+#include "writer/openssl/signing.h"
+#endif
 
 namespace tvk {
 namespace {
@@ -565,21 +568,75 @@ TEST_F(ArchiveTest, RecoveryBlocksAreSkippedAndHugeOnesRefused) {
   EXPECT_EQ(List(huge).error, kErrData);
 }
 
-TEST_F(ArchiveTest, SignedArchiveListsAsUnsignedUntilTheCheckExists) {
+TEST_F(ArchiveTest, SignedFlagWithoutASignatureBlockListsAsUnsigned) {
   ArchiveSpec spec;
   spec.extraMainFlags = fmt::kArcSigned;
-  spec.signer = [](VolumeOutput&, uint32_t, uint64_t, Bytes* record) {
-    Bytes fields(fmt::kSignatureBlockSize - 7, 0);
-    fields[0] = fmt::kSignatureFormatVersion;
-    *record = MakeHead(fmt::kTypeSignature, fmt::kDigestSha256, fields);
-    return true;
-  };
   fs::path a = Write(spec, {{File("a.txt"), B("a")}});
   Listing l = List(a);
   EXPECT_EQ(l.error, 0u);
   EXPECT_EQ(l.info.signatureValid, 0u);
   EXPECT_EQ(l.entries.size(), 1u);
 }
+
+#if defined(TVK_HAVE_SIGNING)
+TEST_F(ArchiveTest, ListingChecksTheSignature) {
+  std::string master, signer, error;
+  ASSERT_TRUE(signing::ReadTextFile(TVK_MASTER_KEY_FILE, &master, &error)) << error;
+  ASSERT_TRUE(signing::GenerateKey(1024, &signer, &error)) << error;
+  std::vector<uint8_t> certificate;
+  ASSERT_TRUE(signing::IssueCertificate(master, signer, "Test Signer", &certificate, &error))
+      << error;
+  fs::path scratch = dir_ / "signed-prefix.bin";
+  for (bool encrypted : {false, true}) {
+    SCOPED_TRACE(encrypted);
+    ArchiveSpec spec;
+    spec.extraMainFlags = fmt::kArcSigned;
+    spec.encryptHeads = encrypted;
+    spec.headPassword = "hp";
+    spec.signer = [&](VolumeOutput& out, uint32_t volume, uint64_t length, Bytes* record) {
+      Bytes prefix(length);
+      if (!out.ReadBack(volume, 0, prefix.data(), prefix.size())) return false;
+      WriteAll(scratch, std::string(prefix.begin(), prefix.end()));
+      std::string err;
+      return signing::SignFilePrefix(scratch.string(), length, signer, certificate,
+                                     signing::kBlockSha256, signing::DosStampNow(), record, &err);
+    };
+    fs::path a = Write(spec, {{File("a.txt"), B("signed content")}},
+                       encrypted ? "enc.tvk" : "plain.tvk");
+    Host host;
+    host.headerAnswers = {"hp"};
+    Listing l = List(a, &host);
+    ASSERT_EQ(l.error, 0u);
+    EXPECT_EQ(l.info.signatureValid, 1u);
+    EXPECT_STREQ(l.info.signer, "Test Signer");
+    reader_.Close();
+
+    // One changed byte in front of the block: a mismatch, forgiven only when
+    // the options say so.
+    std::string bytes = ReadAll(a);
+    size_t at = bytes.find("signed content");
+    if (at == std::string::npos) at = bytes.size() / 2;
+    bytes[at] ^= 1;
+    WriteAll(a, bytes);
+    Host again;
+    again.headerAnswers = {"hp"};
+    EXPECT_EQ(List(a, &again).error, kErrSignatureMismatch);
+    reader_.Close();
+    Host forgiving;
+    forgiving.headerAnswers = {"hp"};
+    ReaderCallbacks cb = forgiving.Callbacks();
+    reader_.SetCallbacks(&cb);
+    ASSERT_EQ(reader_.Open(Internal(a).c_str()), 0u);
+    ExtractOptions o = Options();
+    o.ignoreSignatureMismatch = 1;
+    reader_.SetOptions(kOptionsExtraction, &o);
+    ArchiveInfo info{};
+    EXPECT_EQ(reader_.List(nullptr, nullptr, nullptr, nullptr, &info), 0u);
+    EXPECT_EQ(info.signatureValid, 0u);
+    reader_.Close();
+  }
+}
+#endif
 
 #if !defined(_WIN32)
 TEST_F(ArchiveTest, UnixModesAreRestoredWithoutSpecialOrNewWriteBits) {
