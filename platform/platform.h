@@ -136,7 +136,9 @@ FileHandle CreateNewFile(const char* path);
 int UniqueTempName(const char* folderPath, const char* suffix, char* out, uint32_t outSize);
 void LongForm(char* path, uint32_t size);
 int RenameFile(const char* from, const char* to);   // replaces an existing target; 1 or 0
-// Unix mode bits of a file (posix only; 0 where there are none).
+// Unix mode bits of a file (posix only; 0 where there are none). Only the
+// permission bits (0777) are ever set; on Windows setting does nothing and
+// answers 1.
 int SetUnixMode(const char* path, uint32_t mode);
 uint32_t GetUnixMode(const char* path);
 
@@ -144,7 +146,8 @@ uint32_t GetUnixMode(const char* path);
 // Paths (backslash separators; the posix backend turns them into '/')
 // ---------------------------------------------------------------------------
 
-// Answers the new end of the text, or nullptr when nothing could be added.
+// Answers the new end of the text, or nullptr when the backslash would not
+// fit into a path buffer (kPathSize - 1 characters or more).
 char* AddBackslash(char* path);
 void RemoveBackslash(char* path);
 const char* NamePart(const char* path);
