@@ -1,0 +1,311 @@
+// The tvk program on real trees: a then t and x give back every byte, time,
+// mode and folder; damage, wrong passwords, missing volumes and refused
+// questions end with the documented exit codes.
+#include <gtest/gtest.h>
+
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <string>
+#include <vector>
+
+namespace fs = std::filesystem;
+
+namespace {
+
+struct Result {
+  int code = -1;
+  std::string output;
+};
+
+std::string ReadFile(const fs::path& p) {
+  std::ifstream in(p, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+void WriteFile(const fs::path& p, const std::string& data) {
+  fs::create_directories(p.parent_path());
+  std::ofstream out(p, std::ios::binary | std::ios::trunc);
+  out << data;
+}
+
+class TvkRun : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
+    dir_ = fs::path(TVK_BINARY_DIR) / "tvk-e2e" / (std::string(info->test_suite_name()) + "." + info->name());
+    fs::remove_all(dir_);
+    fs::create_directories(dir_);
+  }
+  void TearDown() override {
+    if (!HasFailure()) fs::remove_all(dir_);
+  }
+
+  // Runs tvk with the given arguments (a shell word list) in the test's
+  // folder, with input as standard input; stdout and stderr are kept.
+  Result Tvk(const std::string& args, const std::string& input = "") {
+    WriteFile(dir_ / "stdin.txt", input);
+    std::string command = "cd '" + dir_.string() + "' && '" + TVK_TOOL + "' " + args +
+                          " <stdin.txt >output.txt 2>&1";
+    int status = std::system(command.c_str());
+    Result r;
+    r.code = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    r.output = ReadFile(dir_ / "output.txt");
+    return r;
+  }
+
+  fs::path dir_;
+};
+
+std::string Pseudo(size_t n, uint32_t seed) {
+  std::string s(n, '\0');
+  for (size_t i = 0; i < n; ++i) {
+    seed = seed * 1103515245u + 12345u;
+    s[i] = static_cast<char>(seed >> 16);
+  }
+  return s;
+}
+
+void SetTimes(const fs::path& p, time_t seconds, long nanoseconds) {
+  timespec ts[2] = {{seconds - 1000, 0}, {seconds, nanoseconds}};
+  ASSERT_EQ(utimensat(AT_FDCWD, p.c_str(), ts, AT_SYMLINK_NOFOLLOW), 0) << p;
+}
+
+// A tree of about 1.2 MB with every kind of thing an archive must carry.
+void MakeTree(const fs::path& root) {
+  std::string text;
+  for (int i = 0; i < 200; ++i) text += "line " + std::to_string(i) + " of a text file\n";
+  WriteFile(root / "docs/readme.txt", text);
+  WriteFile(root / "docs/empty.txt", "");
+  WriteFile(root / "bin/run.sh", "#!/bin/sh\necho hi\n");
+  WriteFile(root / "data/random.bin", Pseudo(600000, 7));
+  WriteFile(root / "data/zeros.bin", std::string(300000, '\0'));
+  WriteFile(root / "data/deep/a/b/c/leaf.txt", "leaf");
+  WriteFile(root / "ro.txt", "read only");
+  WriteFile(root / "Gr\xC3\xBC\xC3\x9F" "e.txt", "latin");     // has a Windows-1252 form
+  WriteFile(root / "\xD0\x96.txt", "cyrillic");                // has none
+  fs::create_directories(root / "empty-folder");
+  fs::create_symlink("docs/readme.txt", root / "link-to-readme");
+  fs::permissions(root / "bin/run.sh", fs::perms(0755));
+  fs::permissions(root / "ro.txt", fs::perms(0444));
+  fs::permissions(root / "data/random.bin", fs::perms(0640));
+  SetTimes(root / "docs/readme.txt", 981173106, 500000000);  // 2001-02-03
+  SetTimes(root / "data/zeros.bin", 1700000000, 123456700);
+}
+
+// Compares the extracted copy with the original, links followed.
+void ExpectSameTree(const fs::path& original, const fs::path& copy) {
+  std::map<std::string, fs::path> seen;
+  for (auto it = fs::recursive_directory_iterator(original, fs::directory_options::follow_directory_symlink);
+       it != fs::recursive_directory_iterator(); ++it) {
+    fs::path rel = fs::relative(it->path(), original);
+    fs::path other = copy / rel;
+    struct stat a {}, b {};
+    ASSERT_EQ(stat(it->path().c_str(), &a), 0);
+    ASSERT_EQ(lstat(other.c_str(), &b), 0) << "missing: " << rel;
+    if (S_ISDIR(a.st_mode)) {
+      EXPECT_TRUE(S_ISDIR(b.st_mode)) << rel;
+      continue;
+    }
+    EXPECT_TRUE(S_ISREG(b.st_mode)) << rel;
+    EXPECT_EQ(ReadFile(it->path()), ReadFile(other)) << rel;
+    EXPECT_EQ(a.st_mode & 07777, b.st_mode & 07777) << rel;
+    EXPECT_EQ(a.st_mtim.tv_sec, b.st_mtim.tv_sec) << rel;
+    EXPECT_EQ(a.st_mtim.tv_nsec / 100, b.st_mtim.tv_nsec / 100) << rel;
+    seen[rel.string()] = other;
+  }
+  // Nothing more than the original.
+  for (auto it = fs::recursive_directory_iterator(copy); it != fs::recursive_directory_iterator(); ++it) {
+    fs::path rel = fs::relative(it->path(), copy);
+    EXPECT_TRUE(fs::exists(original / rel)) << "extra: " << rel;
+  }
+  EXPECT_GE(seen.size(), 9u);
+}
+
+TEST_F(TvkRun, PlainArchiveRoundTrip) {
+  MakeTree(dir_ / "tree");
+  Result a = Tvk("a -m0 plain.tvk tree");
+  ASSERT_EQ(a.code, 0) << a.output;
+  EXPECT_NE(a.output.find("UTF-8"), std::string::npos) << a.output;  // the Cyrillic name
+  Result l = Tvk("l plain.tvk");
+  ASSERT_EQ(l.code, 0) << l.output;
+  EXPECT_NE(l.output.find("tree/docs/readme.txt"), std::string::npos) << l.output;
+  EXPECT_NE(l.output.find("2001-02-03"), std::string::npos) << l.output;
+  EXPECT_NE(l.output.find("tree/empty-folder/"), std::string::npos) << l.output;
+  Result t = Tvk("t plain.tvk");
+  ASSERT_EQ(t.code, 0) << t.output;
+  Result x = Tvk("x -q -o out plain.tvk");
+  ASSERT_EQ(x.code, 0) << x.output;
+  EXPECT_EQ(x.output, "");
+  ExpectSameTree(dir_ / "tree", dir_ / "out/tree");
+  // A leading root is dropped: absolute paths come back relative.
+  Result abs = Tvk("a abs.tvk " + (dir_ / "tree/docs").string());
+  ASSERT_EQ(abs.code, 0) << abs.output;
+  std::string stored = (dir_ / "tree/docs/readme.txt").string().substr(1);
+  EXPECT_NE(Tvk("l abs.tvk").output.find(stored), std::string::npos);
+}
+
+TEST_F(TvkRun, EncryptedArchivesOfBothKindsAndEncryptedHeads) {
+  MakeTree(dir_ / "tree");
+  const struct {
+    const char* options;
+    const char* crypt;
+  } cases[] = {{"", "AES-256"}, {"--aes128", "AES-128"}, {"--encrypt-headers", "AES-256"}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.options);
+    fs::remove_all(dir_ / "out");
+    fs::remove(dir_ / "enc.tvk");
+    Result a = Tvk(std::string("a -q -pS3cr\xC3\xA9t ") + c.options + " enc.tvk tree");
+    ASSERT_EQ(a.code, 0) << a.output;
+    std::string bytes = ReadFile(dir_ / "enc.tvk");
+    EXPECT_EQ(bytes.find("line 17 of a text file"), std::string::npos);
+    if (std::string(c.options) == "--encrypt-headers") {
+      EXPECT_EQ(bytes.find("readme"), std::string::npos);
+    }
+    Result l = Tvk("l -pS3cr\xC3\xA9t enc.tvk");
+    ASSERT_EQ(l.code, 0) << l.output;
+    EXPECT_NE(l.output.find(c.crypt), std::string::npos) << l.output;
+    ASSERT_EQ(Tvk("t -pS3cr\xC3\xA9t enc.tvk").code, 0);
+    // The password typed at the prompt serves every entry.
+    Result x = Tvk("x -q -p -o out enc.tvk", "S3cr\xC3\xA9t\n");
+    ASSERT_EQ(x.code, 0) << x.output;
+    ExpectSameTree(dir_ / "tree", dir_ / "out/tree");
+    // A wrong password brings the question back; the right answer goes on.
+    Result retry = Tvk("t -pwrong enc.tvk", "S3cr\xC3\xA9t\n");
+    EXPECT_EQ(retry.code, 0) << retry.output;
+    EXPECT_NE(retry.output.find("Password for"), std::string::npos) << retry.output;
+    // And the end of input refuses.
+    Result refused = Tvk("t -pwrong enc.tvk");
+    EXPECT_EQ(refused.code, 9) << refused.output;
+  }
+}
+
+TEST_F(TvkRun, VolumeSetOfSmallVolumes) {
+  MakeTree(dir_ / "tree");
+  Result a = Tvk("a -v64k -psecret --encrypt-headers set.tvk tree");
+  ASSERT_EQ(a.code, 0) << a.output;
+  EXPECT_NE(a.output.find("volumes"), std::string::npos) << a.output;
+  ASSERT_TRUE(fs::exists(dir_ / "set.010"));
+  for (auto& e : fs::directory_iterator(dir_))
+    if (e.path().stem() == "set") {
+      EXPECT_LE(fs::file_size(e.path()), 65536u) << e.path();
+    }
+  Result l = Tvk("l -psecret set.tvk");
+  ASSERT_EQ(l.code, 0) << l.output;
+  EXPECT_NE(l.output.find("volume set"), std::string::npos);
+  ASSERT_EQ(Tvk("t -psecret set.tvk").code, 0);
+  Result x = Tvk("x -q -psecret -o out set.tvk");
+  ASSERT_EQ(x.code, 0) << x.output;
+  ExpectSameTree(dir_ / "tree", dir_ / "out/tree");
+
+  // A volume moved elsewhere: the folder is asked for; the end of input refuses.
+  fs::create_directories(dir_ / "moved");
+  fs::rename(dir_ / "set.004", dir_ / "moved/set.004");
+  fs::remove_all(dir_ / "out");
+  Result refused = Tvk("x -q -psecret -o out set.tvk");
+  EXPECT_EQ(refused.code, 9) << refused.output;
+  EXPECT_NE(refused.output.find("set.004"), std::string::npos) << refused.output;
+  fs::remove_all(dir_ / "out");
+  // The volumes after it are looked for beside the moved one: the answer
+  // for the next one leads back.
+  Result found = Tvk("x -q -psecret -o out set.tvk", "moved\n" + dir_.string() + "\n");
+  EXPECT_EQ(found.code, 0) << found.output;
+  ExpectSameTree(dir_ / "tree", dir_ / "out/tree");
+}
+
+// Flips one byte of a file.
+void Flip(const fs::path& p, size_t offset) {
+  std::string bytes = ReadFile(p);
+  ASSERT_LT(offset, bytes.size());
+  bytes[offset] = static_cast<char>(bytes[offset] ^ 0x20);
+  WriteFile(p, bytes);
+}
+
+TEST_F(TvkRun, DamagedDataAndWrongPasswords) {
+  std::string content = Pseudo(5000, 3);
+  WriteFile(dir_ / "one.bin", content);
+  ASSERT_EQ(Tvk("a -m0 plain.tvk one.bin").code, 0);
+  size_t at = ReadFile(dir_ / "plain.tvk").find(content);
+  ASSERT_NE(at, std::string::npos);
+  Flip(dir_ / "plain.tvk", at + 2500);
+  Result t = Tvk("t plain.tvk");
+  EXPECT_EQ(t.code, 4) << t.output;
+  EXPECT_NE(t.output.find("CRC"), std::string::npos) << t.output;
+  Result x = Tvk("x -o out plain.tvk");
+  EXPECT_EQ(x.code, 4) << x.output;
+  EXPECT_FALSE(fs::exists(dir_ / "out/one.bin"));
+
+  // In an encrypted entry a CRC mismatch is taken as a wrong password: the
+  // question comes back, and the end of input refuses it.
+  ASSERT_EQ(Tvk("a -m0 -psecret enc.tvk one.bin").code, 0);
+  size_t size = fs::file_size(dir_ / "enc.tvk");
+  Flip(dir_ / "enc.tvk", size - 7 - 100);  // inside the data, before the end marker
+  Result e = Tvk("t -psecret enc.tvk");
+  EXPECT_EQ(e.code, 9) << e.output;
+  EXPECT_NE(e.output.find("Wrong password?"), std::string::npos) << e.output;
+}
+
+TEST_F(TvkRun, OverwriteQuestions) {
+  WriteFile(dir_ / "src/f.txt", "new");
+  ASSERT_EQ(Tvk("a arc.tvk src").code, 0);
+  WriteFile(dir_ / "out/src/f.txt", "old");
+  Result refused = Tvk("x -o out arc.tvk");
+  EXPECT_EQ(refused.code, 9) << refused.output;
+  EXPECT_EQ(ReadFile(dir_ / "out/src/f.txt"), "old");
+  Result no = Tvk("x -o out arc.tvk", "n\n");
+  EXPECT_EQ(no.code, 0) << no.output;
+  EXPECT_EQ(ReadFile(dir_ / "out/src/f.txt"), "old");
+  Result yes = Tvk("x -o out arc.tvk", "maybe\ny\n");
+  EXPECT_EQ(yes.code, 0) << yes.output;
+  EXPECT_EQ(ReadFile(dir_ / "out/src/f.txt"), "new");
+  WriteFile(dir_ / "out/src/f.txt", "old");
+  EXPECT_EQ(Tvk("x -y -o out arc.tvk").code, 0);
+  EXPECT_EQ(ReadFile(dir_ / "out/src/f.txt"), "new");
+}
+
+TEST_F(TvkRun, UsageAndFileErrors) {
+  WriteFile(dir_ / "f.txt", "x");
+  EXPECT_EQ(Tvk("").code, 1);
+  EXPECT_EQ(Tvk("frobnicate").code, 1);
+  EXPECT_EQ(Tvk("a only.tvk").code, 1);
+  EXPECT_EQ(Tvk("a -m9 a.tvk f.txt").code, 1);
+  EXPECT_EQ(Tvk("a -v10q a.tvk f.txt").code, 1);
+  EXPECT_EQ(Tvk("a --encrypt-headers a.tvk f.txt").code, 1);
+  EXPECT_EQ(Tvk("a --help").code, 0);
+  EXPECT_EQ(Tvk("a a.tvk f.txt").code, 0);
+  Result exists = Tvk("a a.tvk f.txt");
+  EXPECT_EQ(exists.code, 2) << exists.output;
+  EXPECT_EQ(Tvk("a -f a.tvk f.txt").code, 0);
+  EXPECT_EQ(Tvk("a b.tvk missing.txt").code, 2);
+  EXPECT_EQ(Tvk("a -p b.tvk f.txt").code, 2);  // the password question refused
+  EXPECT_FALSE(fs::exists(dir_ / "b.tvk"));
+  EXPECT_EQ(Tvk("l").code, 1);
+  EXPECT_EQ(Tvk("l nothing.tvk").code, 5);
+  EXPECT_EQ(Tvk("t f.txt").code, 3);
+  Result comment = Tvk("a -c 'Gr\xC3\xBC\xC3\x9F" "e \xD0\x96' c.tvk f.txt");
+  ASSERT_EQ(comment.code, 0) << comment.output;
+  EXPECT_NE(Tvk("l c.tvk").output.find("Gr\xC3\xBC\xC3\x9F" "e \xD0\x96"), std::string::npos);
+  WriteFile(dir_ / "long.txt", std::string(9000, 'c'));
+  EXPECT_EQ(Tvk("a -z long.txt d.tvk f.txt").code, 2);
+}
+
+TEST_F(TvkRun, SymbolicLinkLoopsAreReportedAndSkipped) {
+  WriteFile(dir_ / "tree/sub/f.txt", "f");
+  fs::create_directory_symlink("..", dir_ / "tree/sub/up");
+  Result a = Tvk("a loop.tvk tree");
+  EXPECT_EQ(a.code, 2) << a.output;
+  EXPECT_NE(a.output.find("loop"), std::string::npos) << a.output;
+  Result x = Tvk("x -q -o out loop.tvk");
+  EXPECT_EQ(x.code, 0) << x.output;
+  EXPECT_EQ(ReadFile(dir_ / "out/tree/sub/f.txt"), "f");
+  EXPECT_FALSE(fs::exists(dir_ / "out/tree/sub/up"));
+}
+
+}  // namespace
