@@ -181,7 +181,7 @@ TEST(AudioRoundTrip, ExtremeSignals) {
 }
 
 TEST(AudioRoundTrip, EveryForcedSixteenBitChoice) {
-  std::vector<double> l = Music(3000, 6, 0.05), r = Music(3000, 7, 0.05);
+  std::vector<double> l = Music(1200, 6, 0.05), r = Music(1200, 7, 0.05);
   std::vector<uint8_t> stereo = Wav(2, 16, Pcm16(l, &r)), mono = Wav(1, 16, Pcm16(l, nullptr));
   for (int type = 0; type <= 4; ++type) {
     for (int mode = 0; mode <= 3; ++mode) {
@@ -226,11 +226,12 @@ TEST(AudioRoundTrip, EightBitBlocksPairedAndUnpaired) {
     AudioEncodeOptions opt;
     opt.byteBlock = c.block;
     opt.paired = c.paired;
-    RoundTrip(stereo, opt);
+    // Tiny blocks send tables for every step: keep that signal short.
+    RoundTrip(c.block < 100 ? Wav(2, 8, Pcm8(Music(1500, 14, 0.02), nullptr)) : stereo, opt);
   }
   AudioEncodeOptions opt;
   opt.byteBlock = 1;
-  RoundTrip(Wav(1, 8, Pcm8(Music(3000, 13, 0.02), nullptr)), opt);
+  RoundTrip(Wav(1, 8, Pcm8(Music(1500, 13, 0.02), nullptr)), opt);
 }
 
 TEST(AudioRoundTrip, SmallAndOddFiles) {
