@@ -1,0 +1,47 @@
+// The self-extractor's entry point: the program's own path, start-up, then
+// the quiet path or the main dialog, and the exit code of the run. There are
+// no command-line arguments.
+#include "archive/reader.h"
+#include "host/flow.h"
+#include "host/startup.h"
+#include "host/ui.h"
+#include "platform/platform.h"
+
+#if defined(_WIN32)
+#include <windows.h>
+#endif
+
+namespace {
+
+// The one archive handler of the process.
+tvk::ArchiveReader archiveReader;
+tvk::Ui* frontEnd = nullptr;
+
+void ShowStartupErrorBox(int, const char* text) { frontEnd->ShowStartupError(text); }
+
+int Run(void* instance) {
+  char path[tvk::kPathSize];
+  path[0] = 0;
+  tvk::GetProgramPath(path, sizeof path);
+  frontEnd = tvk::PlatformUi(instance);
+  tvk::SetStartupErrorShow(ShowStartupErrorBox);
+  // A failed start-up has shown its box; its code is the exit code (-1 and
+  // -2 reach a Linux shell as 255 and 254).
+  int code = tvk::RunStartup(path, &tvk::startupState);
+  if (code != 0) return code;
+  tvk::startupState.instance = instance;
+
+  static tvk::Flow flow(&tvk::startupState, &archiveReader, frontEnd);
+  tvk::SetInterruptFlag(&flow.run.cancelRequested);
+  int exitCode = tvk::startupState.settings.quiet ? flow.QuietRun() : flow.DialogRun();
+  tvk::SetInterruptFlag(nullptr);
+  return exitCode;
+}
+
+}  // namespace
+
+#if defined(_WIN32)
+int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) { return Run(instance); }
+#else
+int main() { return Run(nullptr); }
+#endif

@@ -1,0 +1,45 @@
+// The run-after file on Linux: started directly (no shell), or handed to
+// xdg-open when it is not executable. Not waited for.
+#include <spawn.h>
+#include <string.h>
+#include <sys/stat.h>
+
+#include "host/run_after.h"
+#include "platform/platform.h"
+
+extern char** environ;
+
+namespace tvk {
+
+bool OpenWithShell(const char* file, const char* parameters, bool) {
+  char path[kPathSize];
+  if (StrCopy(path, sizeof path, file) != kStrOk || !path[0]) return false;
+  for (char* p = path; *p; ++p) {
+    if (*p == '\\') *p = '/';
+  }
+  struct stat st;
+  if (stat(path, &st) != 0 || S_ISDIR(st.st_mode)) return false;
+
+  constexpr uint32_t kMaxWords = 64;
+  char* argv[kMaxWords + 2];
+  char words[kPathSize * 2];
+  pid_t pid;
+  if (st.st_mode & (S_IXUSR | S_IXGRP | S_IXOTH)) {
+    int count = SplitShellWords(parameters, words, sizeof words, argv + 1, kMaxWords);
+    if (count < 0) return false;
+    argv[0] = path;
+    argv[count + 1] = nullptr;
+    // A name without a folder is meant in the current folder, never on PATH.
+    char program[kPathSize + 2];
+    StrCopy(program, sizeof program, strchr(path, '/') ? "" : "./");
+    StrAppend(program, sizeof program, path);
+    return posix_spawn(&pid, program, nullptr, nullptr, argv, environ) == 0;
+  }
+  char opener[] = "xdg-open";
+  argv[0] = opener;
+  argv[1] = path;
+  argv[2] = nullptr;
+  return posix_spawnp(&pid, opener, nullptr, nullptr, argv, environ) == 0;
+}
+
+}  // namespace tvk

@@ -1,0 +1,533 @@
+// The terminal front end. Every dialog becomes a few lines on standard output
+// and a question answered by one line of standard input; the end of input
+// refuses, so an unattended run never waits for anybody.
+#include <errno.h>
+#include <signal.h>
+#include <stdio.h>
+#include <string.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include "host/ui/console/console.h"
+
+namespace tvk {
+namespace console {
+
+namespace {
+
+bool IsBlank(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; }
+
+void WriteAll(int fd, const char* data, size_t n) {
+  while (n > 0) {
+    ssize_t w = write(fd, data, n);
+    if (w < 0) {
+      if (errno == EINTR) continue;
+      return;
+    }
+    data += w;
+    n -= static_cast<size_t>(w);
+  }
+}
+
+// The letter (a UTF-8 sequence) behind the first single "&"; empty if none.
+void Mnemonic(const char* label, char* out, uint32_t size) {
+  out[0] = 0;
+  for (const char* p = label; *p; ++p) {
+    if (*p != '&') continue;
+    if (p[1] == '&') {
+      ++p;
+      continue;
+    }
+    if (!p[1]) return;
+    uint32_t n = 1;
+    unsigned char lead = static_cast<unsigned char>(p[1]);
+    if (lead >= 0xC0) {
+      while (n < 4 && (static_cast<unsigned char>(p[1 + n]) & 0xC0) == 0x80) ++n;
+    }
+    StrCopyN(out, size, p + 1, n);
+    return;
+  }
+}
+
+bool ParseNumber(const char* text, uint32_t* value) {
+  if (!*text) return false;
+  uint32_t v = 0;
+  for (const char* p = text; *p; ++p) {
+    if (*p < '0' || *p > '9') return false;
+    v = v * 10 + static_cast<uint32_t>(*p - '0');
+    if (v > 1000000) return false;
+  }
+  *value = v;
+  return true;
+}
+
+volatile sig_atomic_t* g_interruptFlag = nullptr;
+
+void OnInterrupt(int) {
+  if (g_interruptFlag) *g_interruptFlag = 1;
+}
+
+}  // namespace
+
+void LabelText(const char* label, char* out, uint32_t size) {
+  if (!size) return;
+  uint32_t n = 0;
+  for (const char* p = label ? label : ""; *p && n + 1 < size; ++p) {
+    if (*p == '&') {
+      if (p[1] != '&') continue;
+      ++p;
+    }
+    out[n++] = *p;
+  }
+  out[n] = 0;
+}
+
+int MatchAnswer(const char* answer, const char* const* labels, const uint32_t* numbers,
+                uint32_t count) {
+  char trimmed[kPathSize];
+  while (IsBlank(*answer)) ++answer;
+  StrCopy(trimmed, sizeof trimmed, answer);
+  size_t len = strlen(trimmed);
+  while (len > 0 && IsBlank(trimmed[len - 1])) trimmed[--len] = 0;
+  if (!len) return -1;
+
+  uint32_t number = 0;
+  if (ParseNumber(trimmed, &number)) {
+    for (uint32_t i = 0; i < count; ++i) {
+      if (numbers[i] && numbers[i] == number) return static_cast<int>(i);
+    }
+  }
+  char text[kPathSize];
+  for (uint32_t i = 0; i < count; ++i) {
+    Mnemonic(labels[i], text, sizeof text);
+    if (text[0] && StrCompareNoCase(text, trimmed) == 0) return static_cast<int>(i);
+  }
+  for (uint32_t i = 0; i < count; ++i) {
+    LabelText(labels[i], text, sizeof text);
+    if (text[0] && StrCompareNoCase(text, trimmed) == 0) return static_cast<int>(i);
+  }
+  return -1;
+}
+
+bool ReadAnswer(const Terminal& term, char* out, uint32_t size, bool hidden) {
+  termios saved{};
+  bool restore = false;
+  if (hidden && term.inputIsTerminal && tcgetattr(term.inputFd, &saved) == 0) {
+    termios quiet = saved;
+    quiet.c_lflag &= ~static_cast<tcflag_t>(ECHO);
+    restore = tcsetattr(term.inputFd, TCSAFLUSH, &quiet) == 0;
+  }
+  uint32_t n = 0;
+  bool got = false;  // a line end or at least one character was read
+  bool ok = true;
+  for (;;) {
+    char c;
+    ssize_t r = read(term.inputFd, &c, 1);
+    if (r < 0) {
+      ok = false;  // interrupted (Ctrl+C) or broken: refuse
+      break;
+    }
+    if (r == 0) {
+      ok = got;
+      break;
+    }
+    got = true;
+    if (c == '\n') break;
+    if (n + 1 < size) out[n++] = c;
+  }
+  if (restore) {
+    tcsetattr(term.inputFd, TCSAFLUSH, &saved);
+    WriteAll(term.outputFd, "\n", 1);
+  }
+  if (size) out[n < size ? n : size - 1] = 0;
+  if (n > 0 && out[n - 1] == '\r') out[n - 1] = 0;
+  return ok;
+}
+
+void TypedFolder(const char* typed, char* out, uint32_t size) {
+  while (IsBlank(*typed)) ++typed;
+  char text[kPathSize];
+  StrCopy(text, sizeof text, typed);
+  size_t len = strlen(text);
+  while (len > 0 && IsBlank(text[len - 1])) text[--len] = 0;
+  SlashesToBackslashes(text);
+  if (!text[0] || text[0] == '\\') {
+    StrCopy(out, size, text);
+    return;
+  }
+  char full[kPathSize];
+  if (!GetCurrentFolder(full, sizeof full)) {
+    StrCopy(out, size, text);
+    return;
+  }
+  if (!(text[0] == '.' && text[1] == 0)) {
+    AddBackslash(full);
+    StrAppend(full, sizeof full, text);
+  }
+  StrCopy(out, size, full);
+}
+
+void ShownPath(const char* path, char* out, uint32_t size) {
+  StrCopy(out, size, path);
+  for (char* p = out; *p; ++p) {
+    if (*p == '\\') *p = '/';
+  }
+}
+
+Terminal StandardTerminal() {
+  Terminal t;
+  t.inputFd = 0;
+  t.outputFd = 1;
+  t.inputIsTerminal = isatty(0) != 0;
+  t.outputIsTerminal = isatty(1) != 0;
+  return t;
+}
+
+// ---------------------------------------------------------------------------
+
+void ConsoleUi::Print(const char* text) {
+  if (progressOpen_) {
+    WriteAll(term_.outputFd, "\n", 1);
+    progressOpen_ = false;
+  }
+  // Messages carry CR LF line breaks; a terminal or a log wants LF alone.
+  const char* start = text;
+  for (const char* p = text; *p; ++p) {
+    if (p[0] == '\r' && p[1] == '\n') {
+      WriteAll(term_.outputFd, start, static_cast<size_t>(p - start));
+      start = p + 1;
+    }
+  }
+  WriteAll(term_.outputFd, start, strlen(start));
+}
+
+int ConsoleUi::Choose(const char* const* labels, uint32_t count) {
+  uint32_t numbers[8];
+  if (count > 8) count = 8;
+  char line[kPathSize * 2];
+  line[0] = 0;
+  for (uint32_t i = 0; i < count; ++i) {
+    numbers[i] = i + 1;
+    char text[kPathSize];
+    LabelText(labels[i], text, sizeof text);
+    char item[kPathSize + 16];
+    snprintf(item, sizeof item, "%s[%u] %s", i ? "  " : "", i + 1, text);
+    StrAppend(line, sizeof line, item);
+  }
+  StrAppend(line, sizeof line, "\n");
+  for (;;) {
+    Print(line);
+    Print("> ");
+    char answer[kPathSize];
+    if (!ReadAnswer(term_, answer, sizeof answer, false)) {
+      Print("\n");
+      return -1;
+    }
+    int chosen = MatchAnswer(answer, labels, numbers, count);
+    if (chosen >= 0) return chosen;
+  }
+}
+
+uint32_t ConsoleUi::ShowMessage(const char* text, const char* caption, uint32_t style) {
+  Print("\n");
+  if (caption && *caption) {
+    Print(caption);
+    Print("\n");
+  }
+  Print(text ? text : "");
+  Print("\n");
+  switch (style & kBoxButtonMask) {
+    case kBoxYesNo: {
+      const char* labels[2] = {labels_.yes, labels_.no};
+      return Choose(labels, 2) == 0 ? kAnswerYes : kAnswerNo;
+    }
+    case kBoxOkCancel: {
+      const char* labels[2] = {labels_.ok, labels_.cancel};
+      return Choose(labels, 2) == 0 ? kAnswerOk : kAnswerCancel;
+    }
+    default:
+      return kAnswerOk;
+  }
+}
+
+void ConsoleUi::ShowStartupError(const char* text) {
+  Print("Error\n");
+  Print(text);
+  Print("\n");
+}
+
+void ConsoleUi::ShowSignature(const SignatureTexts& texts) {
+  Print("\n");
+  Print(texts.title);
+  Print("\n");
+  Print(texts.text);
+  Print("\n");
+}
+
+uint32_t ConsoleUi::AskPassword(const PasswordTexts& texts, char* out, uint32_t size) {
+  Print("\n");
+  Print(texts.title);
+  Print("\n");
+  Print(texts.text);
+  Print("\n");
+  char label[kPathSize];
+  LabelText(texts.label, label, sizeof label);
+  Print(label);
+  Print(": ");
+  char typed[kPathSize];
+  bool ok = ReadAnswer(term_, typed, sizeof typed, true);
+  if (!ok) {
+    SecureZero(typed, sizeof typed);
+    Print("\n");
+    return kAnswerCancel;
+  }
+  StrCopy(out, size, typed);
+  SecureZero(typed, sizeof typed);
+  return kAnswerOk;
+}
+
+uint32_t ConsoleUi::AskNextVolume(const NextVolumeTexts& texts, char* folder, uint32_t size) {
+  Print("\n");
+  Print(texts.title);
+  Print("\n");
+  Print(texts.text);
+  Print("\n");
+  char shown[kPathSize];
+  ShownPath(folder, shown, sizeof shown);
+  Print("[");
+  Print(shown);
+  Print("] > ");
+  char typed[kPathSize];
+  if (!ReadAnswer(term_, typed, sizeof typed, false)) {
+    Print("\n");
+    return kAnswerCancel;
+  }
+  char full[kPathSize];
+  TypedFolder(typed, full, sizeof full);
+  // An empty answer keeps the folder shown.
+  if (full[0]) StrCopy(folder, size, full);
+  return kAnswerOk;
+}
+
+uint32_t ConsoleUi::AskOverwrite(const OverwriteTexts& texts) {
+  Print("\n");
+  Print(texts.title);
+  Print("\n");
+  Print(texts.question);
+  Print("\n");
+  Print(texts.existingLabel);
+  Print("\n  ");
+  Print(texts.existingInfo);
+  Print("\n");
+  Print(texts.newLabel);
+  Print("\n  ");
+  Print(texts.newInfo);
+  Print("\n");
+  const char* labels[4] = {texts.replace, texts.yesAll, texts.no, texts.cancel};
+  static const uint32_t answers[4] = {kAnswerOk, kAnswerYesAll, kAnswerNo, kAnswerCancel};
+  int chosen = Choose(labels, 4);
+  return chosen < 0 ? kAnswerCancel : answers[chosen];
+}
+
+bool ConsoleUi::BrowseFolder(const char* title, const char* initial, char* out, uint32_t size) {
+  Print("\n");
+  Print(title);
+  Print("\n");
+  char shown[kPathSize];
+  ShownPath(initial ? initial : "", shown, sizeof shown);
+  Print("[");
+  Print(shown);
+  Print("] > ");
+  char typed[kPathSize];
+  if (!ReadAnswer(term_, typed, sizeof typed, false)) {
+    Print("\n");
+    return false;
+  }
+  char full[kPathSize];
+  TypedFolder(typed, full, sizeof full);
+  if (!full[0]) return false;
+  StrCopy(out, size, full);
+  return true;
+}
+
+void ConsoleUi::SetProgress(uint32_t percent, const char* name) {
+  if (!term_.outputIsTerminal) return;
+  if (percent > 100) percent = 100;
+  char text[kPathSize + 32];
+  if (name && *name) {
+    snprintf(text, sizeof text, "%s (%u %%)", name, percent);
+  } else {
+    snprintf(text, sizeof text, "%u %%", percent);
+  }
+  constexpr uint32_t kBar = 30;
+  char bar[kBar + 3];
+  bar[0] = '[';
+  uint32_t filled = percent * kBar / 100;
+  for (uint32_t i = 0; i < kBar; ++i) bar[1 + i] = i < filled ? '#' : '.';
+  bar[kBar + 1] = ']';
+  bar[kBar + 2] = 0;
+  char line[kPathSize + 80];
+  snprintf(line, sizeof line, "\r%s  %s\033[K", text, bar);
+  WriteAll(term_.outputFd, line, strlen(line));
+  progressOpen_ = true;
+}
+
+// ---- Dialog 5001 ------------------------------------------------------------
+
+// Numbers follow the example [1] Entpacken  [2] Abbrechen, and stay the same
+// whichever check boxes are shown, so that scripts can rely on them.
+namespace {
+constexpr uint32_t kMainNumbers[] = {1, 2, 3, 4, 5, 6, 7};
+}
+
+int ConsoleUi::Find(uint32_t control) const {
+  for (uint32_t i = 0; i < kControls; ++i) {
+    if (controls_[i].id == control) return static_cast<int>(i);
+  }
+  return -1;
+}
+
+void ConsoleUi::ShowMainDialogState() {
+  char text[kPathSize * 2];
+  for (uint32_t i = 0; i < kControls; ++i) {
+    const Control& c = controls_[i];
+    if (!c.checkBox || !c.shown) continue;
+    char label[kPathSize];
+    LabelText(c.label, label, sizeof label);
+    snprintf(text, sizeof text, "[%u] [%c] %s%s\n", kMainNumbers[i], c.checked ? 'x' : ' ', label,
+             c.enabled ? "" : " -");
+    Print(text);
+  }
+  text[0] = 0;
+  bool first = true;
+  for (uint32_t i = 0; i < kControls; ++i) {
+    const Control& c = controls_[i];
+    if (c.checkBox || !c.shown || !c.enabled) continue;
+    char label[kPathSize];
+    LabelText(c.label, label, sizeof label);
+    char item[kPathSize + 16];
+    snprintf(item, sizeof item, "%s[%u] %s", first ? "" : "  ", kMainNumbers[i], label);
+    StrAppend(text, sizeof text, item);
+    first = false;
+  }
+  StrAppend(text, sizeof text, "\n> ");
+  Print(text);
+}
+
+uint32_t ConsoleUi::RunMainDialog(const MainDialogSetup& setup, MainDialogHost* host) {
+  const Control initial[kControls] = {
+      {kCtlExtract, setup.extract, true, true, false, false},
+      {kCtlCancel, setup.cancel, true, true, false, false},
+      {kCtlBrowse, setup.browse, true, true, false, false},
+      {kCtlAbout, setup.about, true, true, false, false},
+      {kCtlHelp, setup.help, true, true, false, false},
+      {kCtlOverwrite, setup.overwrite, setup.overwrite != nullptr, true,
+       setup.overwriteChecked != 0, true},
+      {kCtlRunAfter, setup.runAfter, setup.runAfter != nullptr, true, setup.runAfterChecked != 0,
+       true},
+  };
+  for (uint32_t i = 0; i < kControls; ++i) controls_[i] = initial[i];
+  StrCopy(folder_, sizeof folder_, setup.folder ? setup.folder : "");
+  folderLabel_ = setup.folderLabel ? setup.folderLabel : "";
+  dialogOpen_ = true;
+  ended_ = false;
+  result_ = kCtlCancel;
+  eventCount_ = 0;
+  if (setup.firstEvent) PostEvent(setup.firstEvent);
+
+  Print(setup.title);
+  Print("\n");
+  Print(setup.instruction);
+  Print("\n");
+  SetFolder(folder_);
+
+  while (!ended_) {
+    if (eventCount_ > 0) {
+      uint32_t event = events_[0];
+      --eventCount_;
+      memmove(events_, events_ + 1, eventCount_ * sizeof events_[0]);
+      host->OnEvent(event);
+      continue;
+    }
+    ShowMainDialogState();
+    char answer[kPathSize];
+    if (!ReadAnswer(term_, answer, sizeof answer, false)) {
+      Print("\n");
+      host->OnCommand(kCtlCancel);
+      continue;
+    }
+    const char* labels[kControls];
+    uint32_t numbers[kControls];
+    for (uint32_t i = 0; i < kControls; ++i) {
+      labels[i] = controls_[i].label ? controls_[i].label : "";
+      numbers[i] = controls_[i].shown && controls_[i].enabled ? kMainNumbers[i] : 0;
+      if (!numbers[i]) labels[i] = "";
+    }
+    int chosen = MatchAnswer(answer, labels, numbers, kControls);
+    if (chosen < 0) continue;
+    Control& c = controls_[chosen];
+    if (c.checkBox) {
+      c.checked = !c.checked;
+      continue;
+    }
+    host->OnCommand(c.id);
+  }
+  dialogOpen_ = false;
+  return result_;
+}
+
+void ConsoleUi::GetFolder(char* out, uint32_t size) { StrCopy(out, size, folder_); }
+
+void ConsoleUi::SetFolder(const char* folder) {
+  StrCopy(folder_, sizeof folder_, folder);
+  char shown[kPathSize];
+  ShownPath(folder_, shown, sizeof shown);
+  char label[kPathSize];
+  LabelText(folderLabel_, label, sizeof label);
+  Print(label);
+  Print(" ");
+  Print(shown);
+  Print("\n");
+}
+
+bool ConsoleUi::IsChecked(uint32_t control) {
+  int i = Find(control);
+  return i >= 0 && controls_[i].shown && controls_[i].checked;
+}
+
+void ConsoleUi::EnableControl(uint32_t control, bool enable) {
+  int i = Find(control);
+  if (i >= 0) controls_[i].enabled = enable;
+}
+
+void ConsoleUi::PostEvent(uint32_t event) {
+  if (eventCount_ < kMaxEvents) events_[eventCount_++] = event;
+}
+
+void ConsoleUi::EndDialog(uint32_t result) {
+  result_ = result;
+  ended_ = true;
+}
+
+}  // namespace console
+
+Ui* PlatformUi(void*) {
+  static console::ConsoleUi ui(console::StandardTerminal());
+  return &ui;
+}
+
+void SetInterruptFlag(volatile sig_atomic_t* cancelFlag) {
+  console::g_interruptFlag = cancelFlag;
+  struct sigaction action;
+  memset(&action, 0, sizeof action);
+  sigemptyset(&action.sa_mask);
+  if (cancelFlag) {
+    action.sa_handler = console::OnInterrupt;
+    action.sa_flags = 0;  // no restart: a waiting read returns and refuses
+  } else {
+    action.sa_handler = SIG_DFL;
+  }
+  sigaction(SIGINT, &action, nullptr);
+}
+
+}  // namespace tvk

@@ -1,0 +1,292 @@
+// The terminal front end: how answers are read and matched, and that every
+// question is refused at the end of input.
+#if !defined(_WIN32)
+#include <gtest/gtest.h>
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "host/ui/console/console.h"
+
+namespace tvk::console {
+namespace {
+
+TEST(FlowConsole, LabelsLoseTheirMnemonicMarks) {
+  char out[64];
+  LabelText("&Entpacken", out, sizeof out);
+  EXPECT_STREQ(out, "Entpacken");
+  LabelText("Ja, &Alle", out, sizeof out);
+  EXPECT_STREQ(out, "Ja, Alle");
+  LabelText("Drag && Drop", out, sizeof out);
+  EXPECT_STREQ(out, "Drag & Drop");
+  LabelText("...", out, sizeof out);
+  EXPECT_STREQ(out, "...");
+}
+
+TEST(FlowConsole, AnswersNameAButtonByNumberLetterOrText) {
+  const char* labels[] = {"&Entpacken", "Abbrechen", "...", "I&nfo über", "&Hilfe",
+                          "&Dateien ohne Nachfrage überschreiben."};
+  const uint32_t numbers[] = {1, 2, 3, 4, 5, 6};
+  auto match = [&](const char* answer) { return MatchAnswer(answer, labels, numbers, 6); };
+  EXPECT_EQ(match("1"), 0);
+  EXPECT_EQ(match(" 2 "), 1);
+  EXPECT_EQ(match("e"), 0);
+  EXPECT_EQ(match("N"), 3);
+  EXPECT_EQ(match("d"), 5);
+  EXPECT_EQ(match("abbrechen"), 1);
+  EXPECT_EQ(match("ENTPACKEN"), 0);
+  EXPECT_EQ(match("..."), 2);
+  EXPECT_EQ(match("info über"), 3);
+  EXPECT_EQ(match("INFO ÜBER"), 3);
+  EXPECT_EQ(match("hilfe\r"), 4);
+  // Nothing else is an answer.
+  EXPECT_EQ(match(""), -1);
+  EXPECT_EQ(match("   "), -1);
+  EXPECT_EQ(match("7"), -1);
+  EXPECT_EQ(match("0"), -1);
+  EXPECT_EQ(match("x"), -1);
+  EXPECT_EQ(match("&Entpacken"), -1);
+  EXPECT_EQ(match("Entpacken jetzt"), -1);
+}
+
+TEST(FlowConsole, HiddenButtonsAnswerToNothing) {
+  const char* labels[] = {"&Entpacken", ""};
+  const uint32_t numbers[] = {0, 2};
+  EXPECT_EQ(MatchAnswer("1", labels, numbers, 2), -1);
+  EXPECT_EQ(MatchAnswer("2", labels, numbers, 2), 1);
+}
+
+// Standard input from a string, standard output into a file.
+class ConsoleIo : public ::testing::Test {
+ protected:
+  void Input(const std::string& text) {
+    int fds[2];
+    ASSERT_EQ(pipe(fds), 0);
+    ASSERT_EQ(write(fds[1], text.data(), text.size()), static_cast<ssize_t>(text.size()));
+    close(fds[1]);
+    term_.inputFd = fds[0];
+  }
+  void SetUp() override {
+    std::FILE* f = std::tmpfile();
+    ASSERT_NE(f, nullptr);
+    out_ = f;
+    term_.outputFd = fileno(f);
+    term_.inputFd = -1;
+    term_.inputIsTerminal = false;
+    term_.outputIsTerminal = false;
+  }
+  void TearDown() override {
+    if (term_.inputFd >= 0) close(term_.inputFd);
+    std::fclose(out_);
+  }
+  std::string Output() {
+    std::string s;
+    off_t end = lseek(term_.outputFd, 0, SEEK_END);
+    s.resize(static_cast<size_t>(end));
+    if (end > 0) {
+      EXPECT_EQ(pread(term_.outputFd, s.data(), s.size(), 0), end);
+    }
+    return s;
+  }
+  std::string Rest() {
+    std::string s;
+    char c;
+    while (read(term_.inputFd, &c, 1) == 1) s += c;
+    return s;
+  }
+
+  Terminal term_{};
+  std::FILE* out_ = nullptr;
+};
+
+TEST_F(ConsoleIo, LinesAreReadOneAtATimeAndEndOfInputRefuses) {
+  Input("first\r\n\nlast");
+  char line[8];
+  ASSERT_TRUE(ReadAnswer(term_, line, sizeof line, false));
+  EXPECT_STREQ(line, "first");
+  ASSERT_TRUE(ReadAnswer(term_, line, sizeof line, true));
+  EXPECT_STREQ(line, "");
+  ASSERT_TRUE(ReadAnswer(term_, line, sizeof line, false));
+  EXPECT_STREQ(line, "last");
+  EXPECT_FALSE(ReadAnswer(term_, line, sizeof line, false));
+}
+
+TEST_F(ConsoleIo, OverlongLinesAreCutAndConsumedWhole) {
+  Input("abcdefghijkl\nnext\n");
+  char line[5];
+  ASSERT_TRUE(ReadAnswer(term_, line, sizeof line, false));
+  EXPECT_STREQ(line, "abcd");
+  ASSERT_TRUE(ReadAnswer(term_, line, sizeof line, false));
+  EXPECT_STREQ(line, "next");
+}
+
+TEST_F(ConsoleIo, YesNoBoxAsksUntilAnAnswerFits) {
+  Input("vielleicht\n2\n");
+  ConsoleUi ui(term_);
+  ui.SetBoxLabels(BoxLabels{"OK", "Ja", "Nein", "Abbrechen"});
+  EXPECT_EQ(ui.ShowMessage("Trotzdem?", "Information", kBoxYesNo), kAnswerNo);
+  std::string out = Output();
+  EXPECT_NE(out.find("Information\nTrotzdem?\n[1] Ja  [2] Nein\n> "), std::string::npos) << out;
+  // The buttons are listed again after the answer that did not fit.
+  EXPECT_NE(out.find("[1] Ja  [2] Nein", out.find("[1] Ja") + 1), std::string::npos);
+}
+
+TEST_F(ConsoleIo, EveryQuestionIsRefusedAtTheEndOfInput) {
+  Input("");
+  ConsoleUi ui(term_);
+  ui.SetBoxLabels(BoxLabels{"OK", "Ja", "Nein", "Abbrechen"});
+  EXPECT_EQ(ui.ShowMessage("?", "c", kBoxYesNo), kAnswerNo);
+  EXPECT_EQ(ui.ShowMessage("?", "c", kBoxOkCancel), kAnswerCancel);
+  char buffer[kPathSize] = "x";
+  PasswordTexts pt{IDD_FILE_PASSWORD, "Kennwort-Abfrage", "Text", "Kennwort", "OK", "Abbrechen"};
+  EXPECT_EQ(ui.AskPassword(pt, buffer, sizeof buffer), kAnswerCancel);
+  NextVolumeTexts vt{"Neues Medium", "Medium 2", "OK", "Abbrechen"};
+  EXPECT_EQ(ui.AskNextVolume(vt, buffer, sizeof buffer), kAnswerCancel);
+  OverwriteTexts ot{"t", "q", "old", "1 KB", "new", "2 KB", "OK", "Ja, &Alle", "Nein",
+                    "Abbrechen", "a.txt", 0};
+  EXPECT_EQ(ui.AskOverwrite(ot), kAnswerCancel);
+  EXPECT_FALSE(ui.BrowseFolder("Ordner?", "\\tmp", buffer, sizeof buffer));
+}
+
+TEST_F(ConsoleIo, OkOnlyBoxesTakeNoAnswer) {
+  Input("2\n");
+  ConsoleUi ui(term_);
+  EXPECT_EQ(ui.ShowMessage("Hallo\r\nWelt", nullptr, kBoxOk | kIconInformation), kAnswerOk);
+  EXPECT_EQ(Rest(), "2\n");
+  EXPECT_EQ(Output(), "\nHallo\nWelt\n");
+}
+
+TEST_F(ConsoleIo, OverwriteAnswersByLetterAndNumber) {
+  Input("a\n3\nok\nabbrechen\n");
+  ConsoleUi ui(term_);
+  OverwriteTexts ot{"Ersetzen", "Datei 'a.txt'", "Soll", "1 KB", "durch", "2 KB",
+                    "OK",       "Ja, &Alle",     "Nein", "Abbrechen", "a.txt", 0};
+  EXPECT_EQ(ui.AskOverwrite(ot), kAnswerYesAll);
+  EXPECT_EQ(ui.AskOverwrite(ot), kAnswerNo);
+  EXPECT_EQ(ui.AskOverwrite(ot), kAnswerOk);
+  EXPECT_EQ(ui.AskOverwrite(ot), kAnswerCancel);
+  EXPECT_NE(Output().find("[1] OK  [2] Ja, Alle  [3] Nein  [4] Abbrechen"), std::string::npos);
+}
+
+TEST_F(ConsoleIo, PasswordsAndFoldersAreReadAsTyped) {
+  char cwd[kPathSize];
+  ASSERT_TRUE(GetCurrentFolder(cwd, sizeof cwd));
+  Input(" geheim wort \n\ndisk2\n/mnt/cd\n");
+  ConsoleUi ui(term_);
+  char password[kPathSize];
+  PasswordTexts pt{IDD_FILE_PASSWORD, "Kennwort-Abfrage", "Text", "Kennwort", "OK", "Abbrechen"};
+  ASSERT_EQ(ui.AskPassword(pt, password, sizeof password), kAnswerOk);
+  EXPECT_STREQ(password, " geheim wort ");  // blanks belong to a password
+
+  NextVolumeTexts vt{"Neues Medium", "Medium 2", "OK", "Abbrechen"};
+  char folder[kPathSize] = "\\srv\\setup\\";
+  ASSERT_EQ(ui.AskNextVolume(vt, folder, sizeof folder), kAnswerOk);
+  EXPECT_STREQ(folder, "\\srv\\setup\\");  // empty: the folder shown
+  ASSERT_EQ(ui.AskNextVolume(vt, folder, sizeof folder), kAnswerOk);
+  EXPECT_EQ(std::string(folder), std::string(cwd) + (std::string(cwd) == "\\" ? "" : "\\") + "disk2");
+  ASSERT_EQ(ui.AskNextVolume(vt, folder, sizeof folder), kAnswerOk);
+  EXPECT_STREQ(folder, "\\mnt\\cd");
+  // Shown with slashes, as a Linux user types them.
+  EXPECT_NE(Output().find("[/srv/setup/] > "), std::string::npos);
+}
+
+// Records the commands the main dialog passes on.
+struct RecordingHost final : MainDialogHost {
+  explicit RecordingHost(ConsoleUi* ui) : ui(ui) {}
+  void OnCommand(uint32_t control) override {
+    commands.push_back(control);
+    overwriteChecked.push_back(ui->IsChecked(kCtlOverwrite));
+    if (control == kCtlExtract || control == kCtlCancel) ui->EndDialog(control);
+  }
+  void OnEvent(uint32_t event) override { events.push_back(event); }
+  ConsoleUi* ui;
+  std::vector<uint32_t> commands;
+  std::vector<bool> overwriteChecked;
+  std::vector<uint32_t> events;
+};
+
+MainDialogSetup DialogSetup(bool withOverwrite) {
+  MainDialogSetup s{};
+  s.title = "Tarvik Self Extractor - setup";
+  s.instruction = "Klicken Sie bitte auf 'Entpacken'.";
+  s.folderLabel = "Zielordner:";
+  s.folder = "\\home\\u\\ziel";
+  s.browse = "...";
+  s.overwrite = withOverwrite ? "&Dateien ohne Nachfrage überschreiben." : nullptr;
+  s.runAfter = nullptr;
+  s.extract = "&Entpacken";
+  s.cancel = "Abbrechen";
+  s.about = "I&nfo über";
+  s.help = "&Hilfe";
+  s.overwriteChecked = 1;
+  s.firstEvent = kEventEarlyCheck;
+  return s;
+}
+
+TEST_F(ConsoleIo, MainDialogPassesCommandsAndTogglesCheckBoxes) {
+  Input("h\n6\n7\nunsinn\nd\n1\n");
+  ConsoleUi ui(term_);
+  RecordingHost host(&ui);
+  EXPECT_EQ(ui.RunMainDialog(DialogSetup(true), &host), kCtlExtract);
+  EXPECT_EQ(host.events, std::vector<uint32_t>{kEventEarlyCheck});
+  // "7" names the hidden run-after box and "unsinn" nothing: both ignored.
+  EXPECT_EQ(host.commands, (std::vector<uint32_t>{kCtlHelp, kCtlExtract}));
+  EXPECT_EQ(host.overwriteChecked, (std::vector<bool>{true, true}));
+  EXPECT_FALSE(ui.HasMainDialog());
+  std::string out = Output();
+  EXPECT_NE(out.find("Tarvik Self Extractor - setup\n"), std::string::npos);
+  EXPECT_NE(out.find("Zielordner: /home/u/ziel\n"), std::string::npos);
+  EXPECT_NE(out.find("[6] [ ] Dateien ohne Nachfrage überschreiben."), std::string::npos);
+  EXPECT_NE(out.find("[1] Entpacken  [2] Abbrechen  [3] ...  [4] Info über  [5] Hilfe"),
+            std::string::npos);
+}
+
+TEST_F(ConsoleIo, MainDialogCancelsAtTheEndOfInput) {
+  Input("6\n");
+  ConsoleUi ui(term_);
+  RecordingHost host(&ui);
+  EXPECT_EQ(ui.RunMainDialog(DialogSetup(true), &host), kCtlCancel);
+  EXPECT_EQ(host.commands, std::vector<uint32_t>{kCtlCancel});
+  EXPECT_EQ(host.overwriteChecked, std::vector<bool>{false});
+}
+
+TEST_F(ConsoleIo, DisabledButtonsAreNeitherListedNorAccepted) {
+  Input("1\n2\n");
+  ConsoleUi ui(term_);
+  struct Host final : MainDialogHost {
+    ConsoleUi* ui;
+    std::vector<uint32_t> commands;
+    void OnCommand(uint32_t c) override {
+      commands.push_back(c);
+      if (c == kCtlCancel) ui->EndDialog(c);
+    }
+    void OnEvent(uint32_t) override { ui->EnableControl(kCtlExtract, false); }
+  } host;
+  host.ui = &ui;
+  ui.RunMainDialog(DialogSetup(false), &host);
+  EXPECT_EQ(host.commands, std::vector<uint32_t>{kCtlCancel});
+  EXPECT_EQ(Output().find("[1] Entpacken"), std::string::npos);
+}
+
+TEST_F(ConsoleIo, ProgressGoesToTerminalsOnly) {
+  ConsoleUi quiet(term_);
+  quiet.SetProgress(45, "Liesmich.rtf");
+  EXPECT_EQ(Output(), "");
+
+  Terminal tty = term_;
+  tty.outputIsTerminal = true;
+  ConsoleUi shown(tty);
+  shown.SetProgress(45, "Liesmich.rtf");
+  shown.Print("fertig\n");
+  std::string out = Output();
+  EXPECT_EQ(out.rfind("\rLiesmich.rtf (45 %)  [#############", 0), 0u) << out;
+  // The next text starts on a line of its own.
+  EXPECT_NE(out.find("\nfertig\n"), std::string::npos);
+}
+
+}  // namespace
+}  // namespace tvk::console
+#endif
