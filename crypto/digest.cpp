@@ -45,26 +45,44 @@ constexpr uint32_t kMd5Sine[64] = {
     0xF7537E82u, 0xBD3AF235u, 0x2AD7D2BBu, 0xEB86D391u,
 };
 
-constexpr uint8_t kMd5Shift[4][4] = {{7, 12, 17, 22}, {5, 9, 14, 20}, {4, 11, 16, 23}, {6, 10, 15, 21}};
+// One step of each of the four rounds; fully unrolled, which roughly
+// doubles the speed of a loop with a switch on the round.
+#define TVK_MD5_STEP(f, a, b, c, d, x, t, s) \
+  a += f(b, c, d) + (x) + (t);               \
+  a = Rol32(a, s) + b
+#define TVK_MD5_F(b, c, d) ((d) ^ ((b) & ((c) ^ (d))))
+#define TVK_MD5_G(b, c, d) ((c) ^ ((d) & ((b) ^ (c))))
+#define TVK_MD5_H(b, c, d) ((b) ^ (c) ^ (d))
+#define TVK_MD5_I(b, c, d) ((c) ^ ((b) | ~(d)))
 
 void Md5Compress(uint32_t state[4], const uint8_t* block) {
   uint32_t x[16];
   for (int i = 0; i < 16; ++i) x[i] = LoadLe32(block + 4 * i);
   uint32_t a = state[0], b = state[1], c = state[2], d = state[3];
-  for (int i = 0; i < 64; ++i) {
-    uint32_t f;
-    int g;
-    switch (i >> 4) {
-      case 0: f = (b & c) | (~b & d); g = i; break;
-      case 1: f = (d & b) | (~d & c); g = (5 * i + 1) & 15; break;
-      case 2: f = b ^ c ^ d; g = (3 * i + 5) & 15; break;
-      default: f = c ^ (b | ~d); g = (7 * i) & 15; break;
-    }
-    uint32_t t = d;
-    d = c;
-    c = b;
-    b = b + Rol32(a + f + kMd5Sine[i] + x[g], kMd5Shift[i >> 4][i & 3]);
-    a = t;
+  const uint32_t* t = kMd5Sine;
+  for (int i = 0; i < 16; i += 4) {
+    TVK_MD5_STEP(TVK_MD5_F, a, b, c, d, x[i], t[i], 7);
+    TVK_MD5_STEP(TVK_MD5_F, d, a, b, c, x[i + 1], t[i + 1], 12);
+    TVK_MD5_STEP(TVK_MD5_F, c, d, a, b, x[i + 2], t[i + 2], 17);
+    TVK_MD5_STEP(TVK_MD5_F, b, c, d, a, x[i + 3], t[i + 3], 22);
+  }
+  for (int i = 16; i < 32; i += 4) {
+    TVK_MD5_STEP(TVK_MD5_G, a, b, c, d, x[(5 * i + 1) & 15], t[i], 5);
+    TVK_MD5_STEP(TVK_MD5_G, d, a, b, c, x[(5 * i + 6) & 15], t[i + 1], 9);
+    TVK_MD5_STEP(TVK_MD5_G, c, d, a, b, x[(5 * i + 11) & 15], t[i + 2], 14);
+    TVK_MD5_STEP(TVK_MD5_G, b, c, d, a, x[(5 * i + 16) & 15], t[i + 3], 20);
+  }
+  for (int i = 32; i < 48; i += 4) {
+    TVK_MD5_STEP(TVK_MD5_H, a, b, c, d, x[(3 * i + 5) & 15], t[i], 4);
+    TVK_MD5_STEP(TVK_MD5_H, d, a, b, c, x[(3 * i + 8) & 15], t[i + 1], 11);
+    TVK_MD5_STEP(TVK_MD5_H, c, d, a, b, x[(3 * i + 11) & 15], t[i + 2], 16);
+    TVK_MD5_STEP(TVK_MD5_H, b, c, d, a, x[(3 * i + 14) & 15], t[i + 3], 23);
+  }
+  for (int i = 48; i < 64; i += 4) {
+    TVK_MD5_STEP(TVK_MD5_I, a, b, c, d, x[(7 * i) & 15], t[i], 6);
+    TVK_MD5_STEP(TVK_MD5_I, d, a, b, c, x[(7 * i + 7) & 15], t[i + 1], 10);
+    TVK_MD5_STEP(TVK_MD5_I, c, d, a, b, x[(7 * i + 14) & 15], t[i + 2], 15);
+    TVK_MD5_STEP(TVK_MD5_I, b, c, d, a, x[(7 * i + 21) & 15], t[i + 3], 21);
   }
   state[0] += a;
   state[1] += b;
@@ -72,6 +90,12 @@ void Md5Compress(uint32_t state[4], const uint8_t* block) {
   state[3] += d;
   Wipe(x, sizeof x);
 }
+
+#undef TVK_MD5_STEP
+#undef TVK_MD5_F
+#undef TVK_MD5_G
+#undef TVK_MD5_H
+#undef TVK_MD5_I
 
 // ---- SHA-256 ---------------------------------------------------------------
 
@@ -94,28 +118,41 @@ constexpr uint32_t kSha256Init[8] = {
     0x510E527Fu, 0x9B05688Cu, 0x1F83D9ABu, 0x5BE0CD19u,
 };
 
+// Eight rounds per loop pass with the working variables renamed instead of
+// shifted; the schedule is computed on the fly in a 16-word ring.
+#define TVK_SHA256_ROUND(a, b, c, d, e, f, g, h, i)                                      \
+  do {                                                                                   \
+    uint32_t t1 = h + (Ror32(e, 6) ^ Ror32(e, 11) ^ Ror32(e, 25)) + (g ^ (e & (f ^ g))) + \
+                  kSha256K[i] + w[(i) & 15];                                             \
+    uint32_t t2 = (Ror32(a, 2) ^ Ror32(a, 13) ^ Ror32(a, 22)) + ((a & b) | (c & (a | b))); \
+    d += t1;                                                                             \
+    h = t1 + t2;                                                                         \
+  } while (0)
+
+inline uint32_t Sha256Schedule(uint32_t* w, int i) {
+  uint32_t x = w[(i - 15) & 15], y = w[(i - 2) & 15];
+  uint32_t s0 = Ror32(x, 7) ^ Ror32(x, 18) ^ (x >> 3);
+  uint32_t s1 = Ror32(y, 17) ^ Ror32(y, 19) ^ (y >> 10);
+  return w[i & 15] += s0 + w[(i - 7) & 15] + s1;
+}
+
 void Sha256Compress(uint32_t state[8], const uint8_t* block) {
-  uint32_t w[64];
+  uint32_t w[16];
   for (int i = 0; i < 16; ++i) w[i] = LoadBe32(block + 4 * i);
-  for (int i = 16; i < 64; ++i) {
-    uint32_t s0 = Ror32(w[i - 15], 7) ^ Ror32(w[i - 15], 18) ^ (w[i - 15] >> 3);
-    uint32_t s1 = Ror32(w[i - 2], 17) ^ Ror32(w[i - 2], 19) ^ (w[i - 2] >> 10);
-    w[i] = w[i - 16] + s0 + w[i - 7] + s1;
-  }
   uint32_t a = state[0], b = state[1], c = state[2], d = state[3];
   uint32_t e = state[4], f = state[5], g = state[6], h = state[7];
-  for (int i = 0; i < 64; ++i) {
-    uint32_t t1 = h + (Ror32(e, 6) ^ Ror32(e, 11) ^ Ror32(e, 25)) + ((e & f) ^ (~e & g)) +
-                  kSha256K[i] + w[i];
-    uint32_t t2 = (Ror32(a, 2) ^ Ror32(a, 13) ^ Ror32(a, 22)) + ((a & b) ^ (a & c) ^ (b & c));
-    h = g;
-    g = f;
-    f = e;
-    e = d + t1;
-    d = c;
-    c = b;
-    b = a;
-    a = t1 + t2;
+  for (int i = 0; i < 64; i += 8) {
+    if (i >= 16) {
+      for (int k = 0; k < 8; ++k) Sha256Schedule(w, i + k);
+    }
+    TVK_SHA256_ROUND(a, b, c, d, e, f, g, h, i);
+    TVK_SHA256_ROUND(h, a, b, c, d, e, f, g, i + 1);
+    TVK_SHA256_ROUND(g, h, a, b, c, d, e, f, i + 2);
+    TVK_SHA256_ROUND(f, g, h, a, b, c, d, e, i + 3);
+    TVK_SHA256_ROUND(e, f, g, h, a, b, c, d, i + 4);
+    TVK_SHA256_ROUND(d, e, f, g, h, a, b, c, i + 5);
+    TVK_SHA256_ROUND(c, d, e, f, g, h, a, b, i + 6);
+    TVK_SHA256_ROUND(b, c, d, e, f, g, h, a, i + 7);
   }
   state[0] += a;
   state[1] += b;
@@ -127,6 +164,8 @@ void Sha256Compress(uint32_t state[8], const uint8_t* block) {
   state[7] += h;
   Wipe(w, sizeof w);
 }
+
+#undef TVK_SHA256_ROUND
 
 // ---- Sha512 with signed words ---------------------------------------------
 // The words are signed, so every right shift drags bit 63 along: the shift
@@ -186,30 +225,41 @@ inline void StoreSha512Word(uint8_t* p, uint64_t v) {
   StoreBe32(p + 4, (v >> 63) ? 0xFFFFFFFFu : uint32_t(v));
 }
 
+#define TVK_SHA512_ROUND(a, b, c, d, e, f, g, h, i)                                      \
+  do {                                                                                   \
+    uint64_t t1 = h + (SignedRor(e, 14) ^ SignedRor(e, 18) ^ SignedRor(e, 41)) +          \
+                  (g ^ (e & (f ^ g))) + kSha512K[i] + w[(i) & 15];                       \
+    uint64_t t2 = (SignedRor(a, 28) ^ SignedRor(a, 34) ^ SignedRor(a, 39)) +              \
+                  ((a & b) | (c & (a | b)));                                             \
+    d += t1;                                                                             \
+    h = t1 + t2;                                                                         \
+  } while (0)
+
+inline void Sha512Schedule(uint64_t* w, int i) {
+  uint64_t x = w[(i - 15) & 15], y = w[(i - 2) & 15];
+  uint64_t s0 = SignedRor(x, 1) ^ SignedRor(x, 8) ^ Sar(x, 7);
+  uint64_t s1 = SignedRor(y, 19) ^ SignedRor(y, 61) ^ Sar(y, 6);
+  w[i & 15] += s0 + w[(i - 7) & 15] + s1;
+}
+
 void Sha512Compress(int64_t state[8], const uint8_t* block) {
-  uint64_t w[80];
+  uint64_t w[16];
   for (int i = 0; i < 16; ++i) w[i] = LoadSha512Word(block + 8 * i);
-  for (int i = 16; i < 80; ++i) {
-    uint64_t s0 = SignedRor(w[i - 15], 1) ^ SignedRor(w[i - 15], 8) ^ Sar(w[i - 15], 7);
-    uint64_t s1 = SignedRor(w[i - 2], 19) ^ SignedRor(w[i - 2], 61) ^ Sar(w[i - 2], 6);
-    w[i] = w[i - 16] + s0 + w[i - 7] + s1;
-  }
   uint64_t a = uint64_t(state[0]), b = uint64_t(state[1]), c = uint64_t(state[2]),
            d = uint64_t(state[3]), e = uint64_t(state[4]), f = uint64_t(state[5]),
            g = uint64_t(state[6]), h = uint64_t(state[7]);
-  for (int i = 0; i < 80; ++i) {
-    uint64_t t1 = h + (SignedRor(e, 14) ^ SignedRor(e, 18) ^ SignedRor(e, 41)) +
-                  ((e & f) ^ (~e & g)) + kSha512K[i] + w[i];
-    uint64_t t2 = (SignedRor(a, 28) ^ SignedRor(a, 34) ^ SignedRor(a, 39)) +
-                  ((a & b) ^ (a & c) ^ (b & c));
-    h = g;
-    g = f;
-    f = e;
-    e = d + t1;
-    d = c;
-    c = b;
-    b = a;
-    a = t1 + t2;
+  for (int i = 0; i < 80; i += 8) {
+    if (i >= 16) {
+      for (int k = 0; k < 8; ++k) Sha512Schedule(w, i + k);
+    }
+    TVK_SHA512_ROUND(a, b, c, d, e, f, g, h, i);
+    TVK_SHA512_ROUND(h, a, b, c, d, e, f, g, i + 1);
+    TVK_SHA512_ROUND(g, h, a, b, c, d, e, f, i + 2);
+    TVK_SHA512_ROUND(f, g, h, a, b, c, d, e, i + 3);
+    TVK_SHA512_ROUND(e, f, g, h, a, b, c, d, i + 4);
+    TVK_SHA512_ROUND(d, e, f, g, h, a, b, c, i + 5);
+    TVK_SHA512_ROUND(c, d, e, f, g, h, a, b, i + 6);
+    TVK_SHA512_ROUND(b, c, d, e, f, g, h, a, i + 7);
   }
   state[0] = int64_t(uint64_t(state[0]) + a);
   state[1] = int64_t(uint64_t(state[1]) + b);
@@ -221,6 +271,8 @@ void Sha512Compress(int64_t state[8], const uint8_t* block) {
   state[7] = int64_t(uint64_t(state[7]) + h);
   Wipe(w, sizeof w);
 }
+
+#undef TVK_SHA512_ROUND
 
 // Shared block feeding: fill the partial block, then compress whole blocks
 // straight from the caller's data, then keep the tail.
