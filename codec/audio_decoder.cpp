@@ -28,7 +28,6 @@ struct BytePredictor {
   uint32_t mode;
   uint32_t mask;
   uint32_t counter;
-  uint32_t nonZero[6];  // bins in use per histogram
   uint32_t hist[6][256];
 };
 
@@ -105,23 +104,23 @@ uint8_t Step(BytePredictor* p, uint32_t x) {
     b = 0;
   }
   // Count, for every rule, the byte that rule would have had to store.
-  if (p->hist[0][b]++ == 0) ++p->nonZero[0];
-  for (uint32_t k = 1; k < 6; ++k) {
-    uint32_t v = (pr[k] - b) & 255;
-    if (p->hist[k][v]++ == 0) ++p->nonZero[k];
-  }
+  ++p->hist[0][b];
+  for (uint32_t k = 1; k < 6; ++k) ++p->hist[k][(pr[k] - b) & 255];
   p->h4 = h3;
   p->h3 = h2;
   p->h2 = h1;
   p->h1 = static_cast<int32_t>(b);
   if ((p->counter & p->mask) == p->mask) {
-    uint32_t best = 0;
-    for (uint32_t k = 1; k < 6; ++k) {
-      if (p->nonZero[k] < p->nonZero[best]) best = k;
+    // Counted here rather than per sample: a branch per histogram update
+    // costs more than one pass over the bins every few hundred samples.
+    uint32_t best = 0, bestUsed = 257;
+    for (uint32_t k = 0; k < 6; ++k) {
+      uint32_t used = 0;
+      for (uint32_t v = 0; v < 256; ++v) used += p->hist[k][v] != 0;
+      if (used < bestUsed) best = k, bestUsed = used;
     }
     p->mode = best;
     memset(p->hist, 0, sizeof(p->hist));
-    memset(p->nonZero, 0, sizeof(p->nonZero));
   }
   ++p->counter;
   return static_cast<uint8_t>(b);
