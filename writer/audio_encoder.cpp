@@ -475,6 +475,7 @@ void PutLe32(uint8_t* p, uint32_t v) {
 
 std::vector<uint8_t> EncodeAudioStream(const uint8_t* file, size_t n, WavLayout layout,
                                        const AudioEncodeOptions& opt) {
+  if (uint64_t(layout.headLength) + layout.sampleBytes + layout.tailLength != n) return {};
   bool stereo = layout.channels == 2;
   bool wide = layout.bitsPerSample == 16;
   uint32_t frameBytes = (stereo ? 2 : 1) * (wide ? 2 : 1);
@@ -500,7 +501,7 @@ std::vector<uint8_t> EncodeAudioStream(const uint8_t* file, size_t n, WavLayout 
     EncodeBytes(bw, samples, layout.sampleBytes, stereo, opt);
   }
   const uint8_t* tail = samples + layout.sampleBytes;
-  for (uint32_t i = 0; i < layout.tailLength && tail + i < file + n; ++i) bw.PutByte(tail[i]);
+  for (uint32_t i = 0; i < layout.tailLength; ++i) bw.PutByte(tail[i]);
   return bw.Finish();
 }
 

@@ -26,9 +26,9 @@ struct AudioEncodeOptions {
   int paired = -1;           // 8-bit stereo: 0 unpaired blocks only, 1 paired where possible
 };
 
-// Codes the file as `layout` describes it. The layout must cover the file
-// exactly (head + samples + tail = n); samples that the stream cannot carry
-// (a lone 16-bit mono sample) are moved into the tail.
+// Codes the file as `layout` describes it; an empty result when the layout
+// does not cover the file exactly (head + samples + tail = n). Samples that
+// the stream cannot carry (a lone 16-bit mono sample) are moved into the tail.
 std::vector<uint8_t> EncodeAudioStream(const uint8_t* file, size_t n, WavLayout layout,
                                        const AudioEncodeOptions& options = {});
 

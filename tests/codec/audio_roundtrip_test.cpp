@@ -246,6 +246,25 @@ TEST(AudioRoundTrip, SmallAndOddFiles) {
   RoundTrip(Wav(1, 16, {1, 2, 3, 4, 5}, false));
 }
 
+TEST(AudioRoundTrip, LayoutsGivenByTheCaller) {
+  // Headerless samples with a layout of the caller's; a layout that does
+  // not cover the file exactly is refused rather than read out of bounds.
+  std::vector<uint8_t> pcm = Pcm16(Music(5000, 15, 0.01), nullptr);
+  WavLayout w;
+  w.headLength = 3;
+  w.sampleBytes = uint32_t(pcm.size()) - 8;
+  w.tailLength = 5;
+  w.channels = 1;
+  w.bitsPerSample = 16;
+  std::vector<uint8_t> stream = EncodeAudioStream(pcm.data(), pcm.size(), w);
+  Decoded r = DecodeStream(stream);
+  EXPECT_EQ(r.error, 0u);
+  EXPECT_TRUE(r.out == pcm);
+  EXPECT_EQ(r.crc, AudioEntryCrc(stream, pcm.data(), pcm.size()));
+  w.tailLength = 6;
+  EXPECT_TRUE(EncodeAudioStream(pcm.data(), pcm.size(), w).empty());
+}
+
 TEST(AudioWav, LayoutOfHeadSamplesAndTail) {
   std::vector<uint8_t> samples(1000, 7);
   std::vector<uint8_t> file = Wav(2, 16, samples);
