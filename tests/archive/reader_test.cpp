@@ -502,22 +502,20 @@ TEST_F(ArchiveTest, MissingVolumes) {
 TEST_F(ArchiveTest, SolidArchiveWithOnlyLaterEntriesSelected) {
   std::string text;
   for (int i = 0; i < 400; ++i) text += "line " + std::to_string(i % 37) + " of the solid stream\n";
-  auto encoder = std::make_shared<LzEncoder>();
+  LzEncoder encoder;
   ArchiveSpec spec;
   spec.solid = true;
-  spec.packer = [encoder](const PackRequest& r, Bytes* out, uint8_t* filter) {
-    LzOptions o;
-    o.windowCode = r.dictCode;
-    *out = encoder->Encode(r.data, r.size, o, r.solid);
-    *filter = encoder->lastFilterWord() ? 1 : 0;
-    return true;
-  };
   std::vector<Item> items;
   for (int i = 0; i < 3; ++i) {
     EntrySpec s = File("f" + std::to_string(i) + ".txt");
+    Bytes data = B(text + std::to_string(i));
+    LzOptions o;
+    o.windowCode = 0;
     s.method = 3;
     s.solid = i > 0;
-    items.push_back({s, B(text + std::to_string(i))});
+    s.packed = encoder.Encode(data.data(), data.size(), o, s.solid);
+    s.filter = encoder.lastFilterWord() ? 1 : 0;
+    items.push_back({s, data});
   }
   fs::path a = Write(spec, items);
   Host host;
