@@ -188,6 +188,12 @@ uint32_t StrAppend(char* dst, uint32_t size, const char* src);
 #endif
 uint32_t StrFormat(char* dst, uint32_t size, const char* format, ...) TVK_PRINTF_FORMAT(3, 4);
 uint32_t StrFormatV(char* dst, uint32_t size, const char* format, va_list args);
+// The formatter behind StrFormat, for snprintf's uses: integers (d i u x X o
+// with h, l, ll, z, I64), c, s, p and %%, with flags, width and precision; no
+// floating point. Always terminates (size > 0) and answers the length the
+// whole result has.
+uint32_t FormatV(char* dst, uint32_t size, const char* format, va_list args);
+uint32_t Format(char* dst, uint32_t size, const char* format, ...) TVK_PRINTF_FORMAT(3, 4);
 char* StrDuplicate(const char* s);
 void StrUpper(char* s);  // ASCII and the Latin-1 letters (UTF-8 on Linux)
 int StrCompareNoCase(const char* a, const char* b);

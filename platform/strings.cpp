@@ -1,7 +1,6 @@
 // Bounded string operations that always terminate and report truncation, and
 // the wildcard match of names against masks.
 #include <stdarg.h>
-#include <stdio.h>
 #include <string.h>
 
 #include "platform/platform.h"
@@ -59,14 +58,8 @@ uint32_t StrFormatV(char* dst, uint32_t size, const char* format, va_list args) 
     dst[0] = '\0';
     return kStrInvalidArg;
   }
-  int n = vsnprintf(dst, size, format, args);
-  // Some runtimes answer -1 instead of the full length when the text does
-  // not fit, and may leave the buffer unterminated; both cases are cut.
-  if (n < 0 || static_cast<uint32_t>(n) >= size) {
-    dst[size - 1] = '\0';
-    return kStrTruncated;
-  }
-  return kStrOk;
+  uint32_t n = FormatV(dst, size, format, args);
+  return n >= size ? kStrTruncated : kStrOk;
 }
 
 uint32_t StrFormat(char* dst, uint32_t size, const char* format, ...) {
