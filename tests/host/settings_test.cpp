@@ -4,6 +4,10 @@
 #include "host/path_macros.h"
 #include "startup_test_util.h"
 
+#if defined(_WIN32)
+#include <windows.h>
+#endif
+
 using namespace tvk_test;
 using tvk::payload::Settings;
 
@@ -23,6 +27,7 @@ class SettingsTest : public ::testing::Test {
 
   // Derivation alone, for a program path that need not exist.
   void Derive(const char* programPath, void (*fill)(tvk::PayloadSettings*)) {
+    tvk::FreeMessageTable(&state->messages);
     std::memset(state.get(), 0, sizeof(tvk::StartupState));
     tvk::StrCopy(state->programPath, sizeof state->programPath, programPath);
     fill(&state->settings);

@@ -185,6 +185,7 @@ struct State {
 };
 
 inline int RunOn(const fs::path& program, State* state) {
+  tvk::FreeMessageTable(&state->s->messages);  // start-up zeroes the record
   return tvk::RunStartup(Internal(program).c_str(), state->get());
 }
 
