@@ -265,6 +265,35 @@ TEST(AudioRoundTrip, LayoutsGivenByTheCaller) {
   EXPECT_TRUE(EncodeAudioStream(pcm.data(), pcm.size(), w).empty());
 }
 
+// Damaged streams (flipped bits, cut ends) must end, whatever they decode
+// to, without producing more than their bits can describe.
+TEST(AudioRoundTrip, DamagedStreamsEndWithBoundedOutput) {
+  std::vector<std::vector<uint8_t>> streams;
+  std::vector<double> l = Music(3000, 16, 0.02), r = Music(3000, 17, 0.02);
+  for (int bits : {8, 16}) {
+    for (bool st : {false, true}) {
+      std::vector<uint8_t> pcm = bits == 8 ? Pcm8(l, st ? &r : nullptr) : Pcm16(l, st ? &r : nullptr);
+      std::vector<uint8_t> file = Wav(st ? 2 : 1, uint16_t(bits), pcm), out;
+      ASSERT_TRUE(EncodeAudio(file.data(), file.size(), &out));
+      streams.push_back(out);
+    }
+  }
+  Rng rng{99};
+  int failures = 0;
+  for (int round = 0; round < 400; ++round) {
+    std::vector<uint8_t> s = streams[round % streams.size()];
+    if (round % 3 == 0) {
+      s.resize(rng.Next() % s.size());
+    } else {
+      for (int k = 0; k < 1 + round % 4; ++k) s[rng.Next() % s.size()] ^= uint8_t(1u << (rng.Next() % 8));
+    }
+    Decoded d = DecodeStream(s);
+    ASSERT_LE(d.out.size(), 8 * (s.size() + 32) + 2 * 36864) << "round " << round;
+    failures += d.error != 0;
+  }
+  EXPECT_GT(failures, 0);
+}
+
 TEST(AudioWav, LayoutOfHeadSamplesAndTail) {
   std::vector<uint8_t> samples(1000, 7);
   std::vector<uint8_t> file = Wav(2, 16, samples);
