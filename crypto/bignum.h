@@ -24,6 +24,9 @@ uint32_t BnSub(uint32_t* a, const uint32_t* b, const uint32_t* c, uint32_t n);
 void BnMul(uint32_t* a, const uint32_t* b, const uint32_t* c, uint32_t n);
 void BnDigitMul(uint32_t* high, uint32_t* low, uint32_t x, uint32_t y);
 uint32_t BnSubDigitMul(uint32_t* a, const uint32_t* b, uint32_t x, const uint32_t* c, uint32_t n);
+// quotient (cDigits digits, may be nullptr) and remainder (dDigits digits,
+// may be nullptr) of c by d; c has at most 66 digits, d at most 33 and is
+// not zero.
 void BnDiv(uint32_t* quotient, uint32_t* remainder, const uint32_t* c, uint32_t cDigits,
            const uint32_t* d, uint32_t dDigits);
 void BnMod(uint32_t* a, const uint32_t* b, uint32_t bDigits, const uint32_t* c, uint32_t cDigits);
@@ -45,6 +48,9 @@ constexpr uint32_t kRsaOk = 0;
 constexpr uint32_t kRsaDataError = 0x0401;
 constexpr uint32_t kRsaLengthError = 0x0406;
 
+// Results kRsaOk, kRsaDataError (not below the modulus, bad padding) or
+// kRsaLengthError (input longer than the key, or a key above 1024 bits).
+// output needs room for k - 11 bytes.
 uint32_t RsaPublicOpen(uint8_t* output, uint32_t* outLength, const uint8_t* input,
                        uint32_t inputLength, const PublicKeyRecord* key);
 

@@ -41,6 +41,8 @@ typedef void (*SignatureRunStart)(void* user, uint32_t totalLow, uint32_t totalH
                                   uint32_t runCode);
 typedef int (*SignatureProgress)(void* user, uint32_t percent, uint32_t chunkLength);
 
+// error, progressTotal, progressDone, digestKind and result must be set;
+// the callbacks, lastChunk and archivePassword may be nullptr.
 struct SignatureCheck {
   // The reader's error code: the first code set stays.
   uint32_t* error;
@@ -53,7 +55,9 @@ struct SignatureCheck {
   void* runStartUser;
   SignatureProgress progress;
   void* progressUser;
-  // The reader's progress counters, restored when the check ends.
+  // The reader's progress counters. While the signed bytes are hashed they
+  // count those bytes (the percentage shown is of the signed length); both
+  // are restored when the check ends.
   uint64_t* progressTotal;
   uint64_t* progressDone;
   uint32_t* lastChunk;  // may be nullptr

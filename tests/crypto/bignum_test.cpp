@@ -222,8 +222,8 @@ TEST(Rsa, LengthAndRangeRefusals) {
   PublicKeyRecord huge = IdentityKey(1024);
   huge.bits = 1032;
   EXPECT_EQ(RsaPublicOpen(out, &length, block.data(), 128, &huge), kRsaLengthError);
-  // A bit count that understates the modulus must not let a number through
-  // that is not below the real modulus.
+  // A bit count that overstates a small modulus must not let a number
+  // through that is not below the real modulus.
   PublicKeyRecord understated{};
   understated.bits = 1024;
   understated.modulus[127] = 0x07;
