@@ -506,6 +506,8 @@ bool ArchiveWriter::AddEntry(const EntrySpec& spec, const Bytes& data) {
   // The packed stream, then its ciphertext.
   Bytes packed;
   uint8_t filterByte = spec.filter;
+  uint8_t method = spec.method;
+  std::optional<uint32_t> packerCrc;
   if (!spec.folder) {
     if (spec.packed) {
       packed = *spec.packed;
@@ -514,13 +516,20 @@ bool ArchiveWriter::AddEntry(const EntrySpec& spec, const Bytes& data) {
     } else {
       if (!spec_.packer) return Fail("no encoder for method " + std::to_string(spec.method));
       PackRequest request{data.data(), data.size(), spec.method, spec.dictCode, spec.solid};
-      if (!spec_.packer(request, &packed, &filterByte))
-        return Fail("the encoder failed on " + spec.name);
+      PackResult result;
+      result.method = spec.method;
+      if (!spec_.packer(request, &result)) return Fail("the encoder failed on " + spec.name);
+      packed = std::move(result.packed);
+      method = result.method;
+      filterByte = result.filterByte;
+      packerCrc = result.crc;
+      if (method == fmt::kMethodStored) packed = data;
     }
   }
   const Bytes cipher = spec.folder ? Bytes{} : EncipherEntryData(spec.encryption, spec.password, packed);
   const uint64_t unpacked = spec.unpackedSize.value_or(spec.folder ? 0 : data.size());
-  const uint32_t crc = spec.crc.value_or(spec.folder ? 0 : EntryCrc(data.data(), data.size()));
+  const uint32_t crc = spec.crc.value_or(
+      spec.folder ? 0 : packerCrc.value_or(EntryCrc(data.data(), data.size())));
 
   uint16_t baseFlags = spec.extraFlags;
   if (spec.encryption == 1) baseFlags |= fmt::kEntryEncrypted1;
@@ -552,7 +561,7 @@ bool ArchiveWriter::AddEntry(const EntrySpec& spec, const Bytes& data) {
     f.reserved9 = spec.reserved9;
     f.info = spec.info;
     f.version = spec.version;
-    f.method = spec.method;
+    f.method = method;
     f.crc = crc;
     f.attributes = spec.attributes;
     f.dosTime = spec.dosTime;

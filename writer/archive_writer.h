@@ -199,9 +199,9 @@ struct SubBlock {
   static SubBlock Extension(const char tag[4], const Bytes& tagFields);
 };
 
-// Packs an entry's data with a compressed method: given the unpacked bytes
-// and the entry's settings, appends the packed stream to out. solid: the
-// stream continues the previous entry's state. False on failure.
+// Packs an entry's data with a compressed method. The packer may change the
+// method (to 0: store the data after all) and may give the CRC field when
+// the method's register covers more than the data (method 5).
 struct PackRequest {
   const uint8_t* data;
   size_t size;
@@ -209,7 +209,13 @@ struct PackRequest {
   uint32_t dictCode;
   bool solid;
 };
-using Packer = std::function<bool(const PackRequest& request, Bytes* out, uint8_t* filterByte)>;
+struct PackResult {
+  Bytes packed;
+  uint8_t method = 0;
+  uint8_t filterByte = 0;
+  std::optional<uint32_t> crc;
+};
+using Packer = std::function<bool(const PackRequest& request, PackResult* result)>;
 
 struct EntrySpec {
   std::string name;  // bytes as stored

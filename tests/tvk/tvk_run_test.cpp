@@ -131,20 +131,39 @@ void ExpectSameTree(const fs::path& original, const fs::path& copy) {
 
 TEST_F(TvkRun, PlainArchiveRoundTrip) {
   MakeTree(dir_ / "tree");
-  Result a = Tvk("a -m0 plain.tvk tree");
-  ASSERT_EQ(a.code, 0) << a.output;
-  EXPECT_NE(a.output.find("UTF-8"), std::string::npos) << a.output;  // the Cyrillic name
-  Result l = Tvk("l plain.tvk");
-  ASSERT_EQ(l.code, 0) << l.output;
-  EXPECT_NE(l.output.find("tree/docs/readme.txt"), std::string::npos) << l.output;
-  EXPECT_NE(l.output.find("2001-02-03"), std::string::npos) << l.output;
-  EXPECT_NE(l.output.find("tree/empty-folder/"), std::string::npos) << l.output;
-  Result t = Tvk("t plain.tvk");
-  ASSERT_EQ(t.code, 0) << t.output;
-  Result x = Tvk("x -q -o out plain.tvk");
-  ASSERT_EQ(x.code, 0) << x.output;
-  EXPECT_EQ(x.output, "");
-  ExpectSameTree(dir_ / "tree", dir_ / "out/tree");
+  // A WAV file takes the audio method.
+  std::string wav = "RIFF" + std::string("\x24\x10\x00\x00", 4) + "WAVEfmt " +
+                    std::string("\x10\0\0\0\x01\0\x01\0\x44\xAC\0\0\x88\x58\x01\0\x02\0\x10\0", 20) +
+                    "data" + std::string("\x00\x10\x00\x00", 4);
+  for (int i = 0; i < 2048; ++i) {
+    int16_t v = static_cast<int16_t>((i % 64 - 32) * 300);
+    wav.push_back(static_cast<char>(v & 0xFF));
+    wav.push_back(static_cast<char>(v >> 8));
+  }
+  WriteFile(dir_ / "tree/sound.wav", wav);
+  for (const char* options : {"-m0", "", "-m4 -s", "-m1 -s -v100k"}) {
+    SCOPED_TRACE(options);
+    fs::remove_all(dir_ / "out");
+    fs::remove(dir_ / "plain.tvk");
+    Result a = Tvk(std::string("a ") + options + " plain.tvk tree");
+    ASSERT_EQ(a.code, 0) << a.output;
+    EXPECT_NE(a.output.find("UTF-8"), std::string::npos) << a.output;  // the Cyrillic name
+    Result l = Tvk("l plain.tvk");
+    ASSERT_EQ(l.code, 0) << l.output;
+    EXPECT_NE(l.output.find("tree/docs/readme.txt"), std::string::npos) << l.output;
+    EXPECT_NE(l.output.find("2001-02-03"), std::string::npos) << l.output;
+    EXPECT_NE(l.output.find("tree/empty-folder/"), std::string::npos) << l.output;
+    if (std::string(options) != "-m0") {
+      EXPECT_NE(l.output.find("lz-"), std::string::npos) << l.output;
+      EXPECT_NE(l.output.find("audio"), std::string::npos) << l.output;
+    }
+    Result t = Tvk("t plain.tvk");
+    ASSERT_EQ(t.code, 0) << t.output;
+    Result x = Tvk("x -q -o out plain.tvk");
+    ASSERT_EQ(x.code, 0) << x.output;
+    EXPECT_EQ(x.output, "");
+    ExpectSameTree(dir_ / "tree", dir_ / "out/tree");
+  }
   // A leading root is dropped: absolute paths come back relative.
   Result abs = Tvk("a abs.tvk " + (dir_ / "tree/docs").string());
   ASSERT_EQ(abs.code, 0) << abs.output;
@@ -189,7 +208,7 @@ TEST_F(TvkRun, EncryptedArchivesOfBothKindsAndEncryptedHeads) {
 
 TEST_F(TvkRun, VolumeSetOfSmallVolumes) {
   MakeTree(dir_ / "tree");
-  Result a = Tvk("a -v64k -psecret --encrypt-headers set.tvk tree");
+  Result a = Tvk("a -m0 -v64k -psecret --encrypt-headers set.tvk tree");
   ASSERT_EQ(a.code, 0) << a.output;
   EXPECT_NE(a.output.find("volumes"), std::string::npos) << a.output;
   ASSERT_TRUE(fs::exists(dir_ / "set.010"));

@@ -245,7 +245,7 @@ int RunAdd(const Args& args) {
     spec.volumeSize = *args.volumeSize;
   }
   const int level = args.level.value_or(3);
-  Packing packing(level);
+  Packing packing(level, spec.solid);
   spec.packer = packing.Packer();
 
   // What to store.
@@ -276,7 +276,6 @@ int RunAdd(const Args& args) {
   con.CatchInterrupt();
   con.StartWork(total);
   bool warnedUtf8 = false;
-  bool firstFile = true;
   uint64_t done = 0;
   uint32_t files = 0, folders = 0;
   int problems = collector.problems;
@@ -324,7 +323,7 @@ int RunAdd(const Args& args) {
       e.unixMode = item.st.st_mode & 07777;
       e.method = packing.MethodFor(data.size());
       e.dictCode = packing.DictCodeFor(e.method);
-      e.solid = spec.solid && !firstFile && e.method != fmt::kMethodStored;
+      e.solid = packing.SolidFor(e.method);
       if (args.passwordGiven) {
         e.encryption = args.aes128 ? 1 : 2;
         e.password = password;
@@ -340,7 +339,6 @@ int RunAdd(const Args& args) {
       ++folders;
     } else {
       ++files;
-      firstFile = false;
       done += data.size();
       con.Progress(item.stored, done);
     }

@@ -1,18 +1,82 @@
 #include "tools/tvk/packing.h"
 
+#include <cstring>
+
+#include "writer/audio_encoder.h"
+#include "writer/lz_encoder.h"
+
 namespace tvk::cli {
+namespace {
 
-struct Packing::State {};
+// Window per level: smaller windows for the fast levels.
+constexpr uint32_t kWindowCode[5] = {0, 5, 6, 7, 7};
 
-Packing::Packing(int level) : level_(level), state_(std::make_shared<State>()) {}
+bool LooksLikeProgram(const uint8_t* p, size_t n) {
+  return (n >= 2 && p[0] == 'M' && p[1] == 'Z') ||
+         (n >= 4 && p[0] == 0x7F && p[1] == 'E' && p[2] == 'L' && p[3] == 'F');
+}
+
+bool LooksLikeWave(const uint8_t* p, size_t n) {
+  return n >= 12 && std::memcmp(p, "RIFF", 4) == 0 && std::memcmp(p + 8, "WAVE", 4) == 0;
+}
+
+}  // namespace
+
+struct Packing::State {
+  LzEncoder lz;
+  bool lzUsed = false;  // the encoder holds an entry's state
+};
+
+Packing::Packing(int level, bool solid)
+    : level_(level), solid_(solid), state_(std::make_shared<State>()) {}
 
 Packing::~Packing() = default;
 
-// Every level stores until the encoders are wired in.
-uint8_t Packing::MethodFor(uint64_t) const { return fmt::kMethodStored; }
+uint8_t Packing::MethodFor(uint64_t size) const {
+  if (level_ <= 0 || size == 0) return fmt::kMethodStored;
+  return static_cast<uint8_t>(level_);
+}
 
-uint32_t Packing::DictCodeFor(uint8_t) const { return 0; }
+uint32_t Packing::DictCodeFor(uint8_t method) const {
+  return method >= fmt::kMethodLzFirst && method <= fmt::kMethodLzLast ? kWindowCode[level_] : 0;
+}
 
-tvk::Packer Packing::Packer() { return nullptr; }
+bool Packing::SolidFor(uint8_t method) const {
+  return solid_ && state_->lzUsed && method >= fmt::kMethodLzFirst && method <= fmt::kMethodLzLast;
+}
+
+tvk::Packer Packing::Packer() {
+  std::shared_ptr<State> state = state_;
+  const int level = level_;
+  const bool solid = solid_;
+  return [state, level, solid](const PackRequest& request, PackResult* result) {
+    if (LooksLikeWave(request.data, request.size)) {
+      uint32_t crc = 0;
+      Bytes audio;
+      if (EncodeAudio(request.data, request.size, &audio, &crc) && audio.size() < request.size) {
+        result->packed = std::move(audio);
+        result->method = fmt::kMethodAudio;
+        result->crc = crc;
+        return true;
+      }
+    }
+    LzOptions options;
+    options.level = static_cast<uint32_t>(level);
+    options.windowCode = request.dictCode;
+    options.x86 = LooksLikeProgram(request.data, request.size);
+    result->packed = state->lz.Encode(request.data, request.size, options, request.solid);
+    state->lzUsed = true;
+    result->method = request.method;
+    result->filterByte = state->lz.lastFilterWord() != 0 ? 1 : 0;
+    // Data that does not shrink is stored, unless later entries of a solid
+    // archive build on this one's window.
+    if (!solid && result->packed.size() >= request.size) {
+      result->packed.clear();
+      result->method = fmt::kMethodStored;
+      result->filterByte = 0;
+    }
+    return true;
+  };
+}
 
 }  // namespace tvk::cli

@@ -11,18 +11,21 @@ namespace tvk::cli {
 
 class Packing {
  public:
-  explicit Packing(int level);
+  Packing(int level, bool solid);
   ~Packing();
 
   // The method for an entry of this many bytes, and its dictionary code.
   uint8_t MethodFor(uint64_t size) const;
   uint32_t DictCodeFor(uint8_t method) const;
+  // Whether an entry of this method continues the previous one's state.
+  bool SolidFor(uint8_t method) const;
   // The packer to hand to the archive writer.
   tvk::Packer Packer();
 
  private:
   struct State;
   int level_;
+  bool solid_;
   std::shared_ptr<State> state_;
 };
 
