@@ -56,18 +56,19 @@ void SetError(EntryIo& io, uint32_t code) {
 }
 
 // Hands the buffer to the output and the CRC; sample pieces also report
-// progress. A stream that has been read far past its end is corrupt.
+// progress. A buffer filled from far past the end of the packed data is
+// corrupt and goes nowhere; after any error the entry is lost anyway.
 void Flush(AudioDecoder* d, EntryIo& io, bool progress) {
-  // After an error the entry is lost anyway; nothing more goes out.
-  if (d->fill == 0 || *io.error) {
-    d->fill = 0;
+  uint32_t n = d->fill;
+  d->fill = 0;
+  if (n == 0 || *io.error) return;
+  if (io.input->Overrun()) {
+    SetError(io, kErrData);
     return;
   }
-  io.sink->Write(d->out, d->fill);
-  io.state->crc = Crc32(io.state->crc, d->out, d->fill);
-  if (progress) io.sink->Progress(d->fill);
-  d->fill = 0;
-  if (io.input->Overrun()) SetError(io, kErrData);
+  io.sink->Write(d->out, n);
+  io.state->crc = Crc32(io.state->crc, d->out, n);
+  if (progress) io.sink->Progress(n);
 }
 
 void CopyRaw(AudioDecoder* d, EntryIo& io, uint32_t length) {

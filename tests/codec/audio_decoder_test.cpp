@@ -444,7 +444,9 @@ TEST(AudioDecoder, TruncatedStreamsEndQuicklyWithInvalidData) {
     }
     Decoded r = DecodeStream(w.Finish());
     EXPECT_EQ(r.error, kErrData);
-    EXPECT_LE(r.out.size(), 2u * 36864);
+    // The blocks decoded before the end are still in the buffer: what was
+    // read from beyond the packed data is never written.
+    EXPECT_TRUE(r.out.empty());
   }
   {
     // The same for 8-bit samples: zeros decode as valid symbols, so the
@@ -457,14 +459,16 @@ TEST(AudioDecoder, TruncatedStreamsEndQuicklyWithInvalidData) {
     for (int i = 0; i < 1000; ++i) w.PutBit(i & 1);
     Decoded r = DecodeStream(w.Finish());
     EXPECT_EQ(r.error, kErrData);
-    EXPECT_LE(r.out.size(), 36864u * 2);
+    EXPECT_TRUE(r.out.empty());
   }
   {
     // A raw head far longer than the stream.
     BitWriter w;
     PutParams(w, 0xF0000000u, 0, 0, 1, 8);
     for (int i = 0; i < 100; ++i) w.PutByte(uint8_t(i));
-    EXPECT_EQ(DecodeStream(w.Finish()).error, kErrData);
+    Decoded r = DecodeStream(w.Finish());
+    EXPECT_EQ(r.error, kErrData);
+    EXPECT_TRUE(r.out.empty());
   }
   {
     // A stream that ends inside the parameter record.
