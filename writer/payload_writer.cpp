@@ -8,6 +8,7 @@
 #include <iterator>
 
 #include "archive/format.h"
+#include "writer/archive_writer.h"
 #include "platform/platform.h"
 
 namespace tvk::payload {
@@ -204,16 +205,6 @@ bool BuildSelfExtractor(const std::vector<uint8_t>& program, const std::vector<u
   return true;
 }
 
-std::string NextVolumeName(const std::string& path, unsigned counter) {
-  size_t nameAt = path.find_last_of("\\/:");
-  nameAt = nameAt == std::string::npos ? 0 : nameAt + 1;
-  size_t dot = path.rfind('.');
-  std::string base = (dot != std::string::npos && dot >= nameAt) ? path.substr(0, dot) : path;
-  char digits[16];
-  std::snprintf(digits, sizeof digits, ".%03u", counter);
-  return base + digits;
-}
-
 bool BuildSelfExtractorVolumes(const std::vector<uint8_t>& program,
                                const std::vector<uint8_t>& payload,
                                const std::vector<std::vector<uint8_t>>& archiveVolumes,
@@ -228,10 +219,9 @@ bool BuildSelfExtractorVolumes(const std::vector<uint8_t>& program,
   if (!BuildSelfExtractor(program, payload, archiveVolumes[0], &result[0].bytes, error)) {
     return false;
   }
-  std::string name = outputPath;
   for (size_t k = 1; k < archiveVolumes.size(); ++k) {
-    name = NextVolumeName(name, static_cast<unsigned>(k));
-    result.push_back(OutputFile{name, archiveVolumes[k]});
+    result.push_back(
+        OutputFile{tvk::VolumeName(outputPath, static_cast<uint32_t>(k)), archiveVolumes[k]});
   }
   *files = std::move(result);
   return true;

@@ -88,20 +88,14 @@ bool BuildSelfExtractor(const std::vector<uint8_t>& program, const std::vector<u
                         const std::vector<uint8_t>& archive, std::vector<uint8_t>* out,
                         std::string* error);
 
-// The name of the volume after `path` (counter 1 for the second volume): the
-// file name's extension (from its last dot; appended without one) becomes a
-// dot and the counter with at least three digits. "setup.exe", 1 ->
-// "setup.001"; "setup.001", 2 -> "setup.002"; "data", 1000 -> "data.1000".
-std::string NextVolumeName(const std::string& path, unsigned counter);
-
 struct OutputFile {
   std::string path;
   std::vector<uint8_t> bytes;
 };
 
 // A self-extracting volume set: files[0] is outputPath with program, payload
-// and archiveVolumes[0]; files[k] holds archiveVolumes[k] under the k-th next
-// volume name.
+// and archiveVolumes[0]; files[k] holds archiveVolumes[k] under
+// VolumeName(outputPath, k) of archive_writer.h (setup.exe, setup.001, ...).
 bool BuildSelfExtractorVolumes(const std::vector<uint8_t>& program,
                                const std::vector<uint8_t>& payload,
                                const std::vector<std::vector<uint8_t>>& archiveVolumes,
