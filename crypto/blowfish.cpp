@@ -83,6 +83,7 @@ namespace {
 
 void CipherHeadBytes(const char* password, uint8_t* buffer, uint32_t length, bool decipher) {
   if (length == 0) return;
+  if (!password) password = "";
   BlowfishKey key;
   MakeHeadKey(&key, password, uint32_t(strlen(password)));
   uint32_t blocks = length / 8 + (length % 8 != 0);

@@ -336,7 +336,7 @@ void Md5Final(Md5Context* ctx, uint8_t digest[16]) {
 void Md5OfBuffer(const void* data, uint32_t length, uint8_t digest[16]) {
   uint8_t local[276];
   if (length > sizeof local) length = sizeof local;
-  memcpy(local, data, length);
+  if (length) memcpy(local, data, length);
   Md5Context ctx;
   Md5Init(&ctx);
   Md5Update(&ctx, local, length);

@@ -124,6 +124,9 @@ TEST(EntryKeys, KindsAndTheirDigests) {
   AesSetDecryptKey(&expected, md5Empty.data(), 16);
   EXPECT_EQ(key.rounds, 10u);
   EXPECT_EQ(memcmp(&key, &expected, sizeof key), 0);
+  EntryKey fromNull;
+  ASSERT_TRUE(DeriveEntryKey(&fromNull, nullptr, 0, 1));
+  EXPECT_EQ(memcmp(&fromNull, &expected, sizeof key), 0);
 
   // Kind 2 of an empty password: 32 zero bytes, not SHA-256 of "".
   ASSERT_TRUE(DeriveEntryKey(&key, "", 0, 2));
