@@ -261,6 +261,15 @@ bool FormVolumeName(const char* current, uint32_t counter, char* out, uint32_t o
   return true;
 }
 
+bool SamePath(const char* a, const char* b) {
+  char x[kPathSize], y[kPathSize];
+  StrCopy(x, sizeof(x), a);
+  StrCopy(y, sizeof(y), b);
+  SlashesToBackslashes(x);
+  SlashesToBackslashes(y);
+  return StrCompareNoCase(x, y) == 0;
+}
+
 bool IsVolumeNameOf(const char* first, const char* path) {
   long firstDot = ExtensionDot(first);
   long pathDot = ExtensionDot(path);

@@ -62,6 +62,10 @@ bool FormVolumeName(const char* current, uint32_t counter, char* out, uint32_t o
 // True when path names a volume FormVolumeName could form from first.
 bool IsVolumeNameOf(const char* first, const char* path);
 
+// Two paths name the same file as far as text can tell: without regard to
+// case, and with either separator.
+bool SamePath(const char* a, const char* b);
+
 // Wildcard selection of an entry name by a mask (both as stored).
 bool MaskMatches(const char* mask, const char* name);
 

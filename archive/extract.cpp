@@ -94,8 +94,7 @@ bool ArchiveReader::BuildOutputPath(const FileEntry& entry, char* out) {
 }
 
 bool ArchiveReader::OutputPathIsVolume(const char* path) {
-  if (StrCompareNoCase(path, volumePath_) == 0) return true;
-  if (StrCompareNoCase(path, firstVolumePath_) == 0) return true;
+  if (SamePath(path, volumePath_) || SamePath(path, firstVolumePath_)) return true;
   // Volumes the run may still need lie beside the first one.
   return multiVolume_ && IsVolumeNameOf(firstVolumePath_, path);
 }
@@ -484,7 +483,7 @@ void ArchiveReader::ExtractOneEntry(FileEntry* entry, bool* leave) {
     // Wrong password: ask again and read the entry once more from the
     // volume where it begins.
     error_ = 0;
-    if (StrCompareNoCase(volumePath_, entryVolume) != 0 || file_ == TVK_INVALID_FILE) {
+    if (!SamePath(volumePath_, entryVolume) || file_ == TVK_INVALID_FILE) {
       CloseArchiveFile();
       StrCopy(volumePath_, sizeof(volumePath_), entryVolume);
       volumeCounter_ = entryCounter;

@@ -166,20 +166,29 @@ inline EntrySpec Folder(const std::string& name) {
   return s;
 }
 
+// Removes a folder even when it holds read-only files.
+inline void ForceRemove(const fs::path& folder) {
+  std::error_code ec;
+  if (!fs::exists(folder, ec)) return;
+  for (auto& e : fs::recursive_directory_iterator(folder, ec)) {
+    fs::permissions(e.path(), fs::perms::owner_write, fs::perm_options::add, ec);
+  }
+  fs::remove_all(folder, ec);
+}
+
 class ArchiveTest : public ::testing::Test {
  protected:
   void SetUp() override {
     const ::testing::TestInfo* info = ::testing::UnitTest::GetInstance()->current_test_info();
     dir_ = fs::temp_directory_path() /
            (std::string("tvk_archive_") + info->test_suite_name() + "_" + info->name());
-    fs::remove_all(dir_);
+    ForceRemove(dir_);
     fs::create_directories(dir_);
     out_ = dir_ / "out";
   }
   void TearDown() override {
     reader_.Close();
-    std::error_code ec;
-    fs::remove_all(dir_, ec);
+    ForceRemove(dir_);
   }
 
   // Writes an archive (volumes beside it) and answers its path.
