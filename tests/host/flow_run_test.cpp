@@ -19,6 +19,9 @@
 #include "tests/host/flow_fake_ui.h"
 #include "writer/archive_writer.h"
 #include "writer/payload_writer.h"
+#if defined(TVK_HAVE_SIGNING)
+#include "writer/openssl/signing.h"
+#endif
 
 namespace tvk {
 namespace {
@@ -140,6 +143,47 @@ class FlowRun : public ::testing::Test {
     o.close();
     StartUp();
   }
+
+#if defined(TVK_HAVE_SIGNING)
+  // A self-extractor whose archive is signed over the whole file in front of
+  // the signature block; damaged: one byte of the program changed afterwards.
+  void BuildSigned(const std::vector<Item>& items, bool damaged) {
+    std::string lang, master, signer, error;
+    ASSERT_TRUE(payload::LoadLanguageText("de", &lang, &error)) << error;
+    ASSERT_TRUE(signing::ReadTextFile(TVK_MASTER_KEY_FILE, &master, &error)) << error;
+    ASSERT_TRUE(signing::GenerateKey(1024, &signer, &error)) << error;
+    std::vector<uint8_t> certificate;
+    ASSERT_TRUE(signing::IssueCertificate(master, signer, "Test Signer", &certificate, &error))
+        << error;
+    std::vector<uint8_t> payloadBytes;
+    ASSERT_TRUE(payload::BuildPayload(lang, settings_, &payloadBytes, &error)) << error;
+    ArchiveSpec spec;
+    spec.prefix.assign(payload::kProgramPadding, 0x90);
+    spec.prefix.insert(spec.prefix.end(), payloadBytes.begin(), payloadBytes.end());
+    spec.extraMainFlags = fmt::kArcSigned;
+    fs::path scratch = dir_ / "signed-prefix.bin";
+    // 2026-12-08 14:05:08, local time.
+    const uint32_t stamp = (((2026u - 1980u) << 9 | 12u << 5 | 8u) << 16) | (14u << 11 | 5u << 5 | 4u);
+    spec.signer = [&](VolumeOutput& out, uint32_t volume, uint64_t length, Bytes* record) {
+      Bytes prefix(length);
+      if (!out.ReadBack(volume, 0, prefix.data(), prefix.size())) return false;
+      std::ofstream(scratch, std::ios::binary)
+          .write(reinterpret_cast<const char*>(prefix.data()),
+                 static_cast<std::streamsize>(prefix.size()));
+      std::string err;
+      return signing::SignFilePrefix(scratch.string(), length, signer, certificate,
+                                     signing::kBlockSha256, stamp, record, &err);
+    };
+    std::vector<Bytes> volumes = Archive(items, spec);
+    ASSERT_EQ(volumes.size(), 1u);
+    if (damaged) volumes[0][100] ^= 1;
+    std::ofstream o(dir_ / "setup.exe", std::ios::binary);
+    o.write(reinterpret_cast<const char*>(volumes[0].data()),
+            static_cast<std::streamsize>(volumes[0].size()));
+    o.close();
+    StartUp();
+  }
+#endif
 
   void StartUp() {
     ASSERT_EQ(RunStartup(Internal(dir_ / "setup.exe").c_str(), startup_.get()), 0);
@@ -517,6 +561,47 @@ TEST_F(FlowRun, ErrorsAfterTheDialogShowTheirMessage) {
   EXPECT_EQ(Dialog({kCtlExtract}), 4);
   EXPECT_EQ(BoxTexts(), std::vector<std::string>{"Prüfsummenfehler."});
 }
+
+// ---- Signatures ----------------------------------------------------------------------
+
+#if defined(TVK_HAVE_SIGNING)
+TEST_F(FlowRun, ValidSignatureIsShownOnce) {
+  BuildSigned({File("a.txt", Text("alpha"))}, false);
+  ASSERT_EQ(Dialog({kCtlExtract}), 0);
+  auto shown = ui_.Of("signature");
+  ASSERT_EQ(shown.size(), 1u);  // the early check shows it; extraction does not again
+  EXPECT_EQ(shown[0].caption, "Digitale Signatur");
+#if !defined(_WIN32)
+  EXPECT_EQ(shown[0].text,
+            "Das Archiv setup.exe enthält eine gültige digitale Signatur. Dieses Archiv wurde am "
+            "2026-12-08 um 14:05:08 von Test Signer erzeugt und stimmt mit dem Original überein.");
+#endif
+  EXPECT_EQ(flow_->run.checkDone, 1u);
+  EXPECT_EQ(ReadFile(out_ / "a.txt"), "alpha");
+}
+
+TEST_F(FlowRun, SignatureMismatchDeclinedEndsWithItsCode) {
+  BuildSigned({File("a.txt", Text("alpha"))}, true);
+  EXPECT_EQ(Dialog({kCtlExtract}), 8);
+  auto boxes = ui_.Of("box");
+  ASSERT_EQ(boxes.size(), 2u);
+  EXPECT_EQ(boxes[0].text.rfind("Das Archiv wurde auf Echtheit überprüft", 0), 0u);
+  EXPECT_EQ(boxes[0].caption, "Information");
+  EXPECT_EQ(boxes[0].style, kBoxYesNo | kIconInformation);
+  EXPECT_EQ(boxes[1].text, "Fehler (28118) in setup.exe.");
+  EXPECT_FALSE(fs::exists(out_ / "a.txt"));
+}
+
+TEST_F(FlowRun, SignatureMismatchAcceptedIsAskedAgainAtExtraction) {
+  BuildSigned({File("a.txt", Text("alpha"))}, true);
+  ui_.script = {{"box", kAnswerYes, ""}, {"box", kAnswerYes, ""}};
+  EXPECT_EQ(Dialog({kCtlExtract}), 0);
+  EXPECT_TRUE(ui_.script.empty());  // both questions were asked
+  EXPECT_TRUE(ui_.Of("signature").empty());
+  EXPECT_EQ(ReadFile(out_ / "a.txt"), "alpha");
+  EXPECT_EQ(ui_.Of("box").back().text, "setup.exe: 1 Datei(en)/Ordner entpackt/getestet.");
+}
+#endif
 
 // ---- Run-after ---------------------------------------------------------------------------
 
