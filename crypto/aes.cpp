@@ -33,15 +33,18 @@ constexpr uint32_t Ror8(uint32_t x) { return (x >> 8) | (x << 24); }
 
 constexpr AesTables MakeAesTables() {
   AesTables t{};
+  // Powers of the generator 3 give every non-zero element; the inverse of
+  // 3^k is 3^(255-k). Cheap enough for any compiler's constant evaluation.
+  uint8_t power[256] = {};
+  uint8_t logarithm[256] = {};
+  uint8_t p = 1;
+  for (int k = 0; k < 255; ++k) {
+    power[k] = p;
+    logarithm[p] = uint8_t(k);
+    p = uint8_t(p ^ Xtime(p));  // p * 3
+  }
   for (int x = 0; x < 256; ++x) {
-    // Multiplicative inverse by search (0 maps to 0), then the affine map.
-    uint8_t inv = 0;
-    for (int y = 1; y < 256 && x != 0; ++y) {
-      if (GfMul(uint8_t(x), uint8_t(y)) == 1) {
-        inv = uint8_t(y);
-        break;
-      }
-    }
+    uint8_t inv = x == 0 ? 0 : power[(255 - logarithm[x]) % 255];
     uint8_t s = inv;
     for (int k = 1; k < 5; ++k) s ^= uint8_t((inv << k) | (inv >> (8 - k)));
     s ^= 0x63;
