@@ -50,7 +50,7 @@ void ArchiveReader::ClearState() {
   SecureZero(enteredArchivePassword_, sizeof(enteredArchivePassword_));
   SecureZero(activeArchivePassword_, sizeof(activeArchivePassword_));
   haveArchivePassword_ = 0;
-  testMode_ = skip_ = outputContinues_ = askAgain_ = runCode_ = 0;
+  testMode_ = skip_ = askAgain_ = runCode_ = 0;
   outputPath_[0] = tempPath_[0] = 0;
   targetFolder_[0] = baseFolder_[0] = storedFolder_[0] = 0;
   include_ = exclude_ = nullptr;

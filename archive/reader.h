@@ -343,7 +343,7 @@ class ArchiveReader final : public ArchiveHandler, private PackedSource, private
   void CloseArchiveFile();
   bool VolumeExists(const char* path);
   bool IsSelected(const FileEntry& entry) const;
-  bool BuildOutputPath(const FileEntry& entry, char* out);
+  bool BuildOutputPath(const FileEntry& entry, char* out, bool writes);
   bool OutputPathIsVolume(const char* path);
   int OverwriteCheck(const FileEntry& entry, char* outputPath);
   void WalkForRunStart();
@@ -405,7 +405,6 @@ class ArchiveReader final : public ArchiveHandler, private PackedSource, private
   // Per run.
   uint32_t testMode_ = 0;
   uint32_t skip_ = 0;
-  uint32_t outputContinues_ = 0;
   uint32_t askAgain_ = 0;
   uint32_t runCode_ = 0;
   FileHandle output_ = TVK_INVALID_FILE;

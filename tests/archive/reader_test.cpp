@@ -263,6 +263,32 @@ TEST_F(ArchiveTest, EntriesNamedLikeTheArchiveOrItsVolumesAreRefused) {
   EXPECT_EQ(reader_.TestAll(), 0u);
 }
 
+TEST_F(ArchiveTest, HostileNamesStayInsideTheTarget) {
+  fs::path a = Write({}, {{File("..\\..\\up.txt"), B("1")},
+                          {File("/etc/abs.txt"), B("2")},
+                          {File("a/../../b.txt"), B("3")},
+                          {File("C:\\drive.txt"), B("4")},
+                          {File("\\\\srv\\share\\net.txt"), B("5")}});
+  Host host;
+  ASSERT_EQ(Extract(a, &host), 0u);
+  EXPECT_EQ(FilesIn(out_), (std::vector<std::string>{"a/b.txt", "drive.txt", "etc/abs.txt",
+                                                     "net.txt", "up.txt"}));
+  std::vector<std::string> top;
+  for (auto& e : fs::directory_iterator(dir_)) top.push_back(e.path().filename().string());
+  std::sort(top.begin(), top.end());
+  EXPECT_EQ(top, (std::vector<std::string>{"a.tvk", "out"}));
+#if defined(_WIN32)
+  // A stream name behind a file would write outside the file system's view
+  // of the target: refused, though a test run may pass it.
+  reader_.Close();
+  fs::path s = Write({}, {{File("x.txt:hidden"), B("ads")}}, "s.tvk");
+  EXPECT_EQ(Extract(s, &host), kErrData);
+  reader_.Close();
+  ASSERT_EQ(reader_.Open(Internal(s).c_str()), 0u);
+  EXPECT_EQ(reader_.TestAll(), 0u);
+#endif
+}
+
 TEST_F(ArchiveTest, OverwriteAnswers) {
   fs::path target = out_ / "x.txt";
   fs::path a = Write({}, {{File("x.txt"), B("new")}});
