@@ -403,6 +403,8 @@ uint64_t FileOutput::Size(uint32_t index) const {
   return index < sizes_.size() ? sizes_[index] : 0;
 }
 
+bool FileOutput::Flush() { return !file_ || std::fflush(file_) == 0; }
+
 bool FileOutput::Finish() { return CloseCurrent(); }
 
 std::string FileOutput::Describe(uint32_t index) const { return PathOf(index); }
@@ -660,6 +662,7 @@ bool ArchiveWriter::Finish() {
   }
   if (spec_.signer) {
     Bytes record;
+    if (!out_->Flush()) return Fail("cannot write " + out_->Describe(volume_));
     if (!spec_.signer(*out_, volume_, VolumeLength(), &record)) return Fail("signing failed");
     if (record.size() != fmt::kSignatureBlockSize) return Fail("the signature record is not 520 bytes");
     if (!Emit(HeadBytes(record))) return false;

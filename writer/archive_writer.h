@@ -140,6 +140,8 @@ class VolumeOutput {
   // Reads back bytes of a volume (for signing).
   virtual bool ReadBack(uint32_t index, uint64_t offset, uint8_t* data, size_t size) = 0;
   virtual uint64_t Size(uint32_t index) const = 0;
+  // Makes everything written so far visible to other readers of the volume.
+  virtual bool Flush() { return true; }
   virtual bool Finish() = 0;
   virtual std::string Describe(uint32_t index) const = 0;  // for messages
 };
@@ -169,6 +171,7 @@ class FileOutput final : public VolumeOutput {
   bool Patch(uint32_t index, uint64_t offset, const uint8_t* data, size_t size) override;
   bool ReadBack(uint32_t index, uint64_t offset, uint8_t* data, size_t size) override;
   uint64_t Size(uint32_t index) const override;
+  bool Flush() override;
   bool Finish() override;
   std::string Describe(uint32_t index) const override;
   // Removes every volume written so far (after a failure).
@@ -270,8 +273,8 @@ struct ArchiveSpec {
   Bytes prefix;                     // bytes in front of the main header (a program)
   bool endMarker = true;            // end each volume with an end marker
   // A signer makes the 520-byte signature record that replaces the last
-  // volume's end marker; it gets the output and the signed length (the
-  // bytes of the last volume in front of the record).
+  // volume's end marker; it gets the output (flushed) and the signed length
+  // (the bytes of the last volume in front of the record).
   std::function<bool(VolumeOutput& out, uint32_t volume, uint64_t signedLength, Bytes* record)>
       signer;
   Packer packer;

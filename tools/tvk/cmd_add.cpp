@@ -15,6 +15,7 @@
 #include "tools/tvk/commands.h"
 #include "tools/tvk/console.h"
 #include "tools/tvk/packing.h"
+#include "tools/tvk/signer.h"
 #include "writer/archive_text.h"
 #include "writer/archive_writer.h"
 
@@ -244,6 +245,15 @@ int RunAdd(const Args& args) {
     }
     spec.volumeSize = *args.volumeSize;
   }
+  std::string signError;
+  if (args.signKey || args.cert) {
+    SignerSetup setup;
+    if (!LoadSigner(args, &setup, &signError)) {
+      con.Error(signError);
+      return args.signKey && args.cert ? kExitFile : kExitUsage;
+    }
+    spec.signer = MakeArchiveSigner(setup, &signError);
+  }
   const int level = args.level.value_or(3);
   Packing packing(level, spec.solid);
   spec.packer = packing.Packer();
@@ -344,7 +354,8 @@ int RunAdd(const Args& args) {
     }
   }
   if (!failed && !writer.Finish()) {
-    con.Error(writer.Error() + (out.Error().empty() ? "" : " (" + out.Error() + ")"));
+    std::string why = !signError.empty() ? signError : out.Error();
+    con.Error(writer.Error() + (why.empty() ? "" : " (" + why + ")"));
     failed = true;
   }
   con.EndWork();

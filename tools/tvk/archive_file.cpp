@@ -1,0 +1,81 @@
+#include "tools/tvk/archive_file.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+
+#include "archive/format.h"
+#include "crypto/crc32.h"
+#include "writer/archive_writer.h"
+
+namespace tvk::cli {
+
+bool LocateMainHeader(const std::string& path, MainHeaderAt* at, std::string* error) {
+  std::FILE* f = std::fopen(path.c_str(), "rb");
+  if (!f) {
+    *error = path + ": " + std::strerror(errno);
+    return false;
+  }
+  Bytes head(fmt::kArchiveSearchLimit);
+  size_t n = std::fread(head.data(), 1, head.size(), f);
+  std::fclose(f);
+  for (size_t i = 7; i + 18 <= n; ++i) {
+    if (std::memcmp(&head[i], fmt::kArchiveSignature, 5) != 0 || head[i - 5] != fmt::kTypeMain)
+      continue;
+    size_t h = i - 7;
+    uint32_t size = head[h + 5] | head[h + 6] << 8;
+    if (size < fmt::kBlockHeadSize || h + size > n) continue;
+    if ((head[h] | head[h + 1] << 8) != HeadCheckOf(&head[h], size)) continue;
+    at->offset = h;
+    at->flags = static_cast<uint16_t>(head[h + 3] | head[h + 4] << 8);
+    return true;
+  }
+  *error = path + ": not a TVK archive";
+  return false;
+}
+
+bool VolumesOf(const std::string& first, std::vector<std::string>* paths,
+               std::vector<MainHeaderAt>* heads, std::string* error) {
+  paths->clear();
+  heads->clear();
+  std::string path = first;
+  for (uint32_t counter = 1;; ++counter) {
+    MainHeaderAt at;
+    if (!LocateMainHeader(path, &at, error)) return false;
+    paths->push_back(path);
+    heads->push_back(at);
+    if (!(at.flags & fmt::kArcMultiVolume) || (at.flags & fmt::kArcLastVolume)) return true;
+    path = VolumeName(first, counter);
+  }
+}
+
+bool UpdateMainFlags(const std::string& path, const MainHeaderAt& at, uint16_t set, uint16_t clear,
+                     std::string* error) {
+  std::FILE* f = std::fopen(path.c_str(), "r+b");
+  if (!f) {
+    *error = path + ": " + std::strerror(errno);
+    return false;
+  }
+  Bytes main(fmt::kMainHeaderSize);
+  bool ok = std::fseek(f, static_cast<long>(at.offset), SEEK_SET) == 0 &&
+            std::fread(main.data(), 1, main.size(), f) == main.size();
+  if (ok) {
+    uint32_t size = main[5] | main[6] << 8;
+    main.resize(size);
+    ok = std::fseek(f, static_cast<long>(at.offset), SEEK_SET) == 0 &&
+         std::fread(main.data(), 1, size, f) == size;
+  }
+  if (ok) {
+    uint16_t flags = static_cast<uint16_t>(((main[3] | main[4] << 8) | set) & ~clear);
+    main[3] = static_cast<uint8_t>(flags);
+    main[4] = static_cast<uint8_t>(flags >> 8);
+    SealHead(main);
+    ok = std::fseek(f, static_cast<long>(at.offset), SEEK_SET) == 0 &&
+         std::fwrite(main.data(), 1, main.size(), f) == main.size();
+  }
+  ok = std::fclose(f) == 0 && ok;
+  if (!ok) *error = path + ": cannot update the main header";
+  return ok;
+}
+
+}  // namespace tvk::cli

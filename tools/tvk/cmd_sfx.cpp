@@ -1,0 +1,137 @@
+// tvk sfx: a self-extractor from the program, a language text, settings and
+// an archive (or a volume set).
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <cctype>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include "archive/format.h"
+#include "tools/tvk/archive_file.h"
+#include "tools/tvk/commands.h"
+#include "tools/tvk/console.h"
+#include "tools/tvk/sfx_settings.h"
+#include "writer/payload_writer.h"
+
+namespace tvk::cli {
+namespace {
+
+bool ReadBytes(const std::string& path, std::vector<uint8_t>* out) {
+  std::ifstream in(path, std::ios::binary);
+  if (!in) return false;
+  out->assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+  return !in.bad();
+}
+
+bool WriteBytes(const std::string& path, const std::vector<uint8_t>& bytes, bool replace,
+                std::string* error) {
+  struct stat st {};
+  if (!replace && stat(path.c_str(), &st) == 0) {
+    *error = path + " exists (use -f to replace it)";
+    return false;
+  }
+  std::ofstream out(path, std::ios::binary | std::ios::trunc);
+  out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+  out.close();
+  if (!out) {
+    *error = "cannot write " + path;
+    return false;
+  }
+  return true;
+}
+
+}  // namespace
+
+int RunSfx(const Args& args) {
+  Console& con = Console::Get();
+  if (args.positional.size() != 2) {
+    con.Error("tvk sfx needs the output file and the archive (tvk sfx --help)");
+    return kExitUsage;
+  }
+  const std::string& output = args.positional[0];
+  const std::string& archive = args.positional[1];
+  std::string programPath = args.sfx.value_or(TVK_DEFAULT_SFX);
+  if (programPath.empty()) {
+    con.Error("no self-extractor program in this build: name one with --sfx");
+    return kExitUsage;
+  }
+  std::vector<uint8_t> program;
+  if (!ReadBytes(programPath, &program)) {
+    con.Error("cannot read the self-extractor program " + programPath);
+    return kExitFile;
+  }
+  std::string error, language;
+  if (!payload::LoadLanguageText(args.language.value_or("en"), &language, &error)) {
+    con.Error(error);
+    return kExitFile;
+  }
+  payload::Settings settings;
+  if (args.settings) {
+    std::string text;
+    std::ifstream in(*args.settings, std::ios::binary);
+    if (!in) {
+      con.Error("cannot read " + *args.settings);
+      return kExitFile;
+    }
+    text.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    if (!ParseSfxSettings(text, &settings, &error)) {
+      con.Error(*args.settings + ": " + error);
+      return kExitFile;
+    }
+  }
+  std::vector<uint8_t> payloadBytes;
+  if (!payload::BuildPayload(language, settings, &payloadBytes, &error)) {
+    con.Error(error);
+    return kExitFile;
+  }
+
+  std::vector<std::string> volumes;
+  std::vector<MainHeaderAt> heads;
+  if (!VolumesOf(archive, &volumes, &heads, &error)) {
+    con.Error(error);
+    return kExitFile;
+  }
+  if (heads[0].flags & fmt::kArcSigned)
+    con.Warn("the archive's signature does not cover the program in front of it: sign " + output +
+             " again with tvk sign");
+  std::vector<std::vector<uint8_t>> parts(volumes.size());
+  for (size_t i = 0; i < volumes.size(); ++i) {
+    if (!ReadBytes(volumes[i], &parts[i])) {
+      con.Error("cannot read " + volumes[i]);
+      return kExitFile;
+    }
+  }
+  std::vector<payload::OutputFile> files;
+  if (parts.size() == 1) {
+    payload::OutputFile f;
+    f.path = output;
+    if (!payload::BuildSelfExtractor(program, payloadBytes, parts[0], &f.bytes, &error)) {
+      con.Error(error);
+      return kExitFile;
+    }
+    files.push_back(std::move(f));
+  } else if (!payload::BuildSelfExtractorVolumes(program, payloadBytes, parts, output, &files, &error)) {
+    con.Error(error);
+    return kExitFile;
+  }
+  for (const payload::OutputFile& f : files) {
+    struct stat st {};
+    if (!args.force && stat(f.path.c_str(), &st) == 0) {
+      con.Error(f.path + " exists (use -f to replace it)");
+      return kExitFile;
+    }
+  }
+  for (const payload::OutputFile& f : files) {
+    if (!WriteBytes(f.path, f.bytes, true, &error)) {
+      con.Error(error);
+      return kExitFile;
+    }
+  }
+  chmod(output.c_str(), 0755);
+  con.Info("built " + output + (files.size() > 1 ? " and " + std::to_string(files.size() - 1) + " further volumes" : ""));
+  return kExitOk;
+}
+
+}  // namespace tvk::cli
