@@ -1,5 +1,6 @@
 // The run-after file on Linux: started directly (no shell), or handed to
 // xdg-open when it is not executable. Not waited for.
+#include <signal.h>
 #include <spawn.h>
 #include <string.h>
 #include <sys/stat.h>
@@ -10,6 +11,31 @@
 extern char** environ;
 
 namespace tvk {
+
+namespace {
+
+// The started program gets the default handling of the signals this program
+// catches or ignores (an ignored signal would otherwise be inherited).
+struct SpawnAttributes {
+  posix_spawnattr_t attr;
+  bool ok;
+  SpawnAttributes() {
+    ok = posix_spawnattr_init(&attr) == 0;
+    if (!ok) return;
+    sigset_t set;
+    sigemptyset(&set);
+    sigaddset(&set, SIGINT);
+    sigaddset(&set, SIGPIPE);
+    posix_spawnattr_setsigdefault(&attr, &set);
+    posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETSIGDEF);
+  }
+  ~SpawnAttributes() {
+    if (ok) posix_spawnattr_destroy(&attr);
+  }
+  const posix_spawnattr_t* Get() const { return ok ? &attr : nullptr; }
+};
+
+}  // namespace
 
 bool OpenWithShell(const char* file, const char* parameters, bool) {
   char path[kPathSize];
@@ -24,6 +50,7 @@ bool OpenWithShell(const char* file, const char* parameters, bool) {
   char* argv[kMaxWords + 2];
   char words[kPathSize * 2];
   pid_t pid;
+  SpawnAttributes attributes;
   if (st.st_mode & (S_IXUSR | S_IXGRP | S_IXOTH)) {
     int count = SplitShellWords(parameters, words, sizeof words, argv + 1, kMaxWords);
     if (count < 0) return false;
@@ -33,13 +60,13 @@ bool OpenWithShell(const char* file, const char* parameters, bool) {
     char program[kPathSize + 2];
     StrCopy(program, sizeof program, strchr(path, '/') ? "" : "./");
     StrAppend(program, sizeof program, path);
-    return posix_spawn(&pid, program, nullptr, nullptr, argv, environ) == 0;
+    return posix_spawn(&pid, program, nullptr, attributes.Get(), argv, environ) == 0;
   }
   char opener[] = "xdg-open";
   argv[0] = opener;
   argv[1] = path;
   argv[2] = nullptr;
-  return posix_spawnp(&pid, opener, nullptr, nullptr, argv, environ) == 0;
+  return posix_spawnp(&pid, opener, nullptr, attributes.Get(), argv, environ) == 0;
 }
 
 }  // namespace tvk

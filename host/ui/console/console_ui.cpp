@@ -528,6 +528,10 @@ void SetInterruptFlag(volatile sig_atomic_t* cancelFlag) {
     action.sa_handler = SIG_DFL;
   }
   sigaction(SIGINT, &action, nullptr);
+  // A reader of our output that goes away must not kill the run halfway
+  // through a file: writes then fail quietly instead.
+  action.sa_handler = cancelFlag ? SIG_IGN : SIG_DFL;
+  sigaction(SIGPIPE, &action, nullptr);
 }
 
 }  // namespace tvk
