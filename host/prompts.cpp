@@ -49,6 +49,9 @@ int AskPassword(Flow* flow, uint32_t dialog, uint32_t message, const char* name,
     SecureZero(typed, sizeof typed);
     return 0;
   }
+#if !defined(_WIN32)
+  TypedPasswordToAnsi(typed);
+#endif
   // Kept as handed out: a longer stored copy would never equal the password
   // the reader reports as failed, and would be handed out again forever.
   StrCopy(stored, kPasswordAnswerSize, typed);
@@ -208,6 +211,71 @@ void NextVolumeFolder(char* typed, uint32_t size, const char* expected) {
   } else if (len == 2 && letter && typed[1] == ':') {
     StrAppend(typed, size, "\\");
   }
+}
+
+namespace {
+
+// Unicode code points of Windows-1252 bytes 0x80..0x9F; 0 where the code page
+// leaves the byte unassigned.
+const uint16_t kHigh1252[32] = {
+    0x20AC, 0,      0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021,
+    0x02C6, 0x2030, 0x0160, 0x2039, 0x0152, 0,      0x017D, 0,
+    0,      0x2018, 0x2019, 0x201C, 0x201D, 0x2022, 0x2013, 0x2014,
+    0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0,      0x017E, 0x0178};
+
+// The Windows-1252 byte of a code point, or -1.
+int AnsiByteOf(uint32_t cp) {
+  if (cp < 0x80 || (cp >= 0xA0 && cp <= 0xFF)) return static_cast<int>(cp);
+  for (int k = 0; k < 32; ++k) {
+    if (kHigh1252[k] == cp) return 0x80 + k;
+  }
+  return -1;
+}
+
+// One UTF-8 sequence at p: its code point and length, or 0 when malformed.
+uint32_t DecodeUtf8(const unsigned char* p, uint32_t* cp) {
+  uint32_t extra;
+  uint32_t min;
+  if (p[0] < 0x80) {
+    *cp = p[0];
+    return 1;
+  } else if ((p[0] & 0xE0) == 0xC0) {
+    extra = 1, *cp = p[0] & 0x1F, min = 0x80;
+  } else if ((p[0] & 0xF0) == 0xE0) {
+    extra = 2, *cp = p[0] & 0x0F, min = 0x800;
+  } else if ((p[0] & 0xF8) == 0xF0) {
+    extra = 3, *cp = p[0] & 0x07, min = 0x10000;
+  } else {
+    return 0;
+  }
+  for (uint32_t k = 1; k <= extra; ++k) {
+    if ((p[k] & 0xC0) != 0x80) return 0;  // also stops at the terminator
+    *cp = (*cp << 6) | (p[k] & 0x3F);
+  }
+  if (*cp < min || *cp > 0x10FFFF || (*cp >= 0xD800 && *cp <= 0xDFFF)) return 0;
+  return extra + 1;
+}
+
+}  // namespace
+
+uint32_t TypedPasswordToAnsi(char* text) {
+  const unsigned char* p = reinterpret_cast<const unsigned char*>(text);
+  // First make sure that every character has a form; otherwise the typed
+  // bytes stay as they are.
+  for (uint32_t i = 0; p[i];) {
+    uint32_t cp;
+    uint32_t n = DecodeUtf8(p + i, &cp);
+    if (!n || AnsiByteOf(cp) < 0) return static_cast<uint32_t>(strlen(text));
+    i += n;
+  }
+  uint32_t out = 0;
+  for (uint32_t i = 0; p[i];) {
+    uint32_t cp;
+    i += DecodeUtf8(p + i, &cp);
+    text[out++] = static_cast<char>(AnsiByteOf(cp));
+  }
+  text[out] = 0;
+  return out;
 }
 
 void DateTimeTexts(const FileTime& utc, bool force24, char* date, uint32_t dateSize, char* time,

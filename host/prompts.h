@@ -27,6 +27,11 @@ void SizeDateLine(const MessageTable& messages, const FindData& data, char* out,
 // "A:") gets its root.
 void NextVolumeFolder(char* typed, uint32_t size, const char* expected);
 
+// A password typed on Linux (UTF-8) in the form archives are keyed with:
+// Windows-1252 when every character has a form there, else unchanged. In
+// place; answers the new length.
+uint32_t TypedPasswordToAnsi(char* text);
+
 // Date and time texts of a UTC FILETIME in local time: the user's long date
 // and time on Windows, 2026-12-08 and 14:05:09 elsewhere. force24 asks for
 // the 24-hour form.

@@ -343,6 +343,17 @@ TEST_F(FlowRun, WrongFilePasswordIsAskedAgainAndTheRightOneServesEveryEntry) {
   EXPECT_STREQ(flow_->run.filePassword, "richtig");
 }
 
+#if !defined(_WIN32)
+// Archives are keyed with the Windows-1252 bytes of a password; a password
+// typed on Linux arrives as UTF-8.
+TEST_F(FlowRun, TypedPasswordOpensAnArchiveKeyedInWindows1252) {
+  Build(Archive({Encrypted("a.txt", Text("alpha"), "M\xFCller")}));
+  ui_.script = {{"password5011", kAnswerOk, "M\xC3\xBCller"}};
+  ASSERT_EQ(Dialog({kCtlExtract}), 0);
+  EXPECT_EQ(ReadFile(out_ / "a.txt"), "alpha");
+}
+#endif
+
 TEST_F(FlowRun, CancelledPasswordPromptLeavesTheStoredPasswordEmpty) {
   Build(Archive({Encrypted("a.txt", Text("alpha"), "richtig")}));
   ui_.script = {{"password5011", kAnswerOk, "falsch"}, {"password5011", kAnswerCancel, ""}};

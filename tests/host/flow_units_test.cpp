@@ -5,6 +5,7 @@
 
 #include <chrono>
 #include <cstdlib>
+#include <cstring>
 #include <ctime>
 #include <filesystem>
 #include <fstream>
@@ -119,6 +120,25 @@ TEST_F(GermanMessages, SizeLinesSwitchToKilobytesAt1024) {
       EXPECT_EQ(line.substr(line.find('\r')), when) << c.size;
     }
   }
+}
+
+TEST(FlowPrompts, TypedPasswordsTakeTheirWindows1252Form) {
+  auto ansi = [](std::string typed) {
+    std::vector<char> b(typed.begin(), typed.end());
+    b.push_back(0);
+    uint32_t n = TypedPasswordToAnsi(b.data());
+    EXPECT_EQ(n, std::strlen(b.data()));
+    return std::string(b.data());
+  };
+  EXPECT_EQ(ansi("geheim"), "geheim");
+  EXPECT_EQ(ansi("M\xC3\xBCller \xE2\x82\xAC\xC3\xBF"), "M\xFCller \x80\xFF");
+  EXPECT_EQ(ansi("\xE2\x80\x9Eq\xE2\x80\x9C \xC5\xB8"), "\x84q\x93 \x9F");
+  // A character without a Windows-1252 form keeps the whole password as typed.
+  EXPECT_EQ(ansi("M\xC3\xBCller \xE6\x97\xA5"), "M\xC3\xBCller \xE6\x97\xA5");
+  EXPECT_EQ(ansi("\xC2\x81"), "\xC2\x81");  // U+0081 has no byte of its own
+  // So does text that is not UTF-8 at all.
+  EXPECT_EQ(ansi("M\xFCller"), "M\xFCller");
+  EXPECT_EQ(ansi("ab\xC3"), "ab\xC3");
 }
 
 TEST(FlowPrompts, NextVolumeFolderRules) {
