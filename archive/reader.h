@@ -5,6 +5,8 @@
 // Calling order: SetCallbacks, Open, LastError; then List, or SetOptions
 // (kind 2) followed by Extract, or TestAll; LastError; Close. An error code
 // once set stays until Close; every operation stops as soon as one is set.
+// Close forgets the archive, its options and passwords but keeps the
+// installed callbacks.
 #ifndef TVK_ARCHIVE_READER_H
 #define TVK_ARCHIVE_READER_H
 

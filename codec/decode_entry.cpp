@@ -53,7 +53,8 @@ void DrainParts(DecodeRun& run) {
     if (!EnsureCopyBuffer(run)) return;
     int32_t got = run.input->Read(run.copyBuffer, kStoredCopySize);
     if (got < 0) return;
-    if (got == 0 && s.packedLeft > 0) {
+    if (got == 0 && s.continues) {
+      // No byte and no next part: the set ends before the file does.
       SetError(run.error, kErrData);
       return;
     }
@@ -78,7 +79,9 @@ void DecodeEntry(DecodeRun& run, const EntryParams& e) {
                        : static_cast<int64_t>(e.unpackedSize);
   s.e8Size = static_cast<uint32_t>(e.unpackedSize);
   s.storedCrc = e.crc;
-  s.continues = e.continues;
+  // Only a volume set has a next part; elsewhere the flag would merely
+  // excuse the entry from its CRC check.
+  s.continues = e.continues && run.input->volumeSet;
   s.packedSize = e.packedSize;
   run.input->state = &s;
   run.input->encryptionKind = e.encryptionKind;

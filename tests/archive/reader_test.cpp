@@ -244,6 +244,19 @@ TEST_F(ArchiveTest, ContinuedEntryInTheFirstVolumeIs28148) {
   EXPECT_TRUE(FilesIn(out_).empty());
 }
 
+TEST_F(ArchiveTest, ContinuesFlagOutsideAVolumeSetStillChecksTheCrc) {
+  EntrySpec bad = File("bad.bin");
+  bad.extraFlags = fmt::kEntryContinues;
+  bad.crc = 1;
+  EntrySpec good = File("good.bin");
+  good.extraFlags = fmt::kEntryContinues;
+  fs::path a = Write({}, {{good, B("fine")}, {bad, B("broken")}});
+  Host host;
+  EXPECT_EQ(Extract(a, &host), kErrCrc);
+  EXPECT_EQ(ReadAll(out_ / "good.bin"), "fine");
+  EXPECT_FALSE(fs::exists(out_ / "bad.bin"));
+}
+
 TEST_F(ArchiveTest, EntriesNamedLikeTheArchiveOrItsVolumesAreRefused) {
   fs::create_directories(out_);
   fs::path a = Write({}, {{File("a.tvk"), B("evil")}}, "out/a.tvk");
@@ -712,6 +725,34 @@ TEST_F(ArchiveTest, HandlerOperationsNameListsAndOptions) {
   wrong.size = sizeof(ExtractOptions) - 1;
   std::snprintf(wrong.targetFolder, sizeof(wrong.targetFolder), "%s", Internal(dir_ / "elsewhere").c_str());
   reader_.SetOptions(kOptionsExtraction, &wrong);
+  EXPECT_EQ(reader_.LastError(), kErrOptions);
+  reader_.Close();
+
+  // Kind 1: checked like kind 2; its root switch keeps drive roots in names.
+  CompressOptions short1{};
+  short1.size = sizeof(CompressOptions) - 1;
+  reader_.SetOptions(kOptionsCompression, &short1);
+  EXPECT_EQ(reader_.LastError(), kErrOptions);
+  reader_.Close();
+  fs::path rooted = Write({}, {{File("C:\\x.txt"), B("x")}}, "rooted.tvk");
+  ASSERT_EQ(reader_.Open(Internal(rooted).c_str()), 0u);
+  CompressOptions keep{};
+  keep.size = sizeof(keep);
+  keep.keepRoots = 1;
+  const char settings[] = "settings";
+  keep.settings = settings;
+  keep.settingsLength = sizeof(settings);
+  reader_.SetOptions(kOptionsCompression, &keep);
+  EXPECT_EQ(reader_.LastError(), 0u);
+  NameList* all = reader_.CreateNameList(kListNames);
+  reader_.AddName(all, "*.*");
+  NameList* found = reader_.CreateNameList(kListEntries);
+  EXPECT_EQ(reader_.List(all, nullptr, nullptr, found, nullptr), 0u);
+  ASSERT_EQ(found->count, 1u);
+  EXPECT_STREQ(static_cast<FileEntry*>(found->head->item)->name, "C:\\x.txt");
+  reader_.FreeNameList(all);
+  reader_.FreeNameList(found);
+  reader_.SetOptions(7, &keep);
   EXPECT_EQ(reader_.LastError(), kErrOptions);
   reader_.Close();
 
