@@ -480,6 +480,35 @@ TEST_F(ArchiveTest, FileSplitOverThreeVolumes) {
 #endif
 }
 
+TEST_F(ArchiveTest, CompressedEncryptedEntryReadsOnAcrossVolumes) {
+  // Refills of the bit buffer take their first bytes from one volume and the
+  // rest from the next; the run is deciphered as one.
+  Bytes data(90000);
+  uint32_t x = 12345;
+  for (size_t i = 0; i < data.size(); ++i) {
+    x = x * 1103515245 + 12345;
+    data[i] = static_cast<uint8_t>(i % 3 ? (x >> 24) : 'a');
+  }
+  LzOptions o;
+  o.windowCode = 1;
+  EntrySpec lz = File("lz.bin");
+  lz.method = 4;
+  lz.dictCode = 1;
+  lz.packed = EncodeLz(data.data(), data.size(), o);
+  ASSERT_GT(lz.packed->size(), 40000u);
+  lz.encryption = 1;
+  lz.password = "pw";
+  lz.splitAt = {16390, 16390 + 16361};
+  ArchiveSpec spec;
+  spec.multiVolume = true;
+  fs::path a = Write(spec, {{lz, data}}, "lz.exe");
+  ASSERT_TRUE(fs::exists(dir_ / "lz.002"));
+  Host host;
+  host.entryAnswers = {"pw"};
+  ASSERT_EQ(Extract(a, &host), 0u);
+  EXPECT_EQ(ReadAll(out_ / "lz.bin"), std::string(data.begin(), data.end()));
+}
+
 TEST_F(ArchiveTest, WrongPasswordOnAnEntryThatBeginsInALaterVolume) {
   Bytes data(40000, 'z');
   EntrySpec split = File("late.bin");
