@@ -60,7 +60,9 @@ inline std::vector<uint8_t> ReadFileBytes(const std::string& path, size_t limit 
   std::vector<uint8_t> v;
   if (!f) return v;
   char buf[65536];
-  while (v.size() < limit && f.read(buf, sizeof buf), f.gcount() > 0) {
+  while (v.size() < limit) {
+    f.read(buf, sizeof buf);
+    if (f.gcount() <= 0) break;
     v.insert(v.end(), buf, buf + f.gcount());
   }
   if (v.size() > limit) v.resize(limit);
