@@ -257,6 +257,38 @@ TEST_F(ArchiveTest, ContinuesFlagOutsideAVolumeSetStillChecksTheCrc) {
   EXPECT_FALSE(fs::exists(out_ / "bad.bin"));
 }
 
+TEST_F(ArchiveTest, DispatchOutcomesByVersionAndMethod) {
+  struct Case {
+    uint8_t version, method;
+    uint32_t encryption;
+    uint32_t expected;
+  } cases[] = {
+      {11, 6, 0, kErrCrc},        // unsupported method, then the CRC check
+      {20, 1, 0, kErrCrc},        // nothing decoded for version 20
+      {12, 0, 0, kErrVersion},    // refused before anything else
+      {20, 0, 0, 0},              // stored is stored in both versions
+      {11, 7, 2, kErrCancelled},  // taken as a wrong password: asked again, refused
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(testing::Message() << int(c.version) << "/" << int(c.method));
+    EntrySpec e = File("d.bin");
+    e.version = c.version;
+    e.method = c.method;
+    e.packed = B("0123456789abcdef");
+    e.encryption = c.encryption;
+    e.password = "pw";
+    fs::path a = Write({}, {{e, B("0123456789abcdef")}});
+    Host host;
+    host.entryAnswers = {"pw"};
+    EXPECT_EQ(Extract(a, &host), c.expected);
+    if (c.encryption) {
+      EXPECT_EQ(host.entryTriedLast, (std::vector<std::string>{"", "pw"}));
+    }
+    reader_.Close();
+    ForceRemove(out_);
+  }
+}
+
 TEST_F(ArchiveTest, EntriesNamedLikeTheArchiveOrItsVolumesAreRefused) {
   fs::create_directories(out_);
   fs::path a = Write({}, {{File("a.tvk"), B("evil")}}, "out/a.tvk");
