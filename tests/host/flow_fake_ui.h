@@ -37,8 +37,10 @@ class FakeUi final : public Ui {
   bool checkedOverwrite = true;
   bool checkedRunAfter = true;
   std::string folder;
-  MainDialogSetup setup{};
+  MainDialogSetup setup{};  // its texts live only while the dialog runs
   bool setupSeen = false;
+  // Copies of the setup's texts ("(hidden)" for a hidden check box).
+  std::string title, overwriteText, runAfterText;
   std::vector<uint32_t> disabled;
   std::vector<std::pair<uint32_t, std::string>> progress;
   // Set by a progress update to simulate the user's cancel button.
@@ -59,6 +61,9 @@ class FakeUi final : public Ui {
   uint32_t RunMainDialog(const MainDialogSetup& s, MainDialogHost* host) override {
     setup = s;
     setupSeen = true;
+    title = s.title ? s.title : "";
+    overwriteText = s.overwrite ? s.overwrite : "(hidden)";
+    runAfterText = s.runAfter ? s.runAfter : "(hidden)";
     folder = s.folder ? s.folder : "";
     dialog_ = true;
     ended_ = false;

@@ -17,6 +17,7 @@
 #include "host/startup.h"
 #include "platform/result_codes.h"
 #include "tests/host/flow_fake_ui.h"
+#include "writer/archive_text.h"
 #include "writer/archive_writer.h"
 #include "writer/payload_writer.h"
 #if defined(TVK_HAVE_SIGNING)
@@ -35,6 +36,18 @@ std::string Internal(const fs::path& p) {
     if (c == '/') c = '\\';
   }
   return s;
+}
+
+// A text as the program shows it: the payload's texts are UTF-8 on Linux and
+// Windows-1252 on Windows.
+std::string Sys(const std::string& utf8) {
+#if defined(_WIN32)
+  std::string ansi;
+  EXPECT_TRUE(Utf8ToWindows1252(utf8, &ansi));
+  return ansi;
+#else
+  return utf8;
+#endif
 }
 
 Bytes Text(const std::string& s) { return Bytes(s.begin(), s.end()); }
@@ -221,9 +234,9 @@ TEST_F(FlowRun, DialogExtractsEverythingAndSumsUp) {
   EXPECT_TRUE(fs::exists(out_ / "c.txt"));
 
   ASSERT_TRUE(ui_.setupSeen);
-  EXPECT_STREQ(ui_.setup.title, "Tarvik Self Extractor - setup.exe");
-  EXPECT_EQ(ui_.setup.overwrite, nullptr);  // no overwrite option, no run-after file
-  EXPECT_EQ(ui_.setup.runAfter, nullptr);
+  EXPECT_EQ(ui_.title, "Tarvik Self Extractor - setup.exe");
+  EXPECT_EQ(ui_.overwriteText, "(hidden)");  // no overwrite option, no run-after file
+  EXPECT_EQ(ui_.runAfterText, "(hidden)");
   EXPECT_EQ(ui_.setup.firstEvent, kEventEarlyCheck);
   EXPECT_EQ(ui_.disabled, (std::vector<uint32_t>{kCtlExtract, kCtlHelp, kCtlAbout, kCtlOverwrite}));
   EXPECT_TRUE(ui_.progressShown);
@@ -273,12 +286,13 @@ TEST_F(FlowRun, HelpAboutAndBrowseShowTheirTexts) {
   auto boxes = ui_.Of("box");
   ASSERT_GE(boxes.size(), 2u);
   EXPECT_EQ(boxes[0].caption, "Hilfe");
-  EXPECT_EQ(boxes[0].text.rfind("Klicken Sie auf die Schaltfläche 'Entpacken'", 0), 0u);
+  EXPECT_EQ(boxes[0].text.rfind(Sys("Klicken Sie auf die Schaltfläche 'Entpacken'"), 0), 0u);
   EXPECT_EQ(boxes[1].caption, "Information");
   EXPECT_EQ(boxes[1].text, "Beispiel GmbH\r\n\r\n" + std::string(MessageText(startup_->messages, 47)));
   auto browse = ui_.Of("browse");
   ASSERT_EQ(browse.size(), 1u);
-  EXPECT_EQ(browse[0].text, "Bitte wählen Sie den Ordner, in den das Archiv entpackt werden soll.");
+  EXPECT_EQ(browse[0].text,
+            Sys("Bitte wählen Sie den Ordner, in den das Archiv entpackt werden soll."));
   EXPECT_EQ(browse[0].caption, Internal(out_));  // the payload's folder, no trailing backslash
   // The picked folder is where extraction goes.
   EXPECT_EQ(ReadFile(dir_ / "gewaehlt" / "a.txt"), "alpha");
@@ -312,7 +326,7 @@ TEST_F(FlowRun, InfoBoxAnsweredYesGoesOnToTheEarlyCheck) {
   ASSERT_EQ(boxes.size(), 2u);
   EXPECT_EQ(boxes[0].caption, "Hinweis");
   EXPECT_EQ(boxes[0].style, kBoxOkCancel | kIconInformation);
-  EXPECT_EQ(boxes[1].text, "Das Archiv ist anscheinend kein gültiges Archiv.");
+  EXPECT_EQ(boxes[1].text, Sys("Das Archiv ist anscheinend kein gültiges Archiv."));
   EXPECT_EQ(boxes[1].caption, "(none)");
   EXPECT_EQ(boxes[1].style, kBoxOk);
 }
@@ -337,8 +351,8 @@ TEST_F(FlowRun, WrongFilePasswordIsAskedAgainAndTheRightOneServesEveryEntry) {
   ASSERT_EQ(prompts.size(), 2u);
   EXPECT_EQ(prompts[0].caption, "Kennwort-Abfrage");
   EXPECT_EQ(prompts[0].text,
-            "Der Zugriff auf die Datei a.txt ist mit einem Kennwort geschützt. Bitte geben Sie das "
-            "korrekte Kennwort an.");
+            Sys("Der Zugriff auf die Datei a.txt ist mit einem Kennwort geschützt. Bitte geben Sie "
+                "das korrekte Kennwort an."));
   EXPECT_EQ(ReadFile(out_ / "c.txt"), "gamma");
   EXPECT_STREQ(flow_->run.filePassword, "richtig");
 }
@@ -379,8 +393,8 @@ TEST_F(FlowRun, DirectoryPasswordIsAskedOnceForCheckAndExtraction) {
   auto prompts = ui_.Of("password5012");
   ASSERT_EQ(prompts.size(), 1u);
   EXPECT_EQ(prompts[0].text,
-            "Das Verzeichnis von setup.exe ist mit einem Kennwort geschützt. Bitte geben Sie das "
-            "korrekte Kennwort an.");
+            Sys("Das Verzeichnis von setup.exe ist mit einem Kennwort geschützt. Bitte geben Sie "
+                "das korrekte Kennwort an."));
   EXPECT_EQ(ReadFile(out_ / "b.txt"), "beta");
 }
 
@@ -441,8 +455,9 @@ TEST_F(FlowRun, OverwriteAnswersSkipAndYesToAll) {
   EXPECT_TRUE(ui_.unexpected.empty()) << ui_.unexpected.front();
   auto asked = ui_.Of("overwrite");
   ASSERT_EQ(asked.size(), 2u);  // c.txt is replaced without a question
-  EXPECT_EQ(asked[0].caption, "Ersetzen von Dateien bestätigen");
-  EXPECT_EQ(asked[0].text.rfind("Dieser Ordner enthält bereits eine Datei namens 'a.txt'.|1023 Bytes\r\n", 0),
+  EXPECT_EQ(asked[0].caption, Sys("Ersetzen von Dateien bestätigen"));
+  EXPECT_EQ(asked[0].text.rfind(
+                Sys("Dieser Ordner enthält bereits eine Datei namens 'a.txt'.|1023 Bytes\r\n"), 0),
             0u)
       << asked[0].text;
   EXPECT_NE(asked[0].text.find("|1 KB\r\n"), std::string::npos) << asked[0].text;
@@ -469,8 +484,7 @@ TEST_F(FlowRun, OverwriteCheckBoxDecidesWhetherToAsk) {
   ui_.checkedOverwrite = false;
   ui_.script = {{"overwrite", kAnswerNo, ""}};
   ASSERT_EQ(Dialog({kCtlExtract}), 0);
-  ASSERT_NE(ui_.setup.overwrite, nullptr);
-  EXPECT_STREQ(ui_.setup.overwrite, "&Dateien ohne Nachfrage überschreiben.");
+  EXPECT_EQ(ui_.overwriteText, Sys("&Dateien ohne Nachfrage überschreiben."));
   EXPECT_EQ(ui_.setup.overwriteChecked, 1u);
   EXPECT_EQ(ui_.Of("overwrite").size(), 1u);
   EXPECT_EQ(ReadFile(out_ / "a.txt"), "old");
@@ -570,7 +584,7 @@ TEST_F(FlowRun, ErrorsAfterTheDialogShowTheirMessage) {
   bad.spec.crc = 0x12345678;
   Build(Archive({bad}));
   EXPECT_EQ(Dialog({kCtlExtract}), 4);
-  EXPECT_EQ(BoxTexts(), std::vector<std::string>{"Prüfsummenfehler."});
+  EXPECT_EQ(BoxTexts(), std::vector<std::string>{Sys("Prüfsummenfehler.")});
 }
 
 // ---- Signatures ----------------------------------------------------------------------
@@ -596,7 +610,7 @@ TEST_F(FlowRun, SignatureMismatchDeclinedEndsWithItsCode) {
   EXPECT_EQ(Dialog({kCtlExtract}), 8);
   auto boxes = ui_.Of("box");
   ASSERT_EQ(boxes.size(), 2u);
-  EXPECT_EQ(boxes[0].text.rfind("Das Archiv wurde auf Echtheit überprüft", 0), 0u);
+  EXPECT_EQ(boxes[0].text.rfind(Sys("Das Archiv wurde auf Echtheit überprüft"), 0), 0u);
   EXPECT_EQ(boxes[0].caption, "Information");
   EXPECT_EQ(boxes[0].style, kBoxYesNo | kIconInformation);
   EXPECT_EQ(boxes[1].text, "Fehler (28118) in setup.exe.");
@@ -620,10 +634,10 @@ TEST_F(FlowRun, RunAfterThatCannotStartIsReportedWithItsName) {
   settings_.runAfter = "bin\\fehlt.sh";
   Build(Archive({File("a.txt", Text("alpha"))}));
   EXPECT_EQ(Dialog({kCtlExtract}), 8);
-  EXPECT_STREQ(ui_.setup.runAfter, "Nach dem Entpacken 'fehlt.sh' starten.");
+  EXPECT_EQ(ui_.runAfterText, "Nach dem Entpacken 'fehlt.sh' starten.");
   EXPECT_EQ(flow_->run.resultCode, kErrRunAfter);
   EXPECT_EQ(BoxTexts(),
-            std::vector<std::string>{"Die Datei 'fehlt.sh' konnte nicht ausgeführt werden."});
+            std::vector<std::string>{Sys("Die Datei 'fehlt.sh' konnte nicht ausgeführt werden.")});
 }
 
 TEST_F(FlowRun, UncheckedRunAfterEndsWithoutSummary) {

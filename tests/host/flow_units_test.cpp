@@ -23,9 +23,22 @@
 #include "host/run_after.h"
 #include "host/startup.h"
 #include "platform/result_codes.h"
+#include "writer/archive_text.h"
 
 namespace tvk {
 namespace {
+
+// A text as the program shows it: the payload's texts are UTF-8 on Linux and
+// Windows-1252 on Windows.
+std::string Sys(const std::string& utf8) {
+#if defined(_WIN32)
+  std::string ansi;
+  EXPECT_TRUE(Utf8ToWindows1252(utf8, &ansi));
+  return ansi;
+#else
+  return utf8;
+#endif
+}
 
 class GermanMessages : public ::testing::Test {
  protected:
@@ -54,14 +67,14 @@ TEST(FlowExitCodes, EveryResultCodeMapsToItsExitCode) {
 TEST_F(GermanMessages, ErrorTextsNameTheirMessage) {
   char out[2048 * 3];
   ErrorText(table_, kErrBadPassword, "setup.exe", "", out, sizeof out);
-  EXPECT_STREQ(out, "Das Archiv ist mit einem Kennwort geschützt.");
+  EXPECT_EQ(std::string(out), Sys("Das Archiv ist mit einem Kennwort geschützt."));
   ErrorText(table_, kErrNotArchive82, "setup.exe", "", out, sizeof out);
-  EXPECT_STREQ(out, "Das Archiv ist anscheinend kein gültiges Archiv.");
+  EXPECT_EQ(std::string(out), Sys("Das Archiv ist anscheinend kein gültiges Archiv."));
   ErrorText(table_, kErrCancelled, "setup.exe", "", out, sizeof out);
   EXPECT_STREQ(out, "Abbruch durch Anwender.");
   // 28007 names the run-after file without its folders.
   ErrorText(table_, kErrRunAfter, "setup.exe", "bin\\start.sh", out, sizeof out);
-  EXPECT_STREQ(out, "Die Datei 'start.sh' konnte nicht ausgeführt werden.");
+  EXPECT_EQ(std::string(out), Sys("Die Datei 'start.sh' konnte nicht ausgeführt werden."));
   // Codes without a message of their own: the code and the program's name.
   ErrorText(table_, kErrSignatureMismatch, "setup.exe", "", out, sizeof out);
   EXPECT_STREQ(out, "Fehler (28118) in setup.exe.");
