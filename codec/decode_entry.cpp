@@ -19,8 +19,9 @@ bool EnsureCopyBuffer(DecodeRun& run) {
   return run.copyBuffer != nullptr;
 }
 
-void CopyStored(DecodeRun& run) {
-  if (!EnsureCopyBuffer(run)) return;
+// True when the archive ended inside the entry's data.
+bool CopyStored(DecodeRun& run) {
+  if (!EnsureCopyBuffer(run)) return false;
   DecodeState& s = *run.state;
   uint64_t expected = s.unpackedSize;
   while (s.packedLeft > 0) {
@@ -30,7 +31,7 @@ void CopyStored(DecodeRun& run) {
       // The archive ended inside the entry's data: without this the loop
       // would ask for the same bytes forever.
       SetError(run.error, kErrData);
-      break;
+      return true;
     }
     uint32_t use = static_cast<uint32_t>(got);
     if (use > expected) use = static_cast<uint32_t>(expected);
@@ -42,23 +43,25 @@ void CopyStored(DecodeRun& run) {
     }
     if (*run.error != 0) break;
   }
+  return false;
 }
 
 // A decoder that reached the unpacked size may leave unread bytes (padding)
 // in later parts of a split entry; read through them so that the entry ends
 // in its last part, where its CRC field covers the whole file.
-void DrainParts(DecodeRun& run) {
+bool DrainParts(DecodeRun& run) {
   DecodeState& s = *run.state;
   while (*run.error == 0 && s.continues) {
-    if (!EnsureCopyBuffer(run)) return;
+    if (!EnsureCopyBuffer(run)) return false;
     int32_t got = run.input->Read(run.copyBuffer, kStoredCopySize);
-    if (got < 0) return;
+    if (got < 0) return false;
     if (got == 0 && s.continues) {
       // No byte and no next part: the set ends before the file does.
       SetError(run.error, kErrData);
-      return;
+      return true;
     }
   }
+  return false;
 }
 
 }  // namespace
@@ -87,8 +90,9 @@ void DecodeEntry(DecodeRun& run, const EntryParams& e) {
   run.input->encryptionKind = e.encryptionKind;
 
   EntryIo io{run.error, run.state, run.input, run.sink};
+  bool truncated = false;
   if (e.method == fmt::kMethodStored) {
-    CopyStored(run);
+    truncated = CopyStored(run);
   } else if (e.version == fmt::kVersion11) {
     if (e.method >= fmt::kMethodLzFirst && e.method <= fmt::kMethodLzLast) {
       uint32_t code = (e.flags >> fmt::kEntryDictShift) & 15;
@@ -117,11 +121,14 @@ void DecodeEntry(DecodeRun& run, const EntryParams& e) {
   // Version 20 with a compressed method: nothing is decoded; the CRC check
   // below reports it.
 
-  DrainParts(run);
+  if (DrainParts(run)) truncated = true;
   if (s.continues) return;
   if (s.crc == s.storedCrc) return;
   uint32_t err = *run.error;
   if (err == kErrCancelled || err == kErrMemory || err == kErrWrite) return;
+  // Data that ends early says nothing about the password; asking for it
+  // again would only repeat the failure.
+  if (truncated && err == kErrData) return;
   *run.error = e.encryptionKind != 0 ? kErrBadPassword : kErrCrc;
 }
 
