@@ -26,8 +26,16 @@ class InterimUi final : public Ui {
     StrCopy(folder_, sizeof folder_, setup.folder ? setup.folder : "");
     overwrite_ = setup.overwrite && setup.overwriteChecked;
     runAfter_ = setup.runAfter && setup.runAfterChecked;
-    if (setup.firstEvent) host->OnEvent(setup.firstEvent);
+    eventCount_ = 0;
+    if (setup.firstEvent) PostEvent(setup.firstEvent);
     while (!ended_) {
+      if (eventCount_ > 0) {
+        uint32_t event = events_[0];
+        --eventCount_;
+        for (uint32_t i = 0; i < eventCount_; ++i) events_[i] = events_[i + 1];
+        host->OnEvent(event);
+        continue;
+      }
       char text[2048];
       StrCopy(text, sizeof text, setup.instruction);
       StrAppend(text, sizeof text, "\r\n\r\n");
@@ -49,7 +57,9 @@ class InterimUi final : public Ui {
   void EnableControl(uint32_t, bool) override {}
   void ShowProgressBar() override {}
   void SetProgress(uint32_t, const char*) override {}
-  void PostEvent(uint32_t) override {}
+  void PostEvent(uint32_t event) override {
+    if (eventCount_ < 4) events_[eventCount_++] = event;
+  }
   void EndDialog(uint32_t result) override {
     result_ = result;
     ended_ = true;
@@ -91,6 +101,8 @@ class InterimUi final : public Ui {
   bool overwrite_ = false;
   bool runAfter_ = false;
   char folder_[kPathSize] = {};
+  uint32_t events_[4] = {};
+  uint32_t eventCount_ = 0;
 };
 
 }  // namespace
