@@ -212,7 +212,7 @@ TEST(ArchiveWriter, VolumeSetsSplitEntriesAndMarkTheLastVolume) {
     std::vector<Bytes> data = {Data(1000, 1), Data(10, 2), Data(0, 3), Data(555, 4)};
     for (size_t i = 0; i < data.size(); ++i) {
       EntrySpec e;
-      e.name = "f" + std::to_string(i);
+      e.name = std::string(1, 'f').append(std::to_string(i));
       e.dosTime = 0x12345678;
       e.attributes = 0x21;
       e.times = std::array<FileTime, 3>{FileTime{7, 7}, FileTime{8, 8}, FileTime{9, 9}};
