@@ -1,7 +1,8 @@
 # The self-extractor's own code (platform, crypto, codec, archive, host) is
 # built without the C++ library, exceptions or RTTI in every configuration,
 # so that nothing creeps in that the small static programs cannot carry.
-set(TVK_MODULE_FLAGS -nostdinc++ -fno-exceptions -fno-rtti -fno-threadsafe-statics)
+set(TVK_MODULE_FLAGS -nostdinc++ -fno-exceptions -fno-rtti -fno-threadsafe-statics
+    -Werror=restrict -Werror=array-bounds -Werror=stringop-overflow)
 # The programs carry no unwinder, so no unwind tables; unused functions are
 # dropped at link time.
 if(WIN32 OR TVK_SFX_ONLY)
