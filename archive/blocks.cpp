@@ -251,7 +251,7 @@ long NameStart(const char* path) {
 
 bool FormVolumeName(const char* current, uint32_t counter, char* out, uint32_t outSize) {
   char number[16];
-  snprintf(number, sizeof(number), ".%03u", counter);
+  Format(number, sizeof(number), ".%03u", counter);
   size_t len = strlen(current);
   long dot = ExtensionDot(current);
   size_t stem = dot >= 0 ? static_cast<size_t>(dot) : len;
@@ -296,7 +296,7 @@ bool IsVolumeNameOf(const char* first, const char* path) {
   }
   if (value == 0) return false;
   char formed[16];
-  snprintf(formed, sizeof(formed), "%03u", value);
+  Format(formed, sizeof(formed), "%03u", value);
   return strcmp(formed, digits) == 0;
 }
 

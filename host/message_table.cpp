@@ -66,7 +66,7 @@ int LoadMessageTable(const char* iniPath, MessageTable* table) {
     ok = 1;
     for (uint32_t k = 0; k < fmt::kMessageCount && ok; ++k) {
       char key[12];
-      snprintf(key, sizeof key, "%u", k);
+      Format(key, sizeof key, "%u", k);
       uint32_t length = ReadProfileString("data", key, value, kValueSize, iniPath);
       if (length == 0 || value[0] == '\0') {
         ok = 0;

@@ -306,9 +306,9 @@ void DateTimeTexts(const FileTime& utc, bool force24, char* date, uint32_t dateS
     StrCopy(time, timeSize, "");
     return;
   }
-  snprintf(date, dateSize, "%04u-%02u-%02u", static_cast<unsigned>(c.year),
+  Format(date, dateSize, "%04u-%02u-%02u", static_cast<unsigned>(c.year),
            static_cast<unsigned>(c.month), static_cast<unsigned>(c.day));
-  snprintf(time, timeSize, "%02u:%02u:%02u", static_cast<unsigned>(c.hour),
+  Format(time, timeSize, "%02u:%02u:%02u", static_cast<unsigned>(c.hour),
            static_cast<unsigned>(c.minute), static_cast<unsigned>(c.second));
 #endif
 }

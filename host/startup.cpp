@@ -43,7 +43,7 @@ FileHandle CreateTemp(const char* folder, char* path, uint32_t pathSize) {
   uint32_t seed = static_cast<uint32_t>(time(nullptr)) * 2654435761u;
   for (uint32_t attempt = 1; handle == TVK_INVALID_FILE && attempt <= 32; ++attempt) {
     char name[24];
-    snprintf(name, sizeof name, "%u.~cx", static_cast<unsigned>((seed + attempt * 7919u) % 100000000u));
+    Format(name, sizeof name, "%u.~cx", static_cast<unsigned>((seed + attempt * 7919u) % 100000000u));
     FolderPart(path, pathSize, folder);
     AddBackslash(path);
     if (StrAppend(path, pathSize, name) != kStrOk) return TVK_INVALID_FILE;

@@ -211,7 +211,7 @@ int ConsoleUi::Choose(const char* const* labels, uint32_t count) {
     char text[kPathSize];
     LabelText(labels[i], text, sizeof text);
     char item[kPathSize + 16];
-    snprintf(item, sizeof item, "%s[%u] %s", i ? "  " : "", i + 1, text);
+    Format(item, sizeof item, "%s[%u] %s", i ? "  " : "", i + 1, text);
     StrAppend(line, sizeof line, item);
   }
   StrAppend(line, sizeof line, "\n");
@@ -355,9 +355,9 @@ void ConsoleUi::SetProgress(uint32_t percent, const char* name) {
   if (percent > 100) percent = 100;
   char text[kPathSize + 32];
   if (name && *name) {
-    snprintf(text, sizeof text, "%s (%u %%)", name, percent);
+    Format(text, sizeof text, "%s (%u %%)", name, percent);
   } else {
-    snprintf(text, sizeof text, "%u %%", percent);
+    Format(text, sizeof text, "%u %%", percent);
   }
   constexpr uint32_t kBar = 30;
   char bar[kBar + 3];
@@ -367,7 +367,7 @@ void ConsoleUi::SetProgress(uint32_t percent, const char* name) {
   bar[kBar + 1] = ']';
   bar[kBar + 2] = 0;
   char line[kPathSize + 80];
-  snprintf(line, sizeof line, "\r%s  %s\033[K", text, bar);
+  Format(line, sizeof line, "\r%s  %s\033[K", text, bar);
   WriteAll(term_.outputFd, line, strlen(line));
   progressOpen_ = true;
 }
@@ -394,7 +394,7 @@ void ConsoleUi::ShowMainDialogState() {
     if (!c.checkBox || !c.shown) continue;
     char label[kPathSize];
     LabelText(c.label, label, sizeof label);
-    snprintf(text, sizeof text, "[%u] [%c] %s%s\n", kMainNumbers[i], c.checked ? 'x' : ' ', label,
+    Format(text, sizeof text, "[%u] [%c] %s%s\n", kMainNumbers[i], c.checked ? 'x' : ' ', label,
              c.enabled ? "" : " -");
     Print(text);
   }
@@ -406,7 +406,7 @@ void ConsoleUi::ShowMainDialogState() {
     char label[kPathSize];
     LabelText(c.label, label, sizeof label);
     char item[kPathSize + 16];
-    snprintf(item, sizeof item, "%s[%u] %s", first ? "" : "  ", kMainNumbers[i], label);
+    Format(item, sizeof item, "%s[%u] %s", first ? "" : "  ", kMainNumbers[i], label);
     StrAppend(text, sizeof text, item);
     first = false;
   }
