@@ -123,11 +123,11 @@ std::string MethodText(uint32_t method, uint32_t version) {
   if (method == 0) {
     m = "store";
   } else if (method <= 4) {
-    m = "lz-" + std::to_string(method);
+    m = std::string("lz-").append(std::to_string(method));
   } else if (method == 5) {
     m = "audio";
   } else {
-    m = "m" + std::to_string(method);
+    m = std::string("m").append(std::to_string(method));
   }
   if (version != 11 && version != 20) m += " v" + std::to_string(version);
   return m;
