@@ -540,14 +540,68 @@ bool ArchiveWriter::AddEntry(const EntrySpec& spec, const Bytes& data) {
   const uint64_t unpacked = spec.unpackedSize.value_or(spec.folder ? 0 : data.size());
   const uint32_t crc = spec.crc.value_or(
       spec.folder ? 0 : packerCrc.value_or(EntryCrc(data.data(), data.size())));
+  return WriteEntry(spec, method, filterByte, crc, unpacked, cipher.size(),
+                    [&](uint64_t pos, uint64_t length) {
+                      return out_->Write(cipher.data() + pos, static_cast<size_t>(length));
+                    });
+}
 
+bool ArchiveWriter::AddStoredEntry(const EntrySpec& spec, uint64_t size, uint32_t crc,
+                                   const DataSource& source) {
+  if (!Begin()) return false;
+  if (finished_) return Fail("the archive is finished");
+  if (spec.folder) return Fail("a folder has no data");
+  const bool encrypted = spec.encryption == 1 || spec.encryption == 2;
+  const uint64_t cipherSize = encrypted ? (size + 15) & ~uint64_t{15} : size;
+  EntryKey key{};
+  if (encrypted) {
+    Bytes keyBytes = EntryKeyBytes(spec.encryption, spec.password);
+    AesSetEncryptKey(&key, keyBytes.data(), static_cast<uint32_t>(keyBytes.size()));
+    Wipe(keyBytes.data(), keyBytes.size());
+  }
+  // Any byte range of the ciphertext: ECB enciphers whole blocks on their
+  // own, so the blocks around the range are read and enciphered alone.
+  constexpr uint64_t kChunk = 1 << 20;
+  Bytes buffer;
+  auto emit = [&](uint64_t pos, uint64_t length) {
+    while (length > 0) {
+      const uint64_t blockStart = pos & ~uint64_t{15};
+      const uint64_t want = std::min<uint64_t>(kChunk, pos + length - blockStart);
+      const uint64_t span = encrypted ? (want + 15) & ~uint64_t{15} : want;
+      buffer.assign(static_cast<size_t>(span), 0);
+      const uint64_t available = blockStart < size ? std::min<uint64_t>(span, size - blockStart) : 0;
+      if (available && !source(blockStart, buffer.data(), static_cast<size_t>(available))) return false;
+      if (encrypted) {
+        for (size_t at = 0; at < buffer.size(); at += 16) {
+          uint8_t block[16];
+          AesEncryptBlock(&key, &buffer[at], block);
+          std::memcpy(&buffer[at], block, 16);
+        }
+      }
+      const uint64_t skip = pos - blockStart;
+      const uint64_t n = std::min<uint64_t>(length, want - skip);
+      if (!out_->Write(buffer.data() + skip, static_cast<size_t>(n))) return false;
+      pos += n;
+      length -= n;
+    }
+    return true;
+  };
+  bool ok = WriteEntry(spec, fmt::kMethodStored, 0, spec.crc.value_or(crc),
+                       spec.unpackedSize.value_or(size), cipherSize, emit);
+  Wipe(&key, sizeof key);
+  return ok;
+}
+
+bool ArchiveWriter::WriteEntry(const EntrySpec& spec, uint8_t method, uint8_t filterByte, uint32_t crc,
+                               uint64_t unpacked, uint64_t cipherSize,
+                               const std::function<bool(uint64_t, uint64_t)>& emitData) {
   uint16_t baseFlags = spec.extraFlags;
   if (spec.encryption == 1) baseFlags |= fmt::kEntryEncrypted1;
   if (spec.encryption == 2) baseFlags |= fmt::kEntryEncrypted2;
   if (spec.solid) baseFlags |= fmt::kEntrySolid;
   if (spec.oemName) baseFlags |= fmt::kEntryOemName;
   baseFlags |= static_cast<uint16_t>((spec.dictCode & 15) << fmt::kEntryDictShift);
-  const uint64_t maxPacked = spec.packedSize.value_or(cipher.size());
+  const uint64_t maxPacked = spec.packedSize.value_or(cipherSize);
   if (!spec.folder && (spec.largeSizes || unpacked > 0xFFFFFFFFull || maxPacked > 0xFFFFFFFFull))
     baseFlags |= fmt::kEntryLargeSizes;
 
@@ -607,7 +661,7 @@ bool ArchiveWriter::AddEntry(const EntrySpec& spec, const Bytes& data) {
   for (;;) {
     uint64_t headLength = 0;
     for (const Bytes& h : partHeads(firstPart, false, 0)) headLength += h.size();
-    const uint64_t remaining = cipher.size() - pos;
+    const uint64_t remaining = cipherSize - pos;
     uint64_t take = remaining;
     if (spec_.volumeSize) {
       const uint64_t need = headLength + (remaining ? 1 : 0);
@@ -623,12 +677,11 @@ bool ArchiveWriter::AddEntry(const EntrySpec& spec, const Bytes& data) {
     for (uint64_t s : spec.splitAt) {
       if (s > pos && s < pos + take) take = s - pos;
     }
-    const bool more = pos + take < cipher.size();
+    const bool more = pos + take < cipherSize;
     for (const Bytes& h : partHeads(firstPart, more, take)) {
       if (!Emit(h)) return false;
     }
-    if (take && !out_->Write(cipher.data() + pos, take))
-      return Fail("cannot write " + out_->Describe(volume_));
+    if (take && !emitData(pos, take)) return Fail("cannot write " + out_->Describe(volume_));
     pos += take;
     firstPart = false;
     if (!more) break;

@@ -289,6 +289,12 @@ class ArchiveWriter {
   bool Begin();
   // A file (data = its unpacked bytes) or, with spec.folder, a folder.
   bool AddEntry(const EntrySpec& spec, const Bytes& data = {});
+  // A stored file read piece by piece (files too large to hold in memory):
+  // source(offset, buffer, n) fills n bytes of the file's data from offset;
+  // crc is the register over all size bytes. The spec's method, packed
+  // stream and packer are not used.
+  using DataSource = std::function<bool(uint64_t offset, uint8_t* buffer, size_t n)>;
+  bool AddStoredEntry(const EntrySpec& spec, uint64_t size, uint32_t crc, const DataSource& source);
   // A recovery block with data of the length its head announces (filler).
   bool AddRecovery(const RecoveryFields& fields, uint8_t filler = 0);
   // A head as given, enciphered when the archive's heads are, and raw bytes
@@ -306,6 +312,11 @@ class ArchiveWriter {
 
  private:
   bool Fail(const std::string& message);
+  // Heads and data of one entry, split over volumes as needed; emitData
+  // writes a byte range of the entry's (enciphered) packed stream.
+  bool WriteEntry(const EntrySpec& spec, uint8_t method, uint8_t filterByte, uint32_t crc,
+                  uint64_t unpacked, uint64_t cipherSize,
+                  const std::function<bool(uint64_t, uint64_t)>& emitData);
   bool StartVolume();
   bool Emit(const Bytes& bytes);
   Bytes HeadBytes(const Bytes& head) const;  // enciphered when heads are

@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <cstring>
 #include <string>
 
 #include "tests/writer/walk.h"
@@ -351,6 +352,41 @@ TEST(ArchiveWriter, HooksSetAnyField) {
   ArchiveWriter w2(ArchiveSpec{}, &out2);
   EXPECT_FALSE(w2.AddEntry(Method(Named("m"), 3), Data(3)));
   EXPECT_FALSE(w2.Error().empty());
+}
+
+TEST(ArchiveWriter, StreamedStoredEntriesEqualEntriesFromMemory) {
+  for (uint32_t kind : {0u, 1u, 2u}) {
+    for (size_t size : {size_t{0}, size_t{1}, size_t{17}, size_t{(3 << 20) + 5}}) {
+      SCOPED_TRACE(std::to_string(kind) + " " + std::to_string(size));
+      Bytes data = Data(size, static_cast<uint8_t>(size));
+      ArchiveSpec spec;
+      spec.volumeSize = 777777;  // splits the large entry at odd offsets
+      EntrySpec e;
+      e.name = "big";
+      e.encryption = kind;
+      e.password = "pw";
+      MemoryOutput fromMemory, streamed;
+      ArchiveWriter a(spec, &fromMemory);
+      ASSERT_TRUE(a.AddEntry(e, data));
+      ASSERT_TRUE(a.Finish());
+      ArchiveWriter b(spec, &streamed);
+      size_t reads = 0;
+      ASSERT_TRUE(b.AddStoredEntry(e, size, EntryCrc(data.data(), size),
+                                   [&](uint64_t offset, uint8_t* buffer, size_t n) {
+                                     EXPECT_LE(offset + n, size);
+                                     EXPECT_LE(n, size_t{1} << 20);
+                                     std::memcpy(buffer, data.data() + offset, n);
+                                     ++reads;
+                                     return true;
+                                   }));
+      ASSERT_TRUE(b.Finish());
+      EXPECT_EQ(fromMemory.volumes, streamed.volumes);
+    }
+  }
+  // A source that fails fails the entry.
+  MemoryOutput out;
+  ArchiveWriter w(ArchiveSpec{}, &out);
+  EXPECT_FALSE(w.AddStoredEntry(Named("x"), 100, 0, [](uint64_t, uint8_t*, size_t) { return false; }));
 }
 
 TEST(FileOutput, NamesVolumesAndRefusesExistingFiles) {

@@ -12,6 +12,7 @@
 #include <utility>
 #include <vector>
 
+#include "crypto/crc32.h"
 #include "tools/tvk/commands.h"
 #include "tools/tvk/console.h"
 #include "tools/tvk/packing.h"
@@ -26,6 +27,8 @@ namespace {
 constexpr size_t kMaxStoredName = fmt::kMaxEntryName;
 // Comment text that fits a comment head.
 constexpr size_t kMaxCommentText = fmt::kMaxCommentHeadSize - fmt::kCommentHeadSize;
+// Files above this size are stored without packing, read piece by piece.
+constexpr uint64_t kInMemoryLimit = 256ull << 20;
 // Password bytes that a password prompt of the reader can carry.
 constexpr size_t kMaxPassword = 249;
 
@@ -119,6 +122,29 @@ bool ReadWhole(const std::string& path, Bytes* data, std::string* error) {
   bool ok = !std::ferror(f);
   if (!ok) *error = std::strerror(errno);
   std::fclose(f);
+  return ok;
+}
+
+// The CRC register over a file, read in pieces, and its length.
+bool CrcOfFile(const std::string& path, uint32_t* crc, uint64_t* size, std::string* error) {
+  std::FILE* f = std::fopen(path.c_str(), "rb");
+  if (!f) {
+    *error = std::strerror(errno);
+    return false;
+  }
+  std::vector<uint8_t> buffer(1 << 20);
+  uint32_t reg = EntryCrc(nullptr, 0);
+  uint64_t total = 0;
+  size_t n;
+  while ((n = std::fread(buffer.data(), 1, buffer.size(), f)) > 0) {
+    reg = Crc32(reg, buffer.data(), n);
+    total += n;
+  }
+  bool ok = !std::ferror(f);
+  if (!ok) *error = std::strerror(errno);
+  std::fclose(f);
+  *crc = reg;
+  *size = total;
   return ok;
 }
 
@@ -314,16 +340,24 @@ int RunAdd(const Args& args) {
     e.name = stored;
     e.folder = item.folder;
     Bytes data;
+    uint64_t size = 0;
+    uint32_t crc = 0;
+    // Stored files, and files too large to pack in memory, are copied piece
+    // by piece.
+    bool streamed = false;
     if (item.folder) {
       // Never read-only: the folder must take its files when extracted.
       e.attributes = kAttrDirectory;
     } else {
+      size = static_cast<uint64_t>(item.st.st_size);
+      streamed = packing.MethodFor(size) == fmt::kMethodStored || size > kInMemoryLimit;
       std::string error;
-      if (!ReadWhole(item.diskPath, &data, &error)) {
+      if (streamed ? !CrcOfFile(item.diskPath, &crc, &size, &error) : !ReadWhole(item.diskPath, &data, &error)) {
         con.Error("cannot read " + item.diskPath + ": " + error);
         ++problems;
         continue;
       }
+      if (!streamed) size = data.size();
       e.attributes = kAttrArchive | ((item.st.st_mode & S_IWUSR) ? 0 : kAttrReadOnly);
       e.dosTime = DosTimeFromUnix(item.st.st_mtime);
       FileTime write = FileTimeFromUnix(item.st.st_mtim.tv_sec, item.st.st_mtim.tv_nsec);
@@ -331,7 +365,7 @@ int RunAdd(const Args& args) {
       // Linux keeps no creation time here; the modification time stands in.
       e.times = std::array<FileTime, 3>{write, access, write};
       e.unixMode = item.st.st_mode & 07777;
-      e.method = packing.MethodFor(data.size());
+      e.method = streamed ? fmt::kMethodStored : packing.MethodFor(size);
       e.dictCode = packing.DictCodeFor(e.method);
       e.solid = packing.SolidFor(e.method);
       if (args.passwordGiven) {
@@ -340,8 +374,26 @@ int RunAdd(const Args& args) {
       }
     }
     con.Progress(item.stored, done);
-    if (!writer.AddEntry(e, data)) {
-      con.Error(writer.Error().empty() ? out.Error() : writer.Error());
+    bool added;
+    std::string readError;
+    if (streamed) {
+      std::FILE* f = std::fopen(item.diskPath.c_str(), "rb");
+      added = f && writer.AddStoredEntry(e, size, crc, [&](uint64_t offset, uint8_t* buffer, size_t n) {
+        if (fseeko(f, static_cast<off_t>(offset), SEEK_SET) != 0 || std::fread(buffer, 1, n, f) != n) {
+          readError = "cannot read " + item.diskPath + (std::ferror(f) ? ": " + std::string(std::strerror(errno))
+                                                                      : ": it became shorter");
+          return false;
+        }
+        con.Progress(item.stored, done + offset + n);
+        return true;
+      });
+      if (!f) readError = "cannot read " + item.diskPath + ": " + std::strerror(errno);
+      if (f) std::fclose(f);
+    } else {
+      added = writer.AddEntry(e, data);
+    }
+    if (!added) {
+      con.Error(!readError.empty() ? readError : writer.Error().empty() ? out.Error() : writer.Error());
       failed = true;
       break;
     }
@@ -349,7 +401,7 @@ int RunAdd(const Args& args) {
       ++folders;
     } else {
       ++files;
-      done += data.size();
+      done += size;
       con.Progress(item.stored, done);
     }
   }
