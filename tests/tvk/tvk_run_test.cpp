@@ -278,6 +278,21 @@ TEST_F(TvkRun, DamagedDataAndWrongPasswords) {
   EXPECT_NE(e.output.find("Wrong password?"), std::string::npos) << e.output;
 }
 
+TEST_F(TvkRun, MasksSelectWhatIsListedAndExtracted) {
+  MakeTree(dir_ / "tree");
+  ASSERT_EQ(Tvk("a -q arc.tvk tree").code, 0);
+  Result x = Tvk("x -q -o out arc.tvk '*.txt'");
+  ASSERT_EQ(x.code, 0) << x.output;
+  EXPECT_TRUE(fs::exists(dir_ / "out/tree/docs/readme.txt"));
+  EXPECT_TRUE(fs::exists(dir_ / "out/tree/data/deep/a/b/c/leaf.txt"));
+  EXPECT_FALSE(fs::exists(dir_ / "out/tree/data/random.bin"));
+  EXPECT_FALSE(fs::exists(dir_ / "out/tree/bin/run.sh"));
+  Result l = Tvk("l arc.tvk 'tree/bin/*'");
+  ASSERT_EQ(l.code, 0) << l.output;
+  EXPECT_NE(l.output.find("run.sh"), std::string::npos) << l.output;
+  EXPECT_EQ(l.output.find("readme"), std::string::npos) << l.output;
+}
+
 TEST_F(TvkRun, OverwriteQuestions) {
   WriteFile(dir_ / "src/f.txt", "new");
   ASSERT_EQ(Tvk("a arc.tvk src").code, 0);

@@ -100,6 +100,7 @@ void Console::Error(const std::string& line) {
 }
 
 void Console::Warn(const std::string& line) {
+  if (quiet) return;
   ClearProgress();
   std::fflush(stdout);
   std::fprintf(stderr, "tvk: warning: %s\n", line.c_str());

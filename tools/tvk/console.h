@@ -22,8 +22,9 @@ class Console {
   // The same without echo when standard input is a terminal.
   std::optional<std::string> AskSecret(const std::string& prompt);
 
-  // Informational lines (standard output, unless quiet) and errors
-  // (standard error, always). Both first clear the progress line.
+  // Informational lines (standard output), warnings (standard error) unless
+  // quiet, and errors (standard error, always). All first clear the
+  // progress line.
   void Info(const std::string& line);
   void Error(const std::string& line);
   void Warn(const std::string& line);
