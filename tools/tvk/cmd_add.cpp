@@ -419,6 +419,8 @@ int RunAdd(const Args& args) {
   if (folders) summary += " and " + std::to_string(folders) + (folders == 1 ? " folder" : " folders");
   summary += " (" + HumanSize(total) + ") to " + archive;
   if (writer.VolumeCount() > 1) summary += " in " + std::to_string(writer.VolumeCount()) + " volumes";
+  if (spec.signer && writer.VolumeCount() > 1)
+    con.Warn("a signature covers the volume that holds it: only the last volume is sealed");
   con.Info(summary);
   return problems ? kExitFile : kExitOk;
 }

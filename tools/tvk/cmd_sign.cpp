@@ -154,6 +154,9 @@ int RunSign(const Args& args) {
   }
   const std::string& last = volumes.back();
   const MainHeaderAt& lastHead = heads.back();
+  if (volumes.size() > 1)
+    con.Warn("a signature covers the volume that holds it: only " + last + " is sealed, not the " +
+             std::to_string(volumes.size() - 1) + " volumes before it");
   const bool encrypted = (lastHead.flags & fmt::kArcEncryptedHeads) != 0;
 
   // The archive must end in its end marker, which the signature replaces.
