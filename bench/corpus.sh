@@ -65,6 +65,13 @@ fi
 mkdir -p "$DIR"
 echo "$STAMP" > "$DIR/.corpus-marker"
 
+# The corpus plus room for the speech and image conversions.
+avail_kb=$(df -Pk "$DIR" | awk 'NR == 2 { print $4 }')
+if [ -n "$avail_kb" ] && [ "$avail_kb" -lt $((SIZE_MB * 1100)) ]; then
+  echo "corpus.sh: $DIR has $((avail_kb / 1024)) MiB free; a $SIZE_MB MB corpus needs about $((SIZE_MB * 11 / 10)) MB" >&2
+  exit 1
+fi
+
 SCRATCH=$(mktemp -d "${TMPDIR:-/tmp}/tvk-corpus.XXXXXX")
 trap 'rm -rf "$SCRATCH"' EXIT
 
