@@ -28,6 +28,7 @@ import os
 import platform
 import shlex
 import shutil
+import signal
 import subprocess
 import sys
 import tempfile
@@ -83,19 +84,30 @@ def run(cmd, timeout, cwd=None, shell=False, stdout=subprocess.DEVNULL):
         cmd = ["bash", "-c", "set -o pipefail; " + cmd]
     start = time.perf_counter()
     try:
-        r = subprocess.run(cmd, cwd=cwd, stdin=subprocess.DEVNULL, stdout=stdout,
-                           stderr=subprocess.PIPE, timeout=timeout)
-    except subprocess.TimeoutExpired:
-        raise Failed(f"timed out after {timeout} s")
+        # A session of its own, so that a timeout or Ctrl+C ends the whole
+        # pipeline and not only the shell in front of it.
+        proc = subprocess.Popen(cmd, cwd=cwd, stdin=subprocess.DEVNULL, stdout=stdout,
+                                stderr=subprocess.PIPE, start_new_session=True)
     except OSError as e:
         raise Failed(f"cannot start: {e.strerror}")
+    try:
+        _, err = proc.communicate(timeout=timeout)
+    except BaseException as e:
+        try:
+            os.killpg(proc.pid, signal.SIGKILL)
+        except ProcessLookupError:
+            pass
+        proc.wait()
+        if isinstance(e, subprocess.TimeoutExpired):
+            raise Failed(f"timed out after {timeout} s")
+        raise
     elapsed = time.perf_counter() - start
-    if r.returncode != 0:
-        tail = r.stderr.decode("utf-8", "replace").strip().splitlines()
+    if proc.returncode != 0:
+        tail = err.decode("utf-8", "replace").strip().splitlines()
         detail = tail[-1] if tail else ""
-        if r.returncode < 0:
-            raise Failed(f"killed by signal {-r.returncode}" + (f": {detail}" if detail else ""))
-        raise Failed(f"exit {r.returncode}" + (f": {detail}" if detail else ""))
+        if proc.returncode < 0:
+            raise Failed(f"killed by signal {-proc.returncode}" + (f": {detail}" if detail else ""))
+        raise Failed(f"exit {proc.returncode}" + (f": {detail}" if detail else ""))
     return elapsed
 
 
@@ -264,6 +276,8 @@ def bench_category(cat, corpus, work, args, tvk, sfx_ok):
             rows.append(row)
             archive = os.path.join(cwork, f"m{level}{'s' if solid else ''}.tvk")
             cmd = [tvk, "a", "-q", f"-m{level}"] + (["-s"] if solid else []) + [archive, cat]
+            if os.path.exists(archive):
+                os.remove(archive)  # left by an earlier run with --keep
             try:
                 log(f"[{cat}] {name}: packing")
                 row.pack = run(cmd, args.timeout, cwd=corpus)
@@ -295,7 +309,9 @@ def bench_category(cat, corpus, work, args, tvk, sfx_ok):
         if not sfx_ok:
             row.skipped = "this tvk has no sfx command yet"
         elif (level, solid) not in archives:
-            row.skipped = f"no tvk -m{level}{' -s' if solid else ''} archive in this run"
+            what = f"tvk -m{level}{' -s' if solid else ''}"
+            row.skipped = (f"the {what} archive failed" if any(r.name == what for r in rows)
+                           else f"no {what} archive in this run")
         else:
             bench_sfx(row, cat, archives[(level, solid)], cwork, expected, args, tvk)
 
@@ -508,8 +524,12 @@ def main():
                      f"{', '.join(present)})")
     else:
         cats = present
+    empty = [c for c in cats if category_size(os.path.join(corpus, c))[0] == 0]
+    for c in empty:
+        log(f"compare.py: note: category {c} holds no data; left out")
+    cats = [c for c in cats if c not in empty]
     if not cats:
-        sys.exit(f"compare.py: {corpus} holds no category folders")
+        sys.exit(f"compare.py: {corpus} holds no category folders with data")
 
     own_work = args.work is None
     work = tempfile.mkdtemp(prefix="tvk-bench.", dir=os.environ.get("TMPDIR", "/tmp")) if own_work \
