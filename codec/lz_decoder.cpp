@@ -164,14 +164,6 @@ void CopyMatch(LzDecoder* d, uint32_t length, uint32_t distance) {
   d->pos = pos;
 }
 
-inline void PutLiteral(LzDecoder* d, uint32_t b) {
-  d->window[d->pos] = static_cast<uint8_t>(b);
-  if (++d->pos == d->windowSize) {
-    Flush(d);
-    d->pos = 0;
-  }
-}
-
 // A distance from the distance table; 0 when the code lies beyond the
 // window's valid count (corrupt data).
 inline uint32_t ReadDistance(LzDecoder* d, PackedInput* in) {
@@ -209,23 +201,45 @@ Header ReadBlockHeader(LzDecoder* d, PackedInput* in, uint32_t* modelBytes) {
 }
 
 // Decodes up to `limit` symbols of the current block. Returns the bytes
-// produced; false in *ok on corrupt data.
+// produced; false in *ok on corrupt data. The window position and the table
+// arrays live in locals here: every byte stored into the window could
+// otherwise alias them and force reloads.
 uint64_t DecodeSymbols(LzDecoder* d, PackedInput* in, uint32_t limit, int64_t remaining,
                        bool* ok) {
   uint64_t produced = 0;
   const uint32_t* const error = d->io->error;
-  while (limit-- > 0 && d->symbolsLeft != 0 && int64_t(produced) < remaining) {
+  uint8_t* const win = d->window;
+  const uint32_t ws = d->windowSize;
+  const uint32_t* const lookA = d->mainA.lookup;
+  const uint32_t* const lenA = d->mainA.lengths;
+  const uint32_t* const lookB = d->mainB.lookup;
+  const uint32_t* const lenB = d->mainB.lengths;
+  const uint32_t shift = 32 - kMainWidth;
+  const bool two = d->twoTables;
+  const uint32_t threshold = d->threshold;
+  uint32_t prev = d->prev;
+  uint32_t pos = d->pos;
+  uint64_t left = d->symbolsLeft;
+  while (limit-- > 0 && left != 0 && int64_t(produced) < remaining) {
     uint32_t sym;
-    if (d->twoTables) {
-      sym = Decode(d->prev <= d->threshold ? &d->mainA : &d->mainB, in);
-      d->prev = sym;
+    if (two && prev > threshold) {
+      sym = lookB[in->Window() >> shift];
+      in->Skip(lenB[sym]);
     } else {
-      sym = Decode(&d->mainA, in);
+      sym = lookA[in->Window() >> shift];
+      in->Skip(lenA[sym]);
     }
-    d->symbolsLeft--;
+    prev = sym;
+    --left;
     if (sym < 256) {
-      PutLiteral(d, sym);
+      win[pos] = static_cast<uint8_t>(sym);
       produced += 1;
+      if (++pos == ws) {
+        d->pos = pos;
+        Flush(d);
+        pos = 0;
+        if (*error) break;
+      }
       continue;
     }
     uint32_t length;
@@ -253,30 +267,32 @@ uint64_t DecodeSymbols(LzDecoder* d, PackedInput* in, uint32_t limit, int64_t re
       uint32_t j = sym - 269;
       length = 3;
       distance = j < 2 ? j + 1 : (1u << (j - 1)) + in->ReadBits(j - 1) + 1;
-    } else if (sym <= 307) {
-      uint32_t i = sym - 284;
-      length = kLengthBase[i] + Bits(in, kLengthExtra[i]) + 4;
+    } else if (sym <= 308) {
+      if (sym == 308) {
+        length = 257 + in->ReadBits(14);
+      } else {
+        uint32_t i = sym - 284;
+        length = kLengthBase[i] + Bits(in, kLengthExtra[i]) + 4;
+      }
       distance = ReadDistance(d, in);
       if (distance == 0) {
         *ok = false;
-        return produced;
+        break;
       }
-      if (distance > 0x3ffff) length++;
-    } else if (sym == 308) {
-      length = 257 + in->ReadBits(14);
-      distance = ReadDistance(d, in);
-      if (distance == 0) {
-        *ok = false;
-        return produced;
-      }
+      if (sym != 308 && distance > 0x3ffff) length++;
     } else {
       *ok = false;
-      return produced;
+      break;
     }
+    d->pos = pos;
     CopyMatch(d, length, distance);
+    pos = d->pos;
     produced += length;
     if (*error) break;
   }
+  d->pos = pos;
+  d->prev = prev;
+  d->symbolsLeft = left;
   return produced;
 }
 
