@@ -1,0 +1,324 @@
+// The static Linux self-extractor as a user meets it: built with tvk sfx from
+// real archives and run, quietly or answering its questions on standard
+// input, with every byte, mode bit and exit code checked.
+#include <signal.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <thread>
+
+#include "linux_harness.h"
+
+namespace tvk::e2e {
+namespace {
+
+using Quiet = LinuxSfx;
+
+// Flips one byte of a file at the first place where marker occurs (after
+// `from`); fails the test when the marker is not there.
+void FlipAt(const fs::path& file, const std::string& marker, size_t from = 0, size_t offset = 0) {
+  std::string bytes = ReadFile(file);
+  size_t at = bytes.find(marker, from);
+  ASSERT_NE(at, std::string::npos) << marker << " not in " << file;
+  bytes[at + offset] = static_cast<char>(bytes[at + offset] ^ 0x20);
+  fs::permissions(file, fs::perms::owner_write, fs::perm_options::add);
+  WriteFile(file, bytes);
+}
+
+bool WaitForFile(const fs::path& p, int seconds) {
+  auto end = std::chrono::steady_clock::now() + std::chrono::seconds(seconds);
+  while (!fs::exists(p)) {
+    if (std::chrono::steady_clock::now() >= end) return false;
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  }
+  return true;
+}
+
+TEST_F(Quiet, EveryPackingMethodAndSolidArchivesExtractByteForByte) {
+  MakeSmallTree(dir_ / "src/tree");
+  const char* kinds[] = {"-m0", "-m1", "-m2", "-m3", "-m4", "-s -m3", "-s -m1"};
+  int n = 0;
+  for (const char* kind : kinds) {
+    SCOPED_TRACE(kind);
+    std::string name = "kind" + std::to_string(n++);
+    Pack(name + ".tvk", kind);
+    BuildSfx(name, name + ".tvk", QuietInto(name + "-out"));
+    Result r = RunSfx(name);
+    EXPECT_EQ(r.code, 0) << r.output;
+    // A quiet run shows nothing at all.
+    EXPECT_EQ(r.output, "");
+    ExpectSameTree(dir_ / "src/tree", dir_ / (name + "-out/tree"));
+  }
+}
+
+TEST_F(Quiet, EncryptedEntriesTakeThePasswordFromStandardInput) {
+  MakeSmallTree(dir_ / "src/tree");
+  for (const char* cipher : {"", "--aes128"}) {
+    SCOPED_TRACE(cipher);
+    Pack("enc.tvk", std::string("-f -psecret ") + cipher);
+    BuildSfx("enc", "enc.tvk", QuietInto("enc-out"));
+    fs::remove_all(dir_ / "enc-out");
+    // One answer serves every entry: the stored password is handed out.
+    Result r = RunSfx("enc", "secret\n");
+    EXPECT_EQ(r.code, 0) << r.output;
+    EXPECT_EQ(Count(r.output, "is protected by a password"), 1u) << r.output;
+    ExpectSameTree(dir_ / "src/tree", dir_ / "enc-out/tree");
+
+    // A wrong password is asked again; the end of input refuses.
+    fs::remove_all(dir_ / "enc-out");
+    r = RunSfx("enc", "wrong\n");
+    EXPECT_EQ(r.code, 9) << r.output;
+    EXPECT_GE(Count(r.output, "is protected by a password"), 2u) << r.output;
+    // No file is left with wrong bytes in it.
+    if (fs::exists(dir_ / "enc-out")) {
+      for (auto& e : fs::recursive_directory_iterator(dir_ / "enc-out")) {
+        if (e.is_regular_file() && fs::file_size(e.path()) > 0) {
+          EXPECT_TRUE(ReadFile(e.path()) == ReadFile(dir_ / "src" / fs::relative(e.path(), dir_ / "enc-out")))
+              << e.path();
+        }
+      }
+    }
+  }
+}
+
+TEST_F(Quiet, EncryptedHeadsAskForTheDirectoryAndThenTheFilePassword) {
+  MakeSmallTree(dir_ / "src/tree");
+  Pack("eh.tvk", "-psecret --encrypt-headers");
+  BuildSfx("eh", "eh.tvk", QuietInto("eh-out"));
+  Result r = RunSfx("eh", "secret\nsecret\n");
+  EXPECT_EQ(r.code, 0) << r.output;
+  EXPECT_EQ(Count(r.output, "The directory of eh is protected"), 1u) << r.output;
+  ExpectSameTree(dir_ / "src/tree", dir_ / "eh-out/tree");
+
+  fs::remove_all(dir_ / "eh-out");
+  r = RunSfx("eh", "");
+  EXPECT_EQ(r.code, 9) << r.output;
+  EXPECT_FALSE(fs::exists(dir_ / "eh-out/tree/docs/readme.txt"));
+}
+
+TEST_F(Quiet, VolumeSetIsFoundBesideTheProgramAndAMovedVolumeIsAskedFor) {
+  MakeSmallTree(dir_ / "src/tree");
+  WriteFile(dir_ / "src/tree/data/more.bin", Pseudo(120000, 5));
+  Pack("vs.tvk", "-m0 -v60k");
+  ASSERT_TRUE(fs::exists(dir_ / "vs.002"));
+  fs::create_directories(dir_ / "dist");
+  BuildSfx("dist/setup", "vs.tvk", QuietInto("vs-out"));
+  ASSERT_TRUE(fs::exists(dir_ / "dist/setup.001"));
+  ASSERT_TRUE(fs::exists(dir_ / "dist/setup.002"));
+
+  // Started from another folder: the volumes lie beside the program.
+  Result r = RunSfx("dist/setup");
+  EXPECT_EQ(r.code, 0) << r.output;
+  ExpectSameTree(dir_ / "src/tree", dir_ / "vs-out/tree");
+
+  fs::remove_all(dir_ / "vs-out");
+  // The last volume moved away: the user names its folder.
+  int last = 2;
+  while (fs::exists(dir_ / ("dist/setup.00" + std::to_string(last + 1)))) ++last;
+  ASSERT_LT(last, 10);
+  std::string lastName = "setup.00" + std::to_string(last);
+  fs::create_directories(dir_ / "moved");
+  fs::rename(dir_ / "dist" / lastName, dir_ / "moved" / lastName);
+  r = RunSfx("dist/setup", "moved\n");
+  EXPECT_EQ(r.code, 0) << r.output;
+  EXPECT_TRUE(Contains(r.output, "Please insert disk " + std::to_string(last + 1))) << r.output;
+  ExpectSameTree(dir_ / "src/tree", dir_ / "vs-out/tree");
+
+  // Nobody answers: the question is refused.
+  fs::remove_all(dir_ / "vs-out");
+  r = RunSfx("dist/setup", "");
+  EXPECT_EQ(r.code, 9) << r.output;
+}
+
+TEST_F(Quiet, SignedSelfExtractorShowsItsSignerAndRefusesATamperedCopy) {
+  MakeSmallTree(dir_ / "src/tree");
+  WriteFile(dir_ / "src/tree/docs/signed.txt", std::string(3000, 'S') + "SIGNED-PAYLOAD-MARKER");
+  const std::string master = std::string(TVK_SOURCE_DIR) + "/tests/keys/dev-master.pem";
+  ASSERT_EQ(Tvk("keygen signer.pem").code, 0);
+  Result c = Tvk("cert --key " + Quote(master) + " --name 'Test Signer' signer.pem signer.cert");
+  ASSERT_EQ(c.code, 0) << c.output;
+  // tvk sign signs the whole program, so the signature covers the program
+  // in front of the archive as well.
+  Pack("plain.tvk", "-m0");
+  BuildSfx("quiet", "plain.tvk", QuietInto("q-out"));
+  Result s = Tvk("sign --key signer.pem --cert signer.cert quiet");
+  ASSERT_EQ(s.code, 0) << s.output;
+  Result r = RunSfx("quiet");
+  EXPECT_EQ(r.code, 0) << r.output;
+  EXPECT_EQ(r.output, "");
+  ExpectSameTree(dir_ / "src/tree", dir_ / "q-out/tree");
+
+  // The dialog shows the signature before extraction.
+  BuildSfx("setup", "plain.tvk", "target = " + (dir_ / "d-out").string() + "\n");
+  s = Tvk("sign --key signer.pem --cert signer.cert setup");
+  ASSERT_EQ(s.code, 0) << s.output;
+  r = RunSfx("setup", "1\n");
+  EXPECT_EQ(r.code, 0) << r.output;
+  EXPECT_TRUE(Contains(r.output, "Digital signature")) << r.output;
+  EXPECT_TRUE(Contains(r.output, "carries a valid digital signature")) << r.output;
+  EXPECT_TRUE(Contains(r.output, "by Test Signer")) << r.output;
+  // Shown once, not again when extraction starts.
+  EXPECT_EQ(Count(r.output, "carries a valid digital signature"), 1u) << r.output;
+  ExpectSameTree(dir_ / "src/tree", dir_ / "d-out/tree");
+
+  // One changed byte: the user is asked, and No ends with the code shown.
+  fs::remove_all(dir_ / "d-out");
+  FlipAt(dir_ / "setup", "SIGNED-PAYLOAD-MARKER");
+  r = RunSfx("setup", "2\n");
+  EXPECT_EQ(r.code, 8) << r.output;
+  EXPECT_TRUE(Contains(r.output, "does not match the original archive")) << r.output;
+  EXPECT_TRUE(Contains(r.output, "Error (28118) in setup.")) << r.output;
+  EXPECT_FALSE(fs::exists(dir_ / "d-out/tree"));
+
+  // An archive signed on its own and then put behind the program: the
+  // signature does not cover the program, and the user is asked.
+  Pack("signed.tvk", "-m0 --sign ../signer.pem --cert ../signer.cert");
+  BuildSfx("wrapped", "signed.tvk", "target = " + (dir_ / "w-out").string() + "\n");
+  r = RunSfx("wrapped", "2\n");
+  EXPECT_EQ(r.code, 8) << r.output;
+  EXPECT_TRUE(Contains(r.output, "does not match the original archive")) << r.output;
+  // Yes goes on, and the extraction is asked for once more.
+  r = RunSfx("wrapped", "1\n1\n1\n");
+  EXPECT_EQ(r.code, 0) << r.output;
+  ExpectSameTree(dir_ / "src/tree", dir_ / "w-out/tree");
+}
+
+// The run-after script writes its working folder and its arguments, each
+// in angle brackets, into marker.txt of that folder.
+constexpr const char* kMarkerScript =
+    "#!/bin/sh\n"
+    "{ pwd; for a in \"$@\"; do printf '<%s>' \"$a\"; done; echo; } > marker.tmp\n"
+    "mv marker.tmp marker.txt\n";
+
+TEST_F(Quiet, RunAfterStartsTheRestoredScriptWithShellWordParameters) {
+  WriteFile(dir_ / "src/tree/tools/mark.sh", kMarkerScript);
+  WriteFile(dir_ / "src/tree/readme.txt", "read me\n");
+  fs::permissions(dir_ / "src/tree/tools/mark.sh", fs::perms(0750));
+  Pack("ra.tvk", "");
+  BuildSfx("ra", "ra.tvk",
+           QuietInto("ra-out") + "run-after = tree/tools/mark.sh|one 'two words' three\\ four \"five \\\"q\\\"\"\n");
+  Result r = RunSfx("ra");
+  EXPECT_EQ(r.code, 0) << r.output;
+  EXPECT_EQ(fs::status(dir_ / "ra-out/tree/tools/mark.sh").permissions() & fs::perms::all, fs::perms(0750));
+  // Quiet form: started in the target folder itself.
+  ASSERT_TRUE(WaitForFile(dir_ / "ra-out/marker.txt", 10)) << r.output;
+  EXPECT_EQ(ReadFile(dir_ / "ra-out/marker.txt"),
+            fs::canonical(dir_ / "ra-out").string() + "\n<one><two words><three four><five \"q\">\n");
+
+  // Dialog form: started in the script's own folder; the summary box is
+  // not shown when there is a run-after file.
+  BuildSfx("rd", "ra.tvk", "target = " + (dir_ / "rd-out").string() + "\nrun-after = tree/tools/mark.sh|x\n");
+  r = RunSfx("rd", "1\n");
+  EXPECT_EQ(r.code, 0) << r.output;
+  EXPECT_TRUE(Contains(r.output, "Start 'mark.sh' after extraction.")) << r.output;
+  EXPECT_FALSE(Contains(r.output, "extracted/tested")) << r.output;
+  ASSERT_TRUE(WaitForFile(dir_ / "rd-out/tree/tools/marker.txt", 10)) << r.output;
+  EXPECT_EQ(ReadFile(dir_ / "rd-out/tree/tools/marker.txt"),
+            fs::canonical(dir_ / "rd-out/tree/tools").string() + "\n<x>\n");
+
+  // Unchecking the box (7) leaves the script alone.
+  fs::remove_all(dir_ / "rd-out");
+  r = RunSfx("rd", "7\n1\n");
+  EXPECT_EQ(r.code, 0) << r.output;
+  EXPECT_TRUE(fs::exists(dir_ / "rd-out/tree/readme.txt"));
+  std::this_thread::sleep_for(std::chrono::milliseconds(300));
+  EXPECT_FALSE(fs::exists(dir_ / "rd-out/tree/tools/marker.txt"));
+}
+
+TEST_F(Quiet, DamagedArchivesEndWithExitCodeFourAndLeaveNoDamagedFile) {
+  WriteFile(dir_ / "src/tree/a-first.txt", "first file\n");
+  std::string crcProbe;
+  for (int i = 0; i < 200; ++i) crcProbe += "CRC-PROBE-LINE " + std::to_string(i) + "\n";
+  WriteFile(dir_ / "src/tree/crc-probe.txt", crcProbe);
+  Pack("plain.tvk", "-m0");
+
+  // A changed byte of stored data: checksum error.
+  BuildSfx("crc", "plain.tvk", QuietInto("crc-out"));
+  FlipAt(dir_ / "crc", "CRC-PROBE-LINE 100");
+  Result r = RunSfx("crc");
+  EXPECT_EQ(r.code, 4) << r.output;
+  EXPECT_EQ(r.output, "");  // quiet: no box whatever the result
+  EXPECT_EQ(ReadFile(dir_ / "crc-out/tree/a-first.txt"), "first file\n");
+  EXPECT_FALSE(fs::exists(dir_ / "crc-out/tree/crc-probe.txt"));
+  // The same in the dialog: the message is shown.
+  BuildSfx("crcd", "plain.tvk", "target = " + (dir_ / "crcd-out").string() + "\n");
+  FlipAt(dir_ / "crcd", "CRC-PROBE-LINE 100");
+  r = RunSfx("crcd", "1\n");
+  EXPECT_EQ(r.code, 4) << r.output;
+  EXPECT_TRUE(Contains(r.output, "Checksum error.")) << r.output;
+
+  // A changed byte in an entry's head: invalid data.
+  BuildSfx("head", "plain.tvk", "target = " + (dir_ / "head-out").string() + "\n");
+  // The name is stored in the entry's head only.
+  FlipAt(dir_ / "head", "crc-probe.txt", 0, 4);
+  r = RunSfx("head", "1\n");
+  EXPECT_EQ(r.code, 4) << r.output;
+  EXPECT_TRUE(Contains(r.output, "The archive contains invalid data.")) << r.output;
+
+  // Damaged packed data: invalid data or a checksum error, never a crash or
+  // a hang.
+  WriteFile(dir_ / "src/tree/crc-probe.txt", Pseudo(20000, 3) + crcProbe + crcProbe);
+  Pack("packed.tvk", "-f -m3");
+  BuildSfx("packed", "packed.tvk", QuietInto("packed-out"));
+  std::string packed = ReadFile(dir_ / "packed");
+  for (size_t cut : {packed.size() - 600, packed.size() - 2500, packed.size() - 9000}) {
+    std::string damaged = packed;
+    damaged[cut] = static_cast<char>(damaged[cut] ^ 0x55);
+    damaged[cut + 1] = static_cast<char>(damaged[cut + 1] ^ 0xA3);
+    WriteFile(dir_ / "damaged", damaged);
+    fs::permissions(dir_ / "damaged", fs::perms(0755));
+    fs::remove_all(dir_ / "packed-out");
+    r = RunSfx("damaged", "", 30);
+    EXPECT_EQ(r.code, 4) << "damage at " << cut << ": " << r.output;
+  }
+}
+
+TEST_F(Quiet, RefusalsAndHostileArchivesEndWithTheirExitCodes) {
+  // The program without a payload.
+  fs::copy_file(TVK_LINUX_SFX, dir_ / "bare");
+  Result r = RunSfx("bare");
+  EXPECT_EQ(r.code, 255) << r.output;
+  EXPECT_TRUE(Contains(r.output, "Could not locate meta data.")) << r.output;
+
+  // An entry named like the program, extracted into the program's folder.
+  WriteFile(dir_ / "src/first.txt", "first\n");
+  WriteFile(dir_ / "src/setup", "not the program\n");
+  Pack("self.tvk", "", "first.txt setup");
+  fs::create_directories(dir_ / "dist");
+  BuildSfx("dist/setup", "self.tvk", "quiet = 1\n");
+  std::string before = ReadFile(dir_ / "dist/setup");
+  r = Shell("cd dist && ./setup");
+  EXPECT_EQ(r.code, 8) << r.output;
+  EXPECT_EQ(ReadFile(dir_ / "dist/setup"), before);
+
+  // A run-after file that is not there, and one that cannot be executed.
+  MakeSmallTree(dir_ / "src/tree");
+  WriteFile(dir_ / "src/tree/bin/not-a-program", "just some text, no interpreter line\n");
+  fs::permissions(dir_ / "src/tree/bin/not-a-program", fs::perms(0755));
+  Pack("ra.tvk", "");
+  BuildSfx("missing", "ra.tvk", QuietInto("m-out") + "run-after = tree/bin/nothing-here\n");
+  r = RunSfx("missing");
+  EXPECT_EQ(r.code, 8) << r.output;
+  ExpectSameTree(dir_ / "src/tree", dir_ / "m-out/tree");
+  BuildSfx("noexec", "ra.tvk", "target = " + (dir_ / "n-out").string() + "\nrun-after = tree/bin/not-a-program\n");
+  r = RunSfx("noexec", "1\n");
+  EXPECT_EQ(r.code, 8) << r.output;
+  EXPECT_TRUE(Contains(r.output, "The file 'not-a-program' could not be started.")) << r.output;
+}
+
+TEST_F(Quiet, TheProgramNeedsNothingFromTheSystem) {
+  // No loader, no libraries, no locale: ldd has nothing to list.
+  Result l = Shell("ldd " + Quote(TVK_LINUX_SFX));
+  EXPECT_TRUE(Contains(l.output, "not a dynamic executable") || Contains(l.output, "statically linked"))
+      << l.output;
+  MakeSmallTree(dir_ / "src/tree");
+  Pack("plain.tvk", "-m2");
+  BuildSfx("setup", "plain.tvk", "target = out\nquiet = 1\n");
+  // An empty environment and a relative target: the current folder counts.
+  Result r = Shell("env -i ./setup");
+  EXPECT_EQ(r.code, 0) << r.output;
+  ExpectSameTree(dir_ / "src/tree", dir_ / "out/tree");
+}
+
+}  // namespace
+}  // namespace tvk::e2e
