@@ -126,6 +126,9 @@ void DecodeEntry(DecodeRun& run, const EntryParams& e) {
   if (s.crc == s.storedCrc) return;
   uint32_t err = *run.error;
   if (err == kErrCancelled || err == kErrMemory || err == kErrWrite) return;
+  // A read that failed says nothing about the data or the password: shown as
+  // a wrong password it would only send the user round the prompt again.
+  if (err == kErrFileAccess) return;
   // Data that ends early says nothing about the password; asking for it
   // again would only repeat the failure.
   if (truncated && err == kErrData) return;
