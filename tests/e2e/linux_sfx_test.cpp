@@ -12,7 +12,7 @@
 namespace tvk::e2e {
 namespace {
 
-using Quiet = LinuxSfx;
+using LinuxRun = LinuxSfx;
 
 // Flips one byte of a file at the first place where marker occurs (after
 // `from`); fails the test when the marker is not there.
@@ -34,7 +34,7 @@ bool WaitForFile(const fs::path& p, int seconds) {
   return true;
 }
 
-TEST_F(Quiet, EveryPackingMethodAndSolidArchivesExtractByteForByte) {
+TEST_F(LinuxRun, EveryPackingMethodAndSolidArchivesExtractByteForByte) {
   MakeSmallTree(dir_ / "src/tree");
   const char* kinds[] = {"-m0", "-m1", "-m2", "-m3", "-m4", "-s -m3", "-s -m1"};
   int n = 0;
@@ -51,7 +51,7 @@ TEST_F(Quiet, EveryPackingMethodAndSolidArchivesExtractByteForByte) {
   }
 }
 
-TEST_F(Quiet, EncryptedEntriesTakeThePasswordFromStandardInput) {
+TEST_F(LinuxRun, EncryptedEntriesTakeThePasswordFromStandardInput) {
   MakeSmallTree(dir_ / "src/tree");
   for (const char* cipher : {"", "--aes128"}) {
     SCOPED_TRACE(cipher);
@@ -81,7 +81,7 @@ TEST_F(Quiet, EncryptedEntriesTakeThePasswordFromStandardInput) {
   }
 }
 
-TEST_F(Quiet, EncryptedHeadsAskForTheDirectoryAndThenTheFilePassword) {
+TEST_F(LinuxRun, EncryptedHeadsAskForTheDirectoryAndThenTheFilePassword) {
   MakeSmallTree(dir_ / "src/tree");
   Pack("eh.tvk", "-psecret --encrypt-headers");
   BuildSfx("eh", "eh.tvk", QuietInto("eh-out"));
@@ -96,7 +96,7 @@ TEST_F(Quiet, EncryptedHeadsAskForTheDirectoryAndThenTheFilePassword) {
   EXPECT_FALSE(fs::exists(dir_ / "eh-out/tree/docs/readme.txt"));
 }
 
-TEST_F(Quiet, VolumeSetIsFoundBesideTheProgramAndAMovedVolumeIsAskedFor) {
+TEST_F(LinuxRun, VolumeSetIsFoundBesideTheProgramAndAMovedVolumeIsAskedFor) {
   MakeSmallTree(dir_ / "src/tree");
   WriteFile(dir_ / "src/tree/data/more.bin", Pseudo(120000, 5));
   Pack("vs.tvk", "-m0 -v60k");
@@ -130,7 +130,7 @@ TEST_F(Quiet, VolumeSetIsFoundBesideTheProgramAndAMovedVolumeIsAskedFor) {
   EXPECT_EQ(r.code, 9) << r.output;
 }
 
-TEST_F(Quiet, SignedSelfExtractorShowsItsSignerAndRefusesATamperedCopy) {
+TEST_F(LinuxRun, SignedSelfExtractorShowsItsSignerAndRefusesATamperedCopy) {
   MakeSmallTree(dir_ / "src/tree");
   WriteFile(dir_ / "src/tree/docs/signed.txt", std::string(3000, 'S') + "SIGNED-PAYLOAD-MARKER");
   const std::string master = std::string(TVK_SOURCE_DIR) + "/tests/keys/dev-master.pem";
@@ -190,7 +190,7 @@ constexpr const char* kMarkerScript =
     "{ pwd; for a in \"$@\"; do printf '<%s>' \"$a\"; done; echo; } > marker.tmp\n"
     "mv marker.tmp marker.txt\n";
 
-TEST_F(Quiet, RunAfterStartsTheRestoredScriptWithShellWordParameters) {
+TEST_F(LinuxRun, RunAfterStartsTheRestoredScriptWithShellWordParameters) {
   WriteFile(dir_ / "src/tree/tools/mark.sh", kMarkerScript);
   WriteFile(dir_ / "src/tree/readme.txt", "read me\n");
   fs::permissions(dir_ / "src/tree/tools/mark.sh", fs::perms(0750));
@@ -225,7 +225,7 @@ TEST_F(Quiet, RunAfterStartsTheRestoredScriptWithShellWordParameters) {
   EXPECT_FALSE(fs::exists(dir_ / "rd-out/tree/tools/marker.txt"));
 }
 
-TEST_F(Quiet, DamagedArchivesEndWithExitCodeFourAndLeaveNoDamagedFile) {
+TEST_F(LinuxRun, DamagedArchivesEndWithExitCodeFourAndLeaveNoDamagedFile) {
   WriteFile(dir_ / "src/tree/a-first.txt", "first file\n");
   std::string crcProbe;
   for (int i = 0; i < 200; ++i) crcProbe += "CRC-PROBE-LINE " + std::to_string(i) + "\n";
@@ -273,7 +273,7 @@ TEST_F(Quiet, DamagedArchivesEndWithExitCodeFourAndLeaveNoDamagedFile) {
   }
 }
 
-TEST_F(Quiet, RefusalsAndHostileArchivesEndWithTheirExitCodes) {
+TEST_F(LinuxRun, RefusalsAndHostileArchivesEndWithTheirExitCodes) {
   // The program without a payload.
   fs::copy_file(TVK_LINUX_SFX, dir_ / "bare");
   Result r = RunSfx("bare");
@@ -306,7 +306,7 @@ TEST_F(Quiet, RefusalsAndHostileArchivesEndWithTheirExitCodes) {
   EXPECT_TRUE(Contains(r.output, "The file 'not-a-program' could not be started.")) << r.output;
 }
 
-TEST_F(Quiet, TheProgramNeedsNothingFromTheSystem) {
+TEST_F(LinuxRun, TheProgramNeedsNothingFromTheSystem) {
   // No loader, no libraries, no locale: ldd has nothing to list.
   Result l = Shell("ldd " + Quote(TVK_LINUX_SFX));
   EXPECT_TRUE(Contains(l.output, "not a dynamic executable") || Contains(l.output, "statically linked"))

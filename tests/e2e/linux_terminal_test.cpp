@@ -11,9 +11,9 @@
 namespace tvk::e2e {
 namespace {
 
-using Terminal = LinuxSfx;
+using LinuxTerminal = LinuxSfx;
 
-TEST_F(Terminal, MainDialogBrowseAndYesToAllOnTheOverwriteQuestion) {
+TEST_F(LinuxTerminal, MainDialogBrowseAndYesToAllOnTheOverwriteQuestion) {
   MakeSmallTree(dir_ / "src/tree");
   Pack("a.tvk", "-m2");
   BuildSfx("setup", "a.tvk", "target = " + (dir_ / "first").string() + "\noverwrite = 0\n");
@@ -74,7 +74,7 @@ TEST_F(Terminal, MainDialogBrowseAndYesToAllOnTheOverwriteQuestion) {
   EXPECT_EQ(ReadFile(dir_ / "first/tree/docs/readme.txt"), "kept");
 }
 
-TEST_F(Terminal, PasswordIsTypedWithoutEcho) {
+TEST_F(LinuxTerminal, PasswordIsTypedWithoutEcho) {
   MakeSmallTree(dir_ / "src/tree");
   Pack("enc.tvk", "-pTyped-Secret-42");
   BuildSfx("setup", "enc.tvk", "target = " + (dir_ / "out").string() + "\n");
@@ -92,7 +92,7 @@ TEST_F(Terminal, PasswordIsTypedWithoutEcho) {
   ExpectSameTree(dir_ / "src/tree", dir_ / "out/tree");
 }
 
-TEST_F(Terminal, CtrlCDuringALargeExtractionKeepsFinishedFilesAndRemovesThePartialOne) {
+TEST_F(LinuxTerminal, CtrlCDuringALargeExtractionKeepsFinishedFilesAndRemovesThePartialOne) {
   WriteFile(dir_ / "src/first.txt", "finished before the large file\n");
   WriteFile(dir_ / "src/second.bin", Pseudo(300000, 9));
   const size_t kLarge = 40u << 20;
