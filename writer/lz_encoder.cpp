@@ -571,10 +571,10 @@ struct ParseLevel {
 
 ParseLevel LevelOf(uint32_t level) {
   switch (level) {
-    case 1: return {6, 24, false};
-    case 2: return {16, 48, false};
-    case 3: return {48, 128, true};
-    default: return {192, 512, true};
+    case 1: return {4, 24, false};
+    case 2: return {10, 48, false};
+    case 3: return {24, 128, true};
+    default: return {96, 512, true};
   }
 }
 
@@ -624,13 +624,16 @@ void LzEncoder::Parse(const uint8_t* data, size_t n, const LzOptions& opt, std::
     const size_t len = buf.size();
     std::fill(head.begin(), head.end(), -1);
     prev.assign(len, -1);
+    // Four bytes: three-byte matches are worth little, and chains of
+    // three-byte hits are long in binaries.
     auto hashAt = [&](size_t i) {
-      uint32_t v = uint32_t(buf[i]) << 16 | uint32_t(buf[i + 1]) << 8 | buf[i + 2];
+      uint32_t v;
+      std::memcpy(&v, &buf[i], 4);
       return (v * 2654435761u) >> (32 - kHashBits);
     };
     size_t inserted = 0;  // positions below this are in the chains
     auto insertUpTo = [&](size_t end) {
-      for (; inserted < end && inserted + 3 <= len; ++inserted) {
+      for (; inserted < end && inserted + 4 <= len; ++inserted) {
         uint32_t h = hashAt(inserted);
         prev[inserted] = head[h];
         head[h] = int32_t(inserted);
@@ -654,10 +657,11 @@ void LzEncoder::Parse(const uint8_t* data, size_t n, const LzOptions& opt, std::
           best.repeat = k;
         }
       }
-      if (limit < 3 || best.length >= lv.nice) return best;
+      if (limit < 4 || best.length >= lv.nice) return best;
       Candidate plain;
       int32_t cand = head[hashAt(i)];
-      for (uint32_t chain = 0; cand >= 0 && chain < lv.depth; ++chain, cand = prev[cand]) {
+      uint32_t depth = lv.depth;
+      for (uint32_t chain = 0; cand >= 0 && chain < depth; ++chain, cand = prev[cand]) {
         uint32_t d = uint32_t(i - size_t(cand));
         if (d > maxDistance) break;
         if (plain.length < limit && buf[cand + plain.length] != buf[i + plain.length]) continue;
@@ -665,6 +669,8 @@ void LzEncoder::Parse(const uint8_t* data, size_t n, const LzOptions& opt, std::
         if (l <= plain.length) continue;
         bool carried = (l >= 4 + (d > 0x3ffff)) || (l == 3 && d <= 16384);
         if (!carried) continue;
+        // A good match seldom gets much better further down the chain.
+        if (plain.length < 32 && l >= 32) depth = std::max<uint32_t>(chain + 1, depth / 4);
         plain.length = l;
         plain.distance = d;
         if (l >= lv.nice) break;
