@@ -62,6 +62,8 @@ TEST_F(LinuxRun, EncryptedEntriesTakeThePasswordFromStandardInput) {
     Result r = RunSfx("enc", "secret\n");
     EXPECT_EQ(r.code, 0) << r.output;
     EXPECT_EQ(Count(r.output, "is protected by a password"), 1u) << r.output;
+    // A log of the run never holds the password read from a pipe.
+    EXPECT_FALSE(Contains(r.output, "secret")) << r.output;
     ExpectSameTree(dir_ / "src/tree", dir_ / "enc-out/tree");
 
     // A wrong password is asked again; the end of input refuses.
@@ -154,6 +156,8 @@ TEST_F(LinuxRun, SignedSelfExtractorShowsItsSignerAndRefusesATamperedCopy) {
   ASSERT_EQ(s.code, 0) << s.output;
   r = RunSfx("setup", "1\n");
   EXPECT_EQ(r.code, 0) << r.output;
+  // Answers from a pipe are shown after their prompt, as a terminal would.
+  EXPECT_TRUE(Contains(r.output, "[5] Help\n> 1\n")) << r.output;
   EXPECT_TRUE(Contains(r.output, "Digital signature")) << r.output;
   EXPECT_TRUE(Contains(r.output, "carries a valid digital signature")) << r.output;
   EXPECT_TRUE(Contains(r.output, "by Test Signer")) << r.output;

@@ -141,6 +141,12 @@ bool ReadAnswer(const Terminal& term, char* out, uint32_t size, bool hidden) {
   }
   if (size) out[n < size ? n : size - 1] = 0;
   if (n > 0 && out[n - 1] == '\r') out[n - 1] = 0;
+  // Answers read from a file or pipe are not echoed by any terminal; show
+  // them (a password never) so that a log reads like the dialogue it was.
+  if (got && !term.inputIsTerminal) {
+    if (!hidden && size) WriteAll(term.outputFd, out, strlen(out));
+    WriteAll(term.outputFd, "\n", 1);
+  }
   return ok;
 }
 
