@@ -28,6 +28,9 @@ std::string Theirs(const char* format, ...) {
   return buffer;
 }
 
+// The Windows C library differs from the C standard on flags of unsigned
+// conversions, so it is no oracle there.
+#ifndef _WIN32
 TEST(Format, IntegersMatchTheCLibraryOverFlagsWidthsAndPrecisions) {
   std::mt19937 rng(7);
   const char* flags[] = {"", "-", "0", "+", " ", "#", "-0", "+0"};
@@ -54,6 +57,7 @@ TEST(Format, IntegersMatchTheCLibraryOverFlagsWidthsAndPrecisions) {
     ASSERT_EQ(theirs, ours) << spec << " " << v << " " << conv;
   }
 }
+#endif
 
 TEST(Format, StringsCharactersAndPercent) {
   EXPECT_EQ("Liesmich.rtf (45 %)", Ours("%s (%ld %%)", "Liesmich.rtf", 45L));

@@ -15,7 +15,15 @@
 //   enabled:ID      print "ID=<0|1>"
 //   dump            print every child control: id, class, text
 //   sleep:MS        wait
+//   run:PATH        start PATH (no arguments) and keep its process
+//   exit            wait up to 60 s for that process and print "exit=<code>"
+//   absent:TITLE    fail when a visible window whose title contains TITLE exists
+//   shot:FILE       save the current window as it is on screen (24-bit BMP)
+//   nowindow:MS     watch MS milliseconds; fail when the started process shows
+//                   any visible window meanwhile
 // Exit code 0, or 2 when a wait timed out or a control was missing.
+// The native test program globs this folder too; there the file is empty.
+#if defined(_WIN32)
 #include <windows.h>
 
 #include <cstdio>
@@ -26,6 +34,7 @@
 namespace {
 
 HWND g_current = nullptr;
+PROCESS_INFORMATION g_process{};
 
 struct FindArgs {
   const char* title;
@@ -58,10 +67,15 @@ HWND WaitForWindow(const char* title, int timeoutMs) {
 }
 
 std::string ControlText(HWND control) {
-  int n = GetWindowTextLengthA(control);
+  // GetWindowText does not ask a control of another process for its text;
+  // the message does.
+  DWORD_PTR n = 0;
+  SendMessageTimeoutA(control, WM_GETTEXTLENGTH, 0, 0, SMTO_ABORTIFHUNG, 5000, &n);
   std::string s(static_cast<size_t>(n) + 1, '\0');
-  GetWindowTextA(control, s.data(), n + 1);
-  s.resize(static_cast<size_t>(n));
+  DWORD_PTR got = 0;
+  SendMessageTimeoutA(control, WM_GETTEXT, n + 1, reinterpret_cast<LPARAM>(s.data()),
+                      SMTO_ABORTIFHUNG, 5000, &got);
+  s.resize(got <= n ? static_cast<size_t>(got) : static_cast<size_t>(n));
   // One line per value: line breaks are shown as \n.
   std::string out;
   for (char c : s) {
@@ -77,6 +91,52 @@ BOOL CALLBACK DumpChild(HWND hwnd, LPARAM) {
   GetClassNameA(hwnd, cls, sizeof cls);
   std::printf("control %d %s \"%s\" visible=%d\n", GetDlgCtrlID(hwnd), cls, ControlText(hwnd).c_str(),
               IsWindowVisible(hwnd) ? 1 : 0);
+  return TRUE;
+}
+
+bool SaveShot(HWND window, const char* file) {
+  RECT r;
+  if (!GetWindowRect(window, &r)) return false;
+  int w = r.right - r.left, h = r.bottom - r.top;
+  if (w <= 0 || h <= 0) return false;
+  HDC screen = GetDC(nullptr);
+  HDC dc = CreateCompatibleDC(screen);
+  HBITMAP bitmap = CreateCompatibleBitmap(screen, w, h);
+  HGDIOBJ old = SelectObject(dc, bitmap);
+  BitBlt(dc, 0, 0, w, h, screen, r.left, r.top, SRCCOPY);
+  SelectObject(dc, old);
+  BITMAPINFOHEADER info{};
+  info.biSize = sizeof info;
+  info.biWidth = w;
+  info.biHeight = h;
+  info.biPlanes = 1;
+  info.biBitCount = 24;
+  info.biCompression = BI_RGB;
+  DWORD stride = (static_cast<DWORD>(w) * 3 + 3) & ~3u;
+  std::string pixels(static_cast<size_t>(stride) * h, '\0');
+  GetDIBits(dc, bitmap, 0, h, pixels.data(), reinterpret_cast<BITMAPINFO*>(&info), DIB_RGB_COLORS);
+  DeleteObject(bitmap);
+  DeleteDC(dc);
+  ReleaseDC(nullptr, screen);
+  BITMAPFILEHEADER head{};
+  head.bfType = 0x4D42;
+  head.bfOffBits = sizeof head + sizeof info;
+  head.bfSize = head.bfOffBits + static_cast<DWORD>(pixels.size());
+  FILE* f = std::fopen(file, "wb");
+  if (!f) return false;
+  std::fwrite(&head, sizeof head, 1, f);
+  std::fwrite(&info, sizeof info, 1, f);
+  std::fwrite(pixels.data(), 1, pixels.size(), f);
+  return std::fclose(f) == 0;
+}
+
+BOOL CALLBACK FindProcessWindow(HWND hwnd, LPARAM lp) {
+  DWORD pid = 0;
+  GetWindowThreadProcessId(hwnd, &pid);
+  if (pid == g_process.dwProcessId && IsWindowVisible(hwnd)) {
+    *reinterpret_cast<HWND*>(lp) = hwnd;
+    return FALSE;
+  }
   return TRUE;
 }
 
@@ -110,6 +170,48 @@ bool Run(const char* cmd) {
     std::printf("title=%s\n", g_current ? ControlText(g_current).c_str() : "");
   } else if (verb == "dump") {
     if (g_current) EnumChildWindows(g_current, DumpChild, 0);
+  } else if (verb == "run") {
+    STARTUPINFOA si{};
+    si.cb = sizeof si;
+    std::string line = "\"" + arg + "\"";
+    if (!CreateProcessA(arg.c_str(), line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si,
+                        &g_process)) {
+      std::printf("cannot start %s (%lu)\n", arg.c_str(), GetLastError());
+      return false;
+    }
+  } else if (verb == "absent") {
+    FindArgs args{arg.c_str(), nullptr};
+    EnumWindows(FindTopLevel, reinterpret_cast<LPARAM>(&args));
+    if (args.found) {
+      std::printf("present \"%s\"\n", arg.c_str());
+      return false;
+    }
+    std::printf("absent \"%s\"\n", arg.c_str());
+  } else if (verb == "exit") {
+    if (!g_process.hProcess || WaitForSingleObject(g_process.hProcess, 60000) != WAIT_OBJECT_0) {
+      std::printf("the program did not end\n");
+      return false;
+    }
+    DWORD code = 0;
+    GetExitCodeProcess(g_process.hProcess, &code);
+    std::printf("exit=%ld\n", static_cast<long>(code));
+  } else if (verb == "nowindow") {
+    int limit = std::atoi(arg.c_str());
+    for (int waited = 0; waited <= limit; waited += 50) {
+      HWND seen = nullptr;
+      EnumWindows(FindProcessWindow, reinterpret_cast<LPARAM>(&seen));
+      if (seen) {
+        std::printf("window shown: \"%s\"\n", ControlText(seen).c_str());
+        return false;
+      }
+      if (g_process.hProcess && WaitForSingleObject(g_process.hProcess, 50) == WAIT_OBJECT_0) break;
+    }
+  } else if (verb == "shot") {
+    Sleep(300);  // painting of the newest state
+    if (!g_current || !SaveShot(g_current, arg.c_str())) {
+      std::printf("no screenshot %s\n", arg.c_str());
+      return false;
+    }
   } else if (verb == "sleep") {
     Sleep(static_cast<DWORD>(std::atoi(arg.c_str())));
   } else {
@@ -159,3 +261,5 @@ int main(int argc, char** argv) {
   std::fflush(stdout);
   return 0;
 }
+
+#endif  // _WIN32

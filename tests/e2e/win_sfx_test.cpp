@@ -1,0 +1,430 @@
+// The Windows self-extractor end to end: real self-extractors built by tvk
+// from the Windows program, run under Wine on a virtual X screen, their
+// dialogs read and answered by tvkdriver.exe. A screenshot of each dialog is
+// kept in tests/e2e/win-shots/ of the build folder.
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <random>
+#include <string>
+#include <vector>
+
+namespace fs = std::filesystem;
+
+namespace {
+
+std::string Capture(const std::string& command, int* status = nullptr) {
+  std::string out;
+  FILE* p = popen((command + " 2>&1").c_str(), "r");
+  if (!p) return out;
+  char buf[4096];
+  size_t n;
+  while ((n = fread(buf, 1, sizeof buf, p)) > 0) out.append(buf, n);
+  int rc = pclose(p);
+  if (status) *status = WIFEXITED(rc) ? WEXITSTATUS(rc) : -1;
+  return out;
+}
+
+std::string Quote(const std::string& s) {
+  std::string q = "'";
+  for (char c : s) {
+    if (c == '\'') q += "'\\''";
+    else q += c;
+  }
+  return q + "'";
+}
+
+// The Wine form of a Linux path (drive Z: is the Linux root).
+std::string WinPath(const fs::path& p) {
+  std::string s = "Z:" + p.string();
+  for (char& c : s)
+    if (c == '/') c = '\\';
+  return s;
+}
+
+void WriteFile(const fs::path& p, const std::string& data) {
+  fs::create_directories(p.parent_path());
+  std::ofstream(p, std::ios::binary) << data;
+}
+
+std::string ReadFile(const fs::path& p) {
+  std::ifstream in(p, std::ios::binary);
+  return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+std::string RandomBytes(size_t n, unsigned seed) {
+  std::mt19937 rng(seed);
+  std::string s(n, '\0');
+  for (char& c : s) c = static_cast<char>(rng());
+  return s;
+}
+
+bool Have(const char* tool) {
+  return std::system((std::string("command -v ") + tool + " >/dev/null 2>&1").c_str()) == 0;
+}
+
+class WinSfx : public ::testing::Test {
+ protected:
+  static void SetUpTestSuite() {
+    available_ = fs::exists(TVK_WINDOWS_SFX) && fs::exists(TVK_WINDOWS_DRIVER) && Have("wine") &&
+                 Have("xvfb-run");
+    if (!available_) return;
+    if (!std::getenv("WINEPREFIX")) {
+      const char* home = std::getenv("HOME");
+      setenv("WINEPREFIX", (std::string(home ? home : "/tmp") + "/.cache/tarvik-wine").c_str(), 1);
+    }
+    setenv("WINEDEBUG", "-all", 1);
+    setenv("WINEDLLOVERRIDES", "mscoree=;mshtml=", 1);
+    // Without a window manager Wine draws the frames itself, so the captions
+    // are in the screenshots.
+    Capture("wine reg add 'HKCU\\Software\\Wine\\X11 Driver' /v Managed /d N /f");
+  }
+
+  void SetUp() override {
+    if (!available_) GTEST_SKIP() << "needs the Windows program, the driver, wine and xvfb-run";
+    const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
+    dir_ = fs::path(TVK_BINARY_DIR) / "tests/e2e/win-work" / info->name();
+    shots_ = fs::path(TVK_BINARY_DIR) / "tests/e2e/win-shots" / info->name();
+    fs::remove_all(dir_);
+    fs::remove_all(shots_);
+    fs::create_directories(dir_ / "src");
+    fs::create_directories(shots_);
+  }
+
+  // tvk in the work folder; fails the test on a non-zero exit.
+  void Tvk(const std::string& args, const fs::path& cwd) {
+    int rc = 0;
+    std::string out = Capture("cd " + Quote(cwd.string()) + " && " + Quote(TVK_TOOL) + " " + args, &rc);
+    ASSERT_EQ(0, rc) << "tvk " << args << "\n" << out;
+  }
+
+  // Packs src/ (all of it, or the names given) and builds x.exe from it.
+  void Build(const std::string& settings, const std::string& addOptions = "",
+             const std::string& lang = "en", const std::string& names = ".") {
+    WriteFile(dir_ / "settings.ini", settings);
+    Tvk("a -q " + addOptions + " " + Quote((dir_ / "a.tvk").string()) + " " + names, dir_ / "src");
+    Tvk("sfx -f --sfx " + Quote(TVK_WINDOWS_SFX) + " --settings settings.ini --language " + lang +
+            " x.exe a.tvk",
+        dir_);
+  }
+
+  // Starts x.exe through the driver with the given commands (shot:NAME is
+  // turned into a file in the screenshot folder) and returns what it printed.
+  std::string Drive(const std::vector<std::string>& commands, const std::string& program = "x.exe") {
+    std::string cmd = "cd " + Quote(dir_.string()) +
+                      " && xvfb-run -a -s '-screen 0 1024x768x24' wine " + Quote(TVK_WINDOWS_DRIVER) +
+                      " " + Quote("run:" + WinPath(dir_ / program));
+    std::vector<std::string> bitmaps;
+    for (const std::string& c : commands) {
+      if (c.rfind("shot:", 0) == 0) {
+        fs::path bmp = shots_ / (c.substr(5) + ".bmp");
+        bitmaps.push_back(bmp.string());
+        cmd += " " + Quote("shot:" + WinPath(bmp));
+      } else {
+        cmd += " " + Quote(c);
+      }
+    }
+    int rc = 0;
+    std::string out = Capture(cmd, &rc);
+    for (const std::string& bmp : bitmaps) {
+      if (fs::exists(bmp) && Have("convert")) {
+        std::string png = bmp.substr(0, bmp.size() - 4) + ".png";
+        if (std::system(("convert " + Quote(bmp) + " " + Quote(png) + " 2>/dev/null").c_str()) == 0)
+          fs::remove(bmp);
+      }
+    }
+    driverStatus_ = rc;
+    return out;
+  }
+
+  static bool available_;
+  fs::path dir_, shots_;
+  int driverStatus_ = 0;
+};
+
+bool WinSfx::available_ = false;
+
+#define EXPECT_HAS(haystack, needle) EXPECT_NE(std::string::npos, (haystack).find(needle)) << (haystack)
+
+// Three entries: two files and a folder.
+void SmallTree(const fs::path& src) {
+  WriteFile(src / "readme.txt", "hello\r\n");
+  WriteFile(src / "docs/data.bin", RandomBytes(3000, 1));
+}
+
+TEST_F(WinSfx, ExtractsIntoTheDefaultFolderAndSumsUp) {
+  SmallTree(dir_ / "src");
+  Build("target = " + WinPath(dir_ / "out") + "\n");
+  std::string out = Drive({"wait:Tarvik Self Extractor - x.exe", "text:1002", "visible:1003",
+                           "visible:1004", "visible:1050", "shot:main-en", "click:1",
+                           "wait:Information", "dump", "shot:summary-en", "click:1", "exit"});
+  EXPECT_HAS(out, "1002=" + WinPath(dir_ / "out"));
+  EXPECT_HAS(out, "1003=0");
+  EXPECT_HAS(out, "1004=0");
+  EXPECT_HAS(out, "1050=0");
+  EXPECT_HAS(out, "x.exe: 3 file(s)/folder(s) extracted/tested.");
+  EXPECT_HAS(out, "exit=0");
+  EXPECT_EQ("hello\r\n", ReadFile(dir_ / "out/readme.txt"));
+  EXPECT_TRUE(RandomBytes(3000, 1) == ReadFile(dir_ / "out/docs/data.bin"));
+}
+
+TEST_F(WinSfx, GermanDialogsAndAChangedFolder) {
+  SmallTree(dir_ / "src");
+  Build("target = " + WinPath(dir_ / "out") + "\noverwrite = 1\nrun-after = readme.txt\n", "", "de");
+  std::string out = Drive({"wait:Tarvik Self Extractor - x.exe", "checked:1003", "checked:1004",
+                           "set:1002=" + WinPath(dir_ / "elsewhere"), "click:1004", "shot:main-de",
+                           "click:9", "wait:Hilfe", "shot:help-de", "click:1", "gone",
+                           "wait:Tarvik Self Extractor", "click:1", "sleep:1500", "exit"});
+  EXPECT_HAS(out, "1003=1");
+  EXPECT_HAS(out, "1004=1");
+  EXPECT_HAS(out, "exit=0");
+  EXPECT_FALSE(fs::exists(dir_ / "out"));
+  EXPECT_EQ("hello\r\n", ReadFile(dir_ / "elsewhere/readme.txt"));
+}
+
+TEST_F(WinSfx, InfoBoxAnsweredNoOpensNothing) {
+  SmallTree(dir_ / "src");
+  // The directory password would be asked at the first open: no prompt shows
+  // that no archive was opened.
+  Build("target = " + WinPath(dir_ / "out") + "\ntitle = Before you start\ninfo = Go on?\ninfo-style = 1\n",
+        "-pSECRET --encrypt-headers");
+  std::string out = Drive({"wait:Before you start", "shot:info-question", "click:7", "exit"});
+  EXPECT_HAS(out, "exit=0");
+  EXPECT_FALSE(fs::exists(dir_ / "out"));
+}
+
+TEST_F(WinSfx, EarlyCheckOnlyUpTo16MiB) {
+  SmallTree(dir_ / "src");
+  WriteFile(dir_ / "src/big.bin", RandomBytes(17 << 20, 2));
+  Build("target = " + WinPath(dir_ / "out") + "\n", "-m0 -pSECRET --encrypt-headers");
+  ASSERT_GT(fs::file_size(dir_ / "x.exe"), 16u << 20);
+  // Above 16 MiB the archive is first opened, and its directory password
+  // asked, when extraction starts.
+  std::string out = Drive({"wait:Tarvik Self Extractor", "sleep:1500", "absent:Password", "click:1",
+                           "wait:Password", "text:1140", "set:1142=SECRET", "click:1", "gone",
+                           "wait:Password", "set:1142=SECRET", "click:1", "wait:Information",
+                           "click:1", "exit"});
+  EXPECT_HAS(out, "1140=The directory of x.exe");
+  EXPECT_HAS(out, "absent \"Password\"");
+  EXPECT_HAS(out, "exit=0");
+  EXPECT_TRUE(RandomBytes(17 << 20, 2) == ReadFile(dir_ / "out/big.bin"));
+}
+
+TEST_F(WinSfx, DirectoryPasswordOfEncryptedHeadsIsAskedOnce) {
+  SmallTree(dir_ / "src");
+  Build("target = " + WinPath(dir_ / "out") + "\n", "-pSECRET --encrypt-headers");
+  // The early check opens the archive at once; extraction reuses the
+  // directory password and asks the file password once for all entries.
+  std::string out = Drive({"wait:Password", "text:1140", "text:1141", "shot:directory-password",
+                           "set:1142=SECRET", "click:1", "wait:Tarvik Self Extractor", "click:1",
+                           "wait:Password", "text:1140", "set:1142=SECRET", "click:1", "gone",
+                           "wait:Information", "text:65535", "click:1", "exit"});
+  EXPECT_HAS(out, "1140=The file data.bin is protected by a password.");
+  EXPECT_HAS(out, "1140=The directory of x.exe is protected by a password.");
+  EXPECT_HAS(out, "1141=Password");
+  EXPECT_HAS(out, "3 file(s)/folder(s)");
+  EXPECT_HAS(out, "exit=0");
+  EXPECT_EQ("hello\r\n", ReadFile(dir_ / "out/readme.txt"));
+}
+
+TEST_F(WinSfx, WrongFilePasswordThenTheRightOne) {
+  SmallTree(dir_ / "src");
+  Build("target = " + WinPath(dir_ / "out") + "\n", "-pSECRET", "en", "readme.txt");
+  std::string out = Drive({"wait:Tarvik Self Extractor", "click:1", "wait:Password", "text:1140",
+                           "shot:file-password", "set:1142=wrong", "click:1", "sleep:500",
+                           "wait:Password", "set:1142=SECRET", "click:1", "wait:Information",
+                           "click:1", "exit"});
+  EXPECT_HAS(out, "1140=The file readme.txt is protected by a password.");
+  EXPECT_HAS(out, "exit=0");
+  EXPECT_EQ("hello\r\n", ReadFile(dir_ / "out/readme.txt"));
+}
+
+TEST_F(WinSfx, CancelledFilePasswordInQuietModeEndsWithoutABox) {
+  SmallTree(dir_ / "src");
+  Build("target = " + WinPath(dir_ / "out") + "\nquiet = 1\n", "-pSECRET", "en", "readme.txt");
+  std::string out = Drive({"wait:Password", "click:2", "gone", "nowindow:1000", "exit"});
+  EXPECT_HAS(out, "exit=9");
+  EXPECT_FALSE(fs::exists(dir_ / "out/readme.txt"));
+}
+
+TEST_F(WinSfx, QuietModeShowsNoWindow) {
+  SmallTree(dir_ / "src");
+  Build("target = " + WinPath(dir_ / "out") + "\nquiet = 1\n");
+  std::string out = Drive({"nowindow:20000", "exit"});
+  EXPECT_EQ(0, driverStatus_) << out;
+  EXPECT_HAS(out, "exit=0");
+  EXPECT_TRUE(RandomBytes(3000, 1) == ReadFile(dir_ / "out/docs/data.bin"));
+}
+
+TEST_F(WinSfx, QuietModeReportsDamageThroughTheExitCodeOnly) {
+  WriteFile(dir_ / "src/plain.txt", std::string(5000, 'p'));
+  Build("target = " + WinPath(dir_ / "out") + "\nquiet = 1\n", "-m0");
+  std::string exe = ReadFile(dir_ / "x.exe");
+  size_t at = exe.rfind(std::string(100, 'p'));
+  ASSERT_NE(std::string::npos, at);
+  exe[at] = 'q';
+  WriteFile(dir_ / "x.exe", exe);
+  std::string out = Drive({"nowindow:20000", "exit"});
+  EXPECT_EQ(0, driverStatus_) << out;
+  EXPECT_HAS(out, "exit=4");
+}
+
+TEST_F(WinSfx, SizeLinesAndEveryOverwriteAnswer) {
+  WriteFile(dir_ / "src/a1023.txt", std::string(1023, 'a'));
+  WriteFile(dir_ / "src/b1024.txt", std::string(1024, 'b'));
+  WriteFile(dir_ / "src/c5000000.bin", std::string(5000000, 'c'));
+  WriteFile(dir_ / "src/d.txt", "new d");
+  WriteFile(dir_ / "src/e.txt", "new e");
+  Build("target = " + WinPath(dir_ / "out") + "\n", "", "en",
+        "a1023.txt b1024.txt c5000000.bin d.txt e.txt");
+  // The files already there are the same size, so both size lines show it.
+  WriteFile(dir_ / "out/a1023.txt", std::string(1023, 'o'));
+  WriteFile(dir_ / "out/b1024.txt", std::string(1024, 'o'));
+  WriteFile(dir_ / "out/c5000000.bin", std::string(5000000, 'o'));
+  WriteFile(dir_ / "out/d.txt", "old d");
+  WriteFile(dir_ / "out/e.txt", "old e");
+  std::string out = Drive({"wait:Tarvik Self Extractor", "click:1",
+                           "wait:Confirm file replace", "text:1101", "text:1103", "text:1105",
+                           "shot:overwrite", "click:1", "gone",
+                           "wait:Confirm file replace", "text:1103", "text:1105", "click:7", "gone",
+                           "wait:Confirm file replace", "text:1103", "text:1105", "click:1108", "gone",
+                           "wait:Information", "click:1", "exit"});
+  EXPECT_HAS(out, "1101=This folder already contains a file named 'a1023.txt'.");
+  EXPECT_HAS(out, "1103=1023 bytes\\nmodified on ");
+  EXPECT_HAS(out, "1105=1023 bytes\\nmodified on ");
+  EXPECT_HAS(out, "1103=1 KB\\nmodified on ");
+  EXPECT_HAS(out, "1103=4882 KB\\nmodified on ");
+  EXPECT_HAS(out, "exit=0");
+  EXPECT_TRUE(std::string(1023, 'a') == ReadFile(dir_ / "out/a1023.txt"));   // Yes
+  EXPECT_TRUE(std::string(1024, 'o') == ReadFile(dir_ / "out/b1024.txt"));   // No
+  EXPECT_TRUE(std::string(5000000, 'c') == ReadFile(dir_ / "out/c5000000.bin"));  // Yes to all
+  EXPECT_EQ("new d", ReadFile(dir_ / "out/d.txt"));  // and no further question
+  EXPECT_EQ("new e", ReadFile(dir_ / "out/e.txt"));
+}
+
+TEST_F(WinSfx, OverwriteCancelStops) {
+  WriteFile(dir_ / "src/a.txt", "new a");
+  WriteFile(dir_ / "src/b.txt", "new b");
+  Build("target = " + WinPath(dir_ / "out") + "\n", "", "en", "a.txt b.txt");
+  WriteFile(dir_ / "out/a.txt", "old a");
+  std::string out = Drive({"wait:Tarvik Self Extractor", "click:1", "wait:Confirm file replace",
+                           "click:2", "gone", "wait:Error", "text:65535", "shot:cancelled",
+                           "click:1", "exit"});
+  EXPECT_HAS(out, "Cancelled by the user.");
+  EXPECT_HAS(out, "exit=9");
+  EXPECT_EQ("old a", ReadFile(dir_ / "out/a.txt"));
+  EXPECT_FALSE(fs::exists(dir_ / "out/b.txt"));
+}
+
+TEST_F(WinSfx, CancelDuringExtractionKeepsEarlierFiles) {
+  WriteFile(dir_ / "src/first.txt", "first");
+  WriteFile(dir_ / "src/huge.bin", RandomBytes(64 << 20, 3));
+  // Deciphering keeps the big entry busy long enough to be cancelled.
+  Build("target = " + WinPath(dir_ / "out") + "\n", "-m0 -pSECRET", "en", "first.txt huge.bin");
+  std::string out = Drive({"wait:Tarvik Self Extractor", "click:1", "wait:Password",
+                           "set:1142=SECRET", "click:1", "wait:Tarvik Self Extractor",
+                           "shot:progress", "click:2", "wait:Error", "text:65535", "click:1", "exit"});
+  EXPECT_HAS(out, "Cancelled by the user.");
+  EXPECT_HAS(out, "exit=9");
+  EXPECT_EQ("first", ReadFile(dir_ / "out/first.txt"));
+  EXPECT_FALSE(fs::exists(dir_ / "out/huge.bin"));
+}
+
+TEST_F(WinSfx, MissingVolumeFoundInATypedFolder) {
+  WriteFile(dir_ / "src/big.bin", RandomBytes(300000, 4));
+  Build("target = " + WinPath(dir_ / "out") + "\n", "-m0 -v100k", "en", "big.bin");
+  // Further volumes lie beside the archive; move them away from the program.
+  fs::create_directories(dir_ / "media");
+  int moved = 0;
+  for (const auto& e : fs::directory_iterator(dir_)) {
+    std::string name = e.path().filename().string();
+    if (e.is_regular_file() && name.rfind("x.", 0) == 0 && name != "x.exe") {
+      fs::rename(e.path(), dir_ / "media" / name);
+      ++moved;
+    }
+  }
+  ASSERT_GT(moved, 0);
+  std::string out = Drive({"wait:Tarvik Self Extractor", "click:1", "wait:Insert new disk", "text:1120",
+                           "text:1121", "shot:next-volume", "set:1121=" + WinPath(dir_ / "media"),
+                           "click:1", "wait:Information", "click:1", "exit"});
+  EXPECT_HAS(out, "1120=Please insert disk 2 into drive ");
+  EXPECT_HAS(out, "exit=0");
+  EXPECT_TRUE(RandomBytes(300000, 4) == ReadFile(dir_ / "out/big.bin"));
+}
+
+TEST_F(WinSfx, RunAfterStartsInItsFolderWithParameters) {
+  SmallTree(dir_ / "src");
+  WriteFile(dir_ / "src/tools/mark.bat", "@echo %1 %2>\"%CD%\\marker.txt\"\r\n");
+  Build("target = " + WinPath(dir_ / "out") + "\nrun-after = tools\\mark.bat|one two\n");
+  std::string out = Drive({"wait:Tarvik Self Extractor", "checked:1004", "text:1004", "click:1",
+                           "exit", "sleep:3000"});
+  EXPECT_HAS(out, "1004=1");
+  EXPECT_HAS(out, "1004=Start 'mark.bat' after extraction.");
+  EXPECT_HAS(out, "exit=0");
+  EXPECT_HAS(out, "exit=0");
+  EXPECT_EQ(std::string::npos, out.find("Information")) << "no summary after a run-after file";
+  // The dialog form works in the file's own folder.
+  EXPECT_HAS(ReadFile(dir_ / "out/tools/marker.txt"), "one two");
+}
+
+TEST_F(WinSfx, QuietRunAfterStartsInTheTargetFolder) {
+  SmallTree(dir_ / "src");
+  WriteFile(dir_ / "src/tools/mark.bat", "@echo %1 %2>\"%CD%\\marker.txt\"\r\n");
+  Build("target = " + WinPath(dir_ / "out") + "\nquiet = 1\nrun-after = tools\\mark.bat|one two\n");
+  std::string out = Drive({"exit", "sleep:3000"});
+  EXPECT_HAS(out, "exit=0");
+  EXPECT_HAS(ReadFile(dir_ / "out/marker.txt"), "one two");
+}
+
+TEST_F(WinSfx, RunAfterThatCannotStart) {
+  SmallTree(dir_ / "src");
+  Build("target = " + WinPath(dir_ / "out") + "\nrun-after = missing.exe\n");
+  std::string out = Drive({"wait:Tarvik Self Extractor", "click:1", "wait:Error", "text:65535",
+                           "shot:run-after-failed", "click:1", "exit"});
+  EXPECT_HAS(out, "The file 'missing.exe' could not be started.");
+  EXPECT_HAS(out, "exit=8");
+}
+
+TEST_F(WinSfx, SignatureShownOnceAndMismatchDeclined) {
+  SmallTree(dir_ / "src");
+  fs::path keys = dir_ / "keys";
+  fs::create_directories(keys);
+  Tvk("keygen -f signer.pem", keys);
+  Tvk("cert -f --key " + Quote(std::string(TVK_SOURCE_DIR) + "/tests/keys/dev-master.pem") +
+          " --name 'Test Signer' signer.pem signer.cert",
+      keys);
+  Build("target = " + WinPath(dir_ / "out") + "\n", "-m0");
+  // The signature covers the program in front of the archive too.
+  Tvk("sign --key " + Quote((keys / "signer.pem").string()) + " --cert " +
+          Quote((keys / "signer.cert").string()) + " x.exe",
+      dir_);
+  std::string out = Drive({"wait:Digital signature", "text:1130", "shot:signature", "click:1", "gone",
+                           "wait:Tarvik Self Extractor", "click:1", "sleep:1000",
+                           "absent:Digital signature", "wait:Information", "click:1", "exit"});
+  EXPECT_HAS(out, "1130=The archive x.exe carries a valid digital signature. It was created on ");
+  EXPECT_HAS(out, " by Test Signer and matches the original.");
+  EXPECT_HAS(out, "absent \"Digital signature\"");
+  EXPECT_HAS(out, "exit=0");
+
+  // The same archive with one byte of a stored file changed.
+  std::string exe = ReadFile(dir_ / "x.exe");
+  size_t at = exe.find("hello\r\n", 50000);
+  ASSERT_NE(std::string::npos, at);
+  exe[at] = 'j';
+  WriteFile(dir_ / "x.exe", exe);
+  fs::remove_all(dir_ / "out");
+  out = Drive({"wait:Information", "dump", "shot:signature-mismatch", "click:7", "gone", "wait:Error",
+               "text:65535", "click:1", "exit"});
+  EXPECT_HAS(out, "apparently does not match the original archive");
+  EXPECT_HAS(out, "Error (28118) in x.exe.");
+  EXPECT_HAS(out, "exit=8");
+  EXPECT_FALSE(fs::exists(dir_ / "out"));
+}
+
+}  // namespace
