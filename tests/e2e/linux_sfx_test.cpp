@@ -34,6 +34,37 @@ bool WaitForFile(const fs::path& p, int seconds) {
   return true;
 }
 
+uint32_t CrcRegister(const std::string& bytes, size_t from, size_t to) {
+  uint32_t crc = 0xFFFFFFFFu;
+  for (size_t i = from; i < to; ++i) {
+    crc ^= static_cast<uint8_t>(bytes[i]);
+    for (int k = 0; k < 8; ++k) crc = (crc >> 1) ^ (0xEDB88320u & (0u - (crc & 1u)));
+  }
+  return crc;
+}
+
+uint16_t U16(const std::string& b, size_t at) {
+  return static_cast<uint16_t>(static_cast<uint8_t>(b[at]) | static_cast<uint8_t>(b[at + 1]) << 8);
+}
+
+// Replaces the start of a stored entry name inside its block head and
+// mends the head's check, so the reader takes the hostile name as written.
+bool RenameInHead(std::string* bytes, const std::string& name, const std::string& replacement) {
+  size_t at = bytes->find(name);
+  if (at == std::string::npos || replacement.size() > name.size()) return false;
+  for (size_t head = at > 300 ? at - 300 : 0; head + 7 <= at; ++head) {
+    size_t size = U16(*bytes, head + 5);
+    if (size < 7 || head + size < at + name.size() || head + size > bytes->size()) continue;
+    if ((CrcRegister(*bytes, head + 2, head + size) & 0xFFFF) != U16(*bytes, head)) continue;
+    bytes->replace(at, replacement.size(), replacement);
+    uint32_t check = CrcRegister(*bytes, head + 2, head + size) & 0xFFFF;
+    (*bytes)[head] = static_cast<char>(check & 0xFF);
+    (*bytes)[head + 1] = static_cast<char>(check >> 8);
+    return true;
+  }
+  return false;
+}
+
 TEST_F(LinuxRun, EveryPackingMethodAndSolidArchivesExtractByteForByte) {
   MakeSmallTree(dir_ / "src/tree");
   const char* kinds[] = {"-m0", "-m1", "-m2", "-m3", "-m4", "-s -m3", "-s -m1"};
@@ -308,6 +339,33 @@ TEST_F(LinuxRun, RefusalsAndHostileArchivesEndWithTheirExitCodes) {
   r = RunSfx("noexec", "1\n");
   EXPECT_EQ(r.code, 8) << r.output;
   EXPECT_TRUE(Contains(r.output, "The file 'not-a-program' could not be started.")) << r.output;
+}
+
+TEST_F(LinuxRun, HostileEntryNamesStayInsideTheTargetFolder) {
+  WriteFile(dir_ / "src/abcdef/evil-1.txt", "one");
+  WriteFile(dir_ / "src/abcdef/evil-2.txt", "two");
+  WriteFile(dir_ / "src/abcdef/evil-3.txt", "three");
+  Pack("plain.tvk", "-m0", "abcdef");
+  BuildSfx("setup", "plain.tvk", QuietInto("a/b/target"));
+  std::string bytes = ReadFile(dir_ / "setup");
+  // Climbing out with either separator, and a name that is only dots.
+  ASSERT_TRUE(RenameInHead(&bytes, "abcdef\\evil-1.txt", "..\\..\\")) << "entry head not found";
+  ASSERT_TRUE(RenameInHead(&bytes, "abcdef\\evil-2.txt", "../../"));
+  ASSERT_TRUE(RenameInHead(&bytes, "abcdef\\evil-3.txt", "..\\.."));
+  WriteFile(dir_ / "setup", bytes);
+  Result r = RunSfx("setup");
+  EXPECT_GE(r.code, 0) << r.output;
+  EXPECT_NE(r.code, 255) << r.output;
+  size_t inside = 0;
+  for (auto& e : fs::recursive_directory_iterator(dir_)) {
+    std::string rel = fs::relative(e.path(), dir_).string();
+    if (rel.rfind("a/b/target/", 0) == 0 && Contains(rel, "evil")) ++inside;
+    if (Contains(e.path().filename().string(), "evil") && rel.rfind("src/", 0) != 0) {
+      EXPECT_EQ(rel.rfind("a/b/target/", 0), 0u) << "written outside the target: " << rel;
+    }
+  }
+  // The mended heads were read, so the names really were put to the test.
+  EXPECT_GT(inside, 0u) << r.output;
 }
 
 TEST_F(LinuxRun, TheProgramNeedsNothingFromTheSystem) {
