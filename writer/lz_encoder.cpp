@@ -512,6 +512,53 @@ void LzEncoder::WriteFilterHeader(BitWriter& w, uint32_t filterWord, const LzOpt
   }
 }
 
+void LzEncoder::WriteBlocks(BitWriter& w, const std::vector<LzBlock>& blocks) {
+  for (const LzBlock& block : blocks) {
+    if (block.form == LzBlock::kModel) {
+      if (!WriteModelBlock(w, block)) throw std::runtime_error("LZ encoder: model block refused");
+      AppendWindow(block.bytes.data(), block.bytes.size());
+      pos_ += uint32_t(block.bytes.size());
+      if (pos_ >= windowSize_) pos_ -= windowSize_;
+      continue;
+    }
+    std::vector<Token> tokens;
+    tokens.reserve(block.ops.size());
+    for (const LzOp& op : block.ops) {
+      Token t;
+      if (op.kind == LzOp::kLiteral) {
+        t.sym = op.byte;
+        AppendWindow(&op.byte, 1);
+        pos_ = (pos_ + 1) & (windowSize_ - 1);
+      } else if (!MakeMatchToken(op, &t)) {
+        throw std::runtime_error("LZ encoder: a match that the stream cannot carry");
+      }
+      tokens.push_back(t);
+    }
+    if (block.chooseForm && !tokens.empty()) {
+      // Tables cost differently in each form; the two-table form pays off
+      // where symbols after literals and after matches differ.
+      LzBlock trial;
+      trial.zeroCount = block.zeroCount;
+      trial.threshold = 255;
+      LzBlock::Form best = LzBlock::kPreCoded;
+      uint64_t bestBits = UINT64_MAX;
+      for (LzBlock::Form form : {LzBlock::kPreCoded, LzBlock::kDeltaCoded, LzBlock::kTwoTables}) {
+        trial.form = form;
+        BitWriter scratch;
+        WriteLzBlock(scratch, tokens, trial);
+        if (scratch.BitCount() < bestBits) {
+          bestBits = scratch.BitCount();
+          best = form;
+        }
+      }
+      trial.form = best;
+      WriteLzBlock(w, tokens, trial);
+    } else {
+      WriteLzBlock(w, tokens, block);
+    }
+  }
+}
+
 std::vector<uint8_t> LzEncoder::EncodeBlocks(const std::vector<LzBlock>& blocks,
                                              const LzOptions& opt, bool solid, uint32_t filterWord,
                                              std::vector<uint8_t>* window) {
@@ -534,29 +581,7 @@ std::vector<uint8_t> LzEncoder::EncodeBlocks(const std::vector<LzBlock>& blocks,
   BitWriter w;
   if (filterWord) WriteFilterHeader(w, filterWord, opt);
   capture_ = window;
-  for (const LzBlock& block : blocks) {
-    if (block.form == LzBlock::kModel) {
-      if (!WriteModelBlock(w, block)) throw std::runtime_error("LZ encoder: model block refused");
-      AppendWindow(block.bytes.data(), block.bytes.size());
-      pos_ += uint32_t(block.bytes.size());
-      if (pos_ >= windowSize_) pos_ -= windowSize_;
-      continue;
-    }
-    std::vector<Token> tokens;
-    tokens.reserve(block.ops.size());
-    for (const LzOp& op : block.ops) {
-      Token t;
-      if (op.kind == LzOp::kLiteral) {
-        t.sym = op.byte;
-        AppendWindow(&op.byte, 1);
-        pos_ = (pos_ + 1) & (windowSize_ - 1);
-      } else if (!MakeMatchToken(op, &t)) {
-        throw std::runtime_error("LZ encoder: a match that the stream cannot carry");
-      }
-      tokens.push_back(t);
-    }
-    WriteLzBlock(w, tokens, block);
-  }
+  WriteBlocks(w, blocks);
   capture_ = nullptr;
   return w.Finish();
 }
@@ -739,49 +764,73 @@ std::vector<uint8_t> LzEncoder::Encode(const uint8_t* data, size_t n, const LzOp
     lastLength_ = ll;
     lastDistance_ = ld;
   }
-  std::vector<uint8_t> work(data, data + n);
   uint32_t filterWord = 0;
   const std::vector<uint32_t> chunks = LzChunkSizes(pos_, ws, n);
   lastX86Kept_ = true;
   if (opt.x86) {
+    // Checked on copies first: a call operand without an encoding the
+    // decoder maps back means the entry goes without the filter.
+    std::vector<uint8_t> probe;
     uint32_t e8 = 0;
     bool ok = true;
     size_t at = 0;
     for (uint32_t c : chunks) {
-      ok = X86Forward(work.data() + at, c, &e8, uint32_t(n)) && ok;
+      probe.assign(data + at, data + at + c);
+      ok = X86Forward(probe.data(), c, &e8, uint32_t(n)) && ok;
       at += c;
     }
     if (ok) {
       filterWord |= 0x0002;
     } else {
-      work.assign(data, data + n);
       lastX86Kept_ = false;
     }
   }
+  std::unique_ptr<DeltaFilter> delta;
   if (opt.delta) {
-    auto filter = std::make_unique<DeltaFilter>();
-    filter->Clear();
-    filter->Setup(opt.deltaKind, opt.deltaChannels, opt.deltaHeader);
-    size_t at = 0;
-    for (uint32_t c : chunks) {
-      filter->ForwardChunk(work.data() + at, c);
-      at += c;
-    }
+    delta = std::make_unique<DeltaFilter>();
+    delta->Clear();
+    delta->Setup(opt.deltaKind, opt.deltaChannels, opt.deltaHeader);
     filterWord |= 0x0004;
   }
-  std::vector<LzOp> ops;
-  ops.reserve(n / 4 + 16);
-  Parse(work.data(), n, opt, &ops);
-  std::vector<LzBlock> blocks;
+  lastFilterWord_ = filterWord;
+  BitWriter w;
+  if (filterWord) WriteFilterHeader(w, filterWord, opt);
+  // Segments of whole output chunks bound the memory taken by big entries:
+  // filter, parse and write one segment before reading the next.
+  const size_t segmentTarget = size_t(8) << 20;
   const uint32_t per = std::clamp<uint32_t>(opt.blockSymbols, 1, 32767);
-  for (size_t k = 0; k < ops.size(); k += per) {
-    LzBlock b;
-    b.ops.assign(ops.begin() + k, ops.begin() + std::min(ops.size(), k + per));
-    blocks.push_back(std::move(b));
+  std::vector<uint8_t> work;
+  std::vector<LzOp> ops;
+  uint32_t e8 = 0;
+  size_t at = 0;
+  size_t ci = 0;
+  while (ci < chunks.size()) {
+    size_t segLen = 0;
+    std::vector<uint32_t> segChunks;
+    while (ci < chunks.size() && (segLen == 0 || segLen + chunks[ci] <= segmentTarget)) {
+      segChunks.push_back(chunks[ci]);
+      segLen += chunks[ci++];
+    }
+    work.assign(data + at, data + at + segLen);
+    size_t off = 0;
+    for (uint32_t c : segChunks) {
+      if (filterWord & 0x0002) X86Forward(work.data() + off, c, &e8, uint32_t(n));
+      if (delta) delta->ForwardChunk(work.data() + off, c);
+      off += c;
+    }
+    ops.clear();
+    Parse(work.data(), segLen, opt, &ops);
+    std::vector<LzBlock> blocks;
+    for (size_t k = 0; k < ops.size(); k += per) {
+      LzBlock b;
+      b.ops.assign(ops.begin() + k, ops.begin() + std::min(ops.size(), k + per));
+      b.chooseForm = opt.level >= 2;
+      blocks.push_back(std::move(b));
+    }
+    WriteBlocks(w, blocks);
+    at += segLen;
   }
-  LzOptions o = opt;
-  o.windowCode = std::min<uint32_t>(opt.windowCode, 7);
-  return EncodeBlocks(blocks, o, true, filterWord);
+  return w.Finish();
 }
 
 std::vector<uint8_t> EncodeLz(const uint8_t* data, size_t n, const LzOptions& opt) {

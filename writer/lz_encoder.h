@@ -74,6 +74,7 @@ struct LzBlock {
   Form form = kPreCoded;
   uint32_t threshold = 0;  // kTwoTables
   bool zeroCount = false;  // write a count of 0: the block lasts to the entry end
+  bool chooseForm = false; // write whichever LZ form comes out smallest
   std::vector<LzOp> ops;
   // kModel
   std::vector<uint8_t> bytes;  // original bytes, at most 32767
@@ -112,6 +113,7 @@ class LzEncoder {
   void AppendWindow(const uint8_t* p, size_t n);
   bool MakeMatchToken(const LzOp& op, Token* t);
   void WriteLzBlock(BitWriter& w, const std::vector<Token>& tokens, const LzBlock& spec);
+  void WriteBlocks(BitWriter& w, const std::vector<LzBlock>& blocks);
   bool WriteModelBlock(BitWriter& w, const LzBlock& spec);
   void WriteFilterHeader(BitWriter& w, uint32_t filterWord, const LzOptions& opt);
   void Parse(const uint8_t* data, size_t n, const LzOptions& opt, std::vector<LzOp>* ops);
