@@ -368,6 +368,66 @@ TEST_F(LinuxRun, HostileEntryNamesStayInsideTheTargetFolder) {
   EXPECT_GT(inside, 0u) << r.output;
 }
 
+TEST_F(LinuxRun, TargetFolderMacrosAndTheProgramsOwnFolder) {
+  WriteFile(dir_ / "src/tree/file.txt", "macro\n");
+  Pack("a.tvk", "");
+  fs::create_directories(dir_ / "tmp");
+  fs::create_directories(dir_ / "dist");
+  // The temporary folder macro, in any case and with any backslashes.
+  BuildSfx("m1", "a.tvk", "target = %Temp%\\unpacked\nquiet = 1\n");
+  BuildSfx("m2", "a.tvk", "target = %TEMP%\\\\\\twice\nquiet = 1\n");
+  Result r = Shell("TMPDIR=" + Quote((dir_ / "tmp").string()) + " ./m1 && TMPDIR=" +
+                   Quote((dir_ / "tmp").string()) + " ./m2");
+  EXPECT_EQ(r.code, 0) << r.output;
+  EXPECT_EQ(ReadFile(dir_ / "tmp/unpacked/tree/file.txt"), "macro\n");
+  EXPECT_EQ(ReadFile(dir_ / "tmp/twice/tree/file.txt"), "macro\n");
+  // No target: the program's own folder, wherever it is started from.
+  BuildSfx("dist/own", "a.tvk", "quiet = 1\n");
+  r = RunSfx("dist/own");
+  EXPECT_EQ(r.code, 0) << r.output;
+  EXPECT_EQ(ReadFile(dir_ / "dist/tree/file.txt"), "macro\n");
+  EXPECT_FALSE(fs::exists(dir_ / "tree"));
+}
+
+TEST_F(LinuxRun, MainDialogChoicesOnStandardInput) {
+  MakeSmallTree(dir_ / "src/tree");
+  Pack("a.tvk", "");
+  const std::string target = "target = " + (dir_ / "out").string() + "\n";
+
+  // An info text with Yes and No, answered No: nothing is opened or written.
+  BuildSfx("ask", "a.tvk", target + "title = Before\ninfo = Go on?\ninfo-style = 1\n");
+  Result r = RunSfx("ask", "2\n");
+  EXPECT_EQ(r.code, 0) << r.output;
+  EXPECT_TRUE(Contains(r.output, "Before\nGo on?\n[1] Yes  [2] No\n")) << r.output;
+  EXPECT_FALSE(fs::exists(dir_ / "out"));
+
+  // About and help, then extraction by the button's whole text; the summary
+  // counts every file and folder.
+  BuildSfx("setup", "a.tvk", target + "about = Made for the tests\noverwrite = 1\n");
+  r = RunSfx("setup", "4\nhelp\nExtract\n");
+  EXPECT_EQ(r.code, 0) << r.output;
+  EXPECT_TRUE(Contains(r.output, "Made for the tests\n\nTarvik compression")) << r.output;
+  EXPECT_TRUE(Contains(r.output, "All files are extracted into the folder given")) << r.output;
+  EXPECT_TRUE(Contains(r.output, "[6] [x] Overwrite files without asking.")) << r.output;
+  EXPECT_TRUE(Contains(r.output, "setup: 15 file(s)/folder(s) extracted/tested.")) << r.output;
+  ExpectSameTree(dir_ / "src/tree", dir_ / "out/tree");
+
+  // The check box is on: changed files are replaced without a question.
+  WriteFile(dir_ / "out/tree/docs/readme.txt", "changed");
+  r = RunSfx("setup", "1\n");
+  EXPECT_EQ(r.code, 0) << r.output;
+  EXPECT_FALSE(Contains(r.output, "Confirm file replace")) << r.output;
+  ExpectSameTree(dir_ / "src/tree", dir_ / "out/tree");
+  // Turned off (6): the question comes, and No keeps the file.
+  WriteFile(dir_ / "out/tree/docs/readme.txt", "changed");
+  r = RunSfx("setup", "6\n1\n3\n3\n3\n3\n3\n3\n3\n");  // No to all seven files
+  EXPECT_EQ(r.code, 0) << r.output;
+  EXPECT_EQ(Count(r.output, "Confirm file replace"), 7u) << r.output;
+  EXPECT_TRUE(Contains(r.output, "[6] [ ] Overwrite files without asking.")) << r.output;
+  EXPECT_TRUE(Contains(r.output, "This folder already contains a file named 'readme.txt'.")) << r.output;
+  EXPECT_EQ(ReadFile(dir_ / "out/tree/docs/readme.txt"), "changed");
+}
+
 TEST_F(LinuxRun, TheProgramNeedsNothingFromTheSystem) {
   // No loader, no libraries, no locale: ldd has nothing to list.
   Result l = Shell("ldd " + Quote(TVK_LINUX_SFX));
