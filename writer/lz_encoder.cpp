@@ -631,7 +631,7 @@ void LzEncoder::Parse(const uint8_t* data, size_t n, const LzOptions& opt, std::
   // Segments bound the chain arrays; each starts with up to a window of
   // history so that matches reach across segment and entry boundaries.
   const size_t segment = std::max<size_t>(size_t(2) * ws, size_t(8) << 20);
-  constexpr uint32_t kHashBits = 17;
+  constexpr uint32_t kHashBits = 20;
   std::vector<int32_t> head(size_t(1) << kHashBits);
   std::vector<int32_t> prev;
   std::vector<uint8_t> buf;
