@@ -225,7 +225,10 @@ TEST_F(TvkRun, VolumeSetOfSmallVolumes) {
     }
   Result l = Tvk("l -psecret set.tvk");
   ASSERT_EQ(l.code, 0) << l.output;
-  EXPECT_NE(l.output.find("volume set"), std::string::npos);
+  size_t volumes = 0;
+  for (auto& e : fs::directory_iterator(dir_)) volumes += e.path().stem() == "set";
+  EXPECT_NE(l.output.find("volume set of " + std::to_string(volumes) + " volumes"), std::string::npos)
+      << l.output;
   ASSERT_EQ(Tvk("t -psecret set.tvk").code, 0);
   Result x = Tvk("x -q -psecret -o out set.tvk");
   ASSERT_EQ(x.code, 0) << x.output;

@@ -9,6 +9,7 @@
 
 #include "archive/reader.h"
 #include "platform/result_codes.h"
+#include "tools/tvk/archive_file.h"
 #include "tools/tvk/commands.h"
 #include "tools/tvk/console.h"
 #include "tools/tvk/read_support.h"
@@ -232,7 +233,14 @@ int RunList(const Args& args) {
   uint32_t code = ListPass(s, masks, &entries, &info, &comment);
   if (code != kOk && code != kErrSignatureMismatch) return Finish(s, code);
 
-  std::string out = FormatListing(s.archive, entries, info, comment);
+  uint32_t volumes = 0;
+  if (info.multiVolume) {
+    std::vector<std::string> paths;
+    std::vector<MainHeaderAt> heads;
+    std::string error;
+    if (VolumesOf(s.archive, &paths, &heads, &error)) volumes = static_cast<uint32_t>(paths.size());
+  }
+  std::string out = FormatListing(s.archive, entries, info, comment, volumes);
   std::fputs(out.c_str(), stdout);
   std::fflush(stdout);
   return Finish(s, code);

@@ -134,7 +134,7 @@ std::string MethodText(uint32_t method, uint32_t version) {
 }
 
 std::string FormatListing(const std::string& archive, const std::vector<ListedEntry>& entries,
-                          const ArchiveInfo& info, const std::string& comment) {
+                          const ArchiveInfo& info, const std::string& comment, uint32_t volumes) {
   std::string out = "Archive " + archive + "\n";
   if (!comment.empty()) out += "Comment:\n" + comment + (comment.back() == '\n' ? "" : "\n");
   out += "Attr          Size        Packed  Modified             Method  Crypt    Name\n";
@@ -159,7 +159,8 @@ std::string FormatListing(const std::string& archive, const std::vector<ListedEn
   out += line;
   std::string flags;
   if (info.solid) flags += ", solid";
-  if (info.multiVolume) flags += ", volume set";
+  if (info.multiVolume)
+    flags += volumes > 1 ? ", volume set of " + std::to_string(volumes) + " volumes" : ", volume set";
   if (info.encryptedHeads) flags += ", encrypted heads";
   if (info.recoveryValue) flags += ", recovery record (" + std::to_string(info.recoveryValue) + ")";
   if (info.encryption) flags += info.encryption == 2 ? ", AES-128" : ", AES-256";

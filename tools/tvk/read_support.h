@@ -44,8 +44,9 @@ struct ListedEntry {
 
 std::string AttributeText(uint32_t attributes);
 std::string MethodText(uint32_t method, uint32_t version);
+// volumes: how many volumes the set has (0 when unknown).
 std::string FormatListing(const std::string& archive, const std::vector<ListedEntry>& entries,
-                          const ArchiveInfo& info, const std::string& comment);
+                          const ArchiveInfo& info, const std::string& comment, uint32_t volumes);
 
 }  // namespace tvk::cli
 
