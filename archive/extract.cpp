@@ -235,6 +235,13 @@ void ArchiveReader::RestoreMetadata(const FileEntry& entry) {
 // ---------------------------------------------------------------------------
 
 void ArchiveReader::Write(const uint8_t* data, uint32_t n) {
+  // The audio stream carries its own lengths; an entry may not make a file
+  // larger than its unpacked size says, in a test or not.
+  if (n > entryUnpacked_ - entryWritten_) {
+    SetError(kErrData);
+    return;
+  }
+  entryWritten_ += n;
   if (testMode_ || skip_ || output_ == TVK_INVALID_FILE || n == 0) return;
   int32_t written = FileWrite(output_, data, n);
   if (written < 0 || static_cast<uint32_t>(written) != n) SetError(kErrWrite);
@@ -347,6 +354,7 @@ void ArchiveReader::DecodeCurrentEntry(const FileEntry& entry) {
   params.continues = (entry.flags & fmt::kEntryContinues) != 0;
   progressTotal_ = 0;
   entryUnpacked_ = entry.unpackedSize;
+  entryWritten_ = 0;
   DecodeEntry(run_, params);
 }
 

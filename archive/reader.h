@@ -425,6 +425,7 @@ class ArchiveReader final : public ArchiveHandler, private PackedSource, private
   DecodeRun run_{};
   uint64_t progressTotal_ = 0;
   uint64_t entryUnpacked_ = 0;
+  uint64_t entryWritten_ = 0;  // bytes the decoder has given for this entry
 };
 
 }  // namespace tvk
