@@ -11,6 +11,7 @@
 #                 below it, into tarvik-demo-files
 #   --tvk FILE --sfx FILE
 #                 use these tvk and self-extractor programs, build nothing
+#   --winsfx FILE with --windows: use this tvksfx.exe, build nothing
 #   --no-run      build the self-extractor but do not start it
 #
 # Standard input that is not a terminal answers the questions one per line
@@ -21,7 +22,7 @@ start=$PWD
 cd "$(dirname "$0")/.."
 root=$PWD
 
-lang=en windows=0 dir=$root/build/demo tvk="" sfx="" run=1
+lang=en windows=0 dir=$root/build/demo tvk="" sfx="" winsfx="" run=1
 while [ $# -gt 0 ]; do
   case $1 in
     --de) lang=de ;;
@@ -30,8 +31,9 @@ while [ $# -gt 0 ]; do
     --dir) dir=$2; shift ;;
     --tvk) tvk=$2; shift ;;
     --sfx) sfx=$2; shift ;;
+    --winsfx) winsfx=$2; shift ;;
     --no-run) run=0 ;;
-    -h|--help) sed -n '2,19p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
+    -h|--help) awk 'NR > 1 && /^#/ { sub(/^# ?/, ""); print; next } NR > 1 { exit }' "$0"; exit 0 ;;
     *) echo "unknown option $1 (scripts/demo.sh --help)" >&2; exit 1 ;;
   esac
   shift
@@ -39,6 +41,7 @@ done
 case $dir in /*) ;; *) dir=$start/$dir ;; esac
 case $tvk in ""|/*) ;; *) tvk=$start/$tvk ;; esac
 case $sfx in ""|/*) ;; *) sfx=$start/$sfx ;; esac
+case $winsfx in ""|/*) ;; *) winsfx=$start/$winsfx ;; esac
 
 if [ -t 1 ]; then
   say() { printf '\n\033[1m== %s\033[0m\n' "$*"; }
@@ -111,17 +114,30 @@ if [ $run = 1 ]; then
 fi
 
 if [ $windows = 1 ]; then
-  say "The Windows program (build/win32), started under Wine"
+  say "5. The Windows program, started under Wine"
   cd "$root"
-  build_step "Building the Windows self-extractor" build/demo-win32.log \
-    sh -c 'cmake -S . -B build/win32 -G Ninja -DCMAKE_BUILD_TYPE=MinSizeRel \
-             -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-i686.cmake -DTVK_BENCH=OFF && cmake --build build/win32 --target tvksfx'
-  show tvk sfx -q -f --sfx "$root/build/win32/host/tvksfx.exe" --language "$lang" --settings "$settings" \
+  . scripts/deps.sh
+  TVK_PACKAGES="wine wine32:i386"
+  [ -z "$winsfx" ] && TVK_PACKAGES="$TVK_PACKAGES cmake ninja-build openssl mingw-w64"
+  tvk_ensure_packages
+  if [ -z "$winsfx" ]; then
+    mkdir -p build
+    build_step "Building the Windows self-extractor (build/win32)" build/demo-win32.log \
+      sh -c 'cmake -S . -B build/win32 -G Ninja -DCMAKE_BUILD_TYPE=MinSizeRel \
+               -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-i686.cmake -DTVK_BENCH=OFF && cmake --build build/win32 --target tvksfx'
+    winsfx=$root/build/win32/host/tvksfx.exe
+  fi
+  show tvk sfx -q -f --sfx "$winsfx" --language "$lang" --settings "$settings" \
     "$dir/tarvik-demo.exe" "$dir/tarvik-demo.tvk"
   if [ $run = 1 ]; then
-    . scripts/deps.sh
-    tvk_wine_env
     cd "$dir"
+    if [ -z "${DISPLAY:-}" ]; then
+      echo "no desktop here (DISPLAY is not set), so the dialog could not be seen or answered."
+      echo "From a desktop session: cd $dir && wine ./tarvik-demo.exe"
+      exit 0
+    fi
+    tvk_wine_env
+    rm -rf "$dir/tarvik-demo-files" "$dir/tarvik-demo-dateien"
     echo "the dialog opens in a window of its own"
     status=0
     wine ./tarvik-demo.exe || status=$?
