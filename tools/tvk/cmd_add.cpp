@@ -137,6 +137,11 @@ bool CrcOfFile(const std::string& path, uint32_t* crc, uint64_t* size, std::stri
   uint64_t total = 0;
   size_t n;
   while ((n = std::fread(buffer.data(), 1, buffer.size(), f)) > 0) {
+    if (Console::Get().Interrupted()) {
+      std::fclose(f);
+      *error = "cancelled";
+      return false;
+    }
     reg = Crc32(reg, buffer.data(), n);
     total += n;
   }
@@ -379,6 +384,10 @@ int RunAdd(const Args& args) {
     if (streamed) {
       std::FILE* f = std::fopen(item.diskPath.c_str(), "rb");
       added = f && writer.AddStoredEntry(e, size, crc, [&](uint64_t offset, uint8_t* buffer, size_t n) {
+        if (con.Interrupted()) {
+          readError = "cancelled";
+          return false;
+        }
         if (fseeko(f, static_cast<off_t>(offset), SEEK_SET) != 0 || std::fread(buffer, 1, n, f) != n) {
           readError = "cannot read " + item.diskPath + (std::ferror(f) ? ": " + std::string(std::strerror(errno))
                                                                       : ": it became shorter");
