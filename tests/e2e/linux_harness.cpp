@@ -222,6 +222,11 @@ bool PtyRun::WaitForNoEcho(int timeoutMs) {
   return false;
 }
 
+bool PtyRun::EchoOn() const {
+  termios t{};
+  return master_ >= 0 && tcgetattr(master_, &t) == 0 && (t.c_lflag & ECHO) != 0;
+}
+
 void PtyRun::Type(const std::string& text) {
   if (master_ < 0) return;
   const char* p = text.data();

@@ -80,6 +80,8 @@ class PtyRun {
   bool WaitFor(const std::string& text, int timeoutMs = 20000);
   // Waits until the terminal no longer echoes (a hidden input is awaited).
   bool WaitForNoEcho(int timeoutMs = 20000);
+  // Whether the terminal echoes typed text now.
+  bool EchoOn() const;
   void Type(const std::string& text);
   // Waits for the program to end and returns its exit code (-1 on a signal
   // or a timeout, after which it is killed).

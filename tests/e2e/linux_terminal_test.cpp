@@ -92,6 +92,24 @@ TEST_F(LinuxTerminal, PasswordIsTypedWithoutEcho) {
   ExpectSameTree(dir_ / "src/tree", dir_ / "out/tree");
 }
 
+TEST_F(LinuxTerminal, CtrlCAtThePasswordPromptRefusesItAndGivesTheEchoBack) {
+  MakeSmallTree(dir_ / "src/tree");
+  Pack("enc.tvk", "-pTyped-Secret-42");
+  BuildSfx("setup", "enc.tvk", "target = " + (dir_ / "out").string() + "\nquiet = 1\n");
+  PtyRun run(dir_, (dir_ / "setup").string());
+  ASSERT_TRUE(run.WaitFor("Password: ")) << run.Output();
+  ASSERT_TRUE(run.WaitForNoEcho()) << run.Output();
+  run.Type("half-typed\x03");
+  // The terminal is given back as it was before the program ends.
+  auto end = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+  while (!run.EchoOn() && std::chrono::steady_clock::now() < end)
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  EXPECT_TRUE(run.EchoOn());
+  EXPECT_EQ(run.Finish(), 9) << run.Output();
+  EXPECT_FALSE(Contains(run.Output(), "half-typed")) << run.Output();
+  EXPECT_FALSE(fs::exists(dir_ / "out/tree/docs/readme.txt"));
+}
+
 TEST_F(LinuxTerminal, CtrlCDuringALargeExtractionKeepsFinishedFilesAndRemovesThePartialOne) {
   WriteFile(dir_ / "src/first.txt", "finished before the large file\n");
   WriteFile(dir_ / "src/second.bin", Pseudo(300000, 9));
