@@ -76,7 +76,10 @@ TEST_F(LinuxDemo, InteractiveRunInATerminalIsCaptured) {
   std::system((tmux + " kill-server 2>/dev/null").c_str());
 
   // The capture is kept with the test logs, like a screenshot.
-  fs::path logs = fs::path(TVK_BINARY_DIR) / "test-logs";
+  // build/test-logs when built by the scripts (build/native), else beside
+  // the build.
+  fs::path binary = fs::path(TVK_BINARY_DIR);
+  fs::path logs = (binary.parent_path().filename() == "build" ? binary.parent_path() : binary) / "test-logs";
   fs::create_directories(logs);
   fs::path capture = logs / "linux-demo-terminal.txt";
   WriteFile(capture, pane);

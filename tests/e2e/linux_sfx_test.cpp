@@ -65,8 +65,38 @@ bool RenameInHead(std::string* bytes, const std::string& name, const std::string
   return false;
 }
 
+// A 16-bit stereo PCM wave: a tone with a little noise, which tvk packs
+// with the audio method.
+std::string Wave(uint32_t frames) {
+  std::string w;
+  auto u32 = [&](uint32_t v) { for (int i = 0; i < 4; ++i) w += static_cast<char>(v >> (8 * i)); };
+  auto u16 = [&](uint16_t v) { w += static_cast<char>(v & 0xFF); w += static_cast<char>(v >> 8); };
+  w += "RIFF";
+  u32(36 + frames * 4);
+  w += "WAVEfmt ";
+  u32(16);
+  u16(1);
+  u16(2);
+  u32(44100);
+  u32(44100 * 4);
+  u16(4);
+  u16(16);
+  w += "data";
+  u32(frames * 4);
+  std::string noise = Pseudo(frames * 2, 77);
+  for (uint32_t i = 0; i < frames; ++i) {
+    int tone = static_cast<int>(8000.0 * __builtin_sin(i * 0.05));
+    u16(static_cast<uint16_t>(tone + static_cast<int8_t>(noise[2 * i]) / 8));
+    u16(static_cast<uint16_t>(tone / 2 + static_cast<int8_t>(noise[2 * i + 1]) / 8));
+  }
+  return w;
+}
+
 TEST_F(LinuxRun, EveryPackingMethodAndSolidArchivesExtractByteForByte) {
   MakeSmallTree(dir_ / "src/tree");
+  WriteFile(dir_ / "src/tree/media/tone.wav", Wave(30000));
+  // Machine code, which the LZ methods filter.
+  WriteFile(dir_ / "src/tree/bin/program", ReadFile(TVK_LINUX_SFX).substr(0, 60000));
   const char* kinds[] = {"-m0", "-m1", "-m2", "-m3", "-m4", "-s -m3", "-s -m1"};
   int n = 0;
   for (const char* kind : kinds) {
@@ -80,6 +110,9 @@ TEST_F(LinuxRun, EveryPackingMethodAndSolidArchivesExtractByteForByte) {
     EXPECT_EQ(r.output, "");
     ExpectSameTree(dir_ / "src/tree", dir_ / (name + "-out/tree"));
   }
+  // The wave really went through the audio method.
+  Result l = Tvk("l kind3.tvk");
+  EXPECT_TRUE(Contains(l.output, "audio")) << l.output;
 }
 
 TEST_F(LinuxRun, EncryptedEntriesTakeThePasswordFromStandardInput) {
