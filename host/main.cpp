@@ -9,6 +9,8 @@
 
 #if defined(_WIN32)
 #include <windows.h>
+
+#include "host/ui/win32/dll_guard.h"
 #endif
 
 namespace {
@@ -41,7 +43,10 @@ int Run(void* instance) {
 }  // namespace
 
 #if defined(_WIN32)
-int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) { return Run(instance); }
+int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
+  tvk::GuardDllSearch();
+  return Run(instance);
+}
 #else
 int main() { return Run(nullptr); }
 #endif

@@ -427,4 +427,44 @@ TEST_F(WinSfx, SignatureShownOnceAndMismatchDeclined) {
   EXPECT_FALSE(fs::exists(dir_ / "out"));
 }
 
+// A DLL named like a system DLL that the program loads after start-up
+// (user32 loads the theme library for the first window) and planted beside
+// the program must not be loaded; Wine is told to prefer such a file.
+TEST_F(WinSfx, PlantedDllBesideTheProgramIsNotLoaded) {
+  fs::path tools = fs::path(TVK_WINDOWS_DRIVER).parent_path();
+  ASSERT_TRUE(fs::exists(tools / "tvkplanted.dll"));
+  ASSERT_TRUE(fs::exists(tools / "tvkdllprobe.exe"));
+  SmallTree(dir_ / "src");
+  Build("target = " + WinPath(dir_ / "out") + "\n");
+  // Not version.dll here: Wine's own system DLLs import it while the process
+  // is set up, before any code of the program runs.
+  for (const char* name : {"uxtheme.dll", "msimg32.dll", "tvkplanted.dll"})
+    fs::copy_file(tools / "tvkplanted.dll", dir_ / name);
+  fs::copy_file(tools / "tvkdllprobe.exe", dir_ / "probe.exe");
+  setenv("WINEDLLOVERRIDES", "mscoree=;mshtml=;uxtheme,msimg32=n,b", 1);
+  auto probe = [&](const std::string& args) {
+    int rc = 0;
+    Capture("cd " + Quote(dir_.string()) + " && wine probe.exe " + args, &rc);
+    return rc;
+  };
+  // The check itself can see a planted DLL being loaded...
+  int unguarded = probe("uxtheme.dll");
+  bool seen = fs::exists(dir_ / "uxtheme.dll.loaded");
+  fs::remove(dir_ / "uxtheme.dll.loaded");
+  int unguardedOwn = probe("tvkplanted.dll");
+  fs::remove(dir_ / "tvkplanted.dll.loaded");
+  // ...and the guard keeps it out, for the preloaded names and for any other.
+  int guarded = probe("guard uxtheme.dll msimg32.dll tvkplanted.dll");
+  std::string out = Drive({"wait:Tarvik Self Extractor", "shot:main-with-planted-dll", "click:1",
+                           "wait:Information", "click:1", "exit"});
+  setenv("WINEDLLOVERRIDES", "mscoree=;mshtml=", 1);
+  EXPECT_EQ(86, unguarded);
+  EXPECT_TRUE(seen);
+  EXPECT_EQ(86, unguardedOwn);
+  EXPECT_EQ(0, guarded);
+  EXPECT_HAS(out, "exit=0");
+  for (const char* name : {"uxtheme.dll", "msimg32.dll", "tvkplanted.dll"})
+    EXPECT_FALSE(fs::exists(dir_ / (std::string(name) + ".loaded"))) << name;
+}
+
 }  // namespace

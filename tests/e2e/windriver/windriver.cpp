@@ -34,7 +34,7 @@
 namespace {
 
 HWND g_current = nullptr;
-PROCESS_INFORMATION g_process{};
+PROCESS_INFORMATION g_process{};  // the program started by run:
 
 struct FindArgs {
   const char* title;
@@ -44,6 +44,11 @@ struct FindArgs {
 BOOL CALLBACK FindTopLevel(HWND hwnd, LPARAM lp) {
   auto* args = reinterpret_cast<FindArgs*>(lp);
   if (!IsWindowVisible(hwnd)) return TRUE;
+  // Wine shares one desktop between its X displays: windows of programs
+  // started by other tests are visible too, so only our program's count.
+  DWORD pid = 0;
+  GetWindowThreadProcessId(hwnd, &pid);
+  if (g_process.dwProcessId && pid != g_process.dwProcessId) return TRUE;
   char text[1024] = "";
   GetWindowTextA(hwnd, text, sizeof text);
   if (std::strstr(text, args->title)) {
