@@ -467,4 +467,46 @@ TEST_F(WinSfx, PlantedDllBesideTheProgramIsNotLoaded) {
     EXPECT_FALSE(fs::exists(dir_ / (std::string(name) + ".loaded"))) << name;
 }
 
+TEST_F(WinSfx, DeviceNamesAndTrailingDotsAreRenamed) {
+  WriteFile(dir_ / "src/aux.txt", "not a device");
+  WriteFile(dir_ / "src/Con", "console");
+  WriteFile(dir_ / "src/nul.tar.gz", "nothing");
+  WriteFile(dir_ / "src/com1/lpt9.log", "ports");
+  WriteFile(dir_ / "src/trail.", "dot");
+  WriteFile(dir_ / "src/console.txt", "an ordinary name");
+  WriteFile(dir_ / "src/com10.txt", "not a port either");
+  Build("target = " + WinPath(dir_ / "out") + "\nquiet = 1\n");
+  std::string out = Drive({"exit"});
+  EXPECT_HAS(out, "exit=0");
+  EXPECT_EQ("not a device", ReadFile(dir_ / "out/_aux.txt"));
+  EXPECT_EQ("console", ReadFile(dir_ / "out/_Con"));
+  EXPECT_EQ("nothing", ReadFile(dir_ / "out/_nul.tar.gz"));
+  EXPECT_EQ("ports", ReadFile(dir_ / "out/_com1/_lpt9.log"));
+  EXPECT_EQ("dot", ReadFile(dir_ / "out/trail._"));
+  EXPECT_EQ("an ordinary name", ReadFile(dir_ / "out/console.txt"));
+  EXPECT_EQ("not a port either", ReadFile(dir_ / "out/com10.txt"));
+}
+
+TEST_F(WinSfx, OutputPathOverTheLimitIsRefused) {
+  WriteFile(dir_ / "src/a-first.txt", "first");
+  std::string deep = std::string(120, 'd') + "/" + std::string(110, 'n') + ".txt";
+  WriteFile(dir_ / "src" / deep, "too deep");
+  Build("target = " + WinPath(dir_ / "out") + "\n");
+  size_t full = WinPath(dir_ / "out").size() + 1 + deep.size();
+  ASSERT_GT(full, 271u);
+  ASSERT_LT(full, 400u);
+  std::string out = Drive({"wait:Tarvik Self Extractor", "click:1", "wait:Error", "text:65535",
+                           "click:1", "exit"});
+  EXPECT_HAS(out, "Access to a file was denied by the system.");
+  EXPECT_HAS(out, "exit=5");
+  EXPECT_EQ("first", ReadFile(dir_ / "out/a-first.txt"));
+  // Nothing under a shortened name either.
+  std::error_code ec;
+  for (const auto& e : fs::recursive_directory_iterator(dir_ / "out", ec)) {
+    if (e.is_regular_file()) {
+      EXPECT_EQ("a-first.txt", e.path().filename().string());
+    }
+  }
+}
+
 }  // namespace
