@@ -458,6 +458,8 @@ TEST_F(LinuxRun, MainDialogChoicesOnStandardInput) {
   EXPECT_EQ(Count(r.output, "Confirm file replace"), 7u) << r.output;
   EXPECT_TRUE(Contains(r.output, "[6] [ ] Overwrite files without asking.")) << r.output;
   EXPECT_TRUE(Contains(r.output, "This folder already contains a file named 'readme.txt'.")) << r.output;
+  // Size and date lines stand indented under their labels.
+  EXPECT_TRUE(Contains(r.output, "existing file\n  7 bytes\n  modified on ")) << r.output;
   EXPECT_EQ(ReadFile(dir_ / "out/tree/docs/readme.txt"), "changed");
 }
 

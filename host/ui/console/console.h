@@ -71,6 +71,7 @@ class ConsoleUi final : public Ui {
 
   // Writes text, line ends as "\n" alone; ends a progress line first.
   void Print(const char* text);
+  void PrintIndented(const char* text);
 
  private:
   // Lists the buttons and reads answers until one names a button; -1 at the

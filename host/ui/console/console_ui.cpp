@@ -207,6 +207,22 @@ void ConsoleUi::Print(const char* text) {
   WriteAll(term_.outputFd, start, strlen(start));
 }
 
+// Every line of a multi-line text (the size and date of a file) indented
+// under its label.
+void ConsoleUi::PrintIndented(const char* text) {
+  char line[kPathSize];
+  const char* p = text ? text : "";
+  do {
+    const char* end = strstr(p, "\r\n");
+    size_t n = end ? static_cast<size_t>(end - p) : strlen(p);
+    StrCopyN(line, sizeof line, p, static_cast<uint32_t>(n < sizeof line ? n : sizeof line - 1));
+    Print("  ");
+    Print(line);
+    Print("\n");
+    p = end ? end + 2 : nullptr;
+  } while (p);
+}
+
 int ConsoleUi::Choose(const char* const* labels, uint32_t count) {
   uint32_t numbers[8];
   if (count > 8) count = 8;
@@ -322,13 +338,11 @@ uint32_t ConsoleUi::AskOverwrite(const OverwriteTexts& texts) {
   Print(texts.question);
   Print("\n");
   Print(texts.existingLabel);
-  Print("\n  ");
-  Print(texts.existingInfo);
   Print("\n");
+  PrintIndented(texts.existingInfo);
   Print(texts.newLabel);
-  Print("\n  ");
-  Print(texts.newInfo);
   Print("\n");
+  PrintIndented(texts.newInfo);
   const char* labels[4] = {texts.replace, texts.yesAll, texts.no, texts.cancel};
   static const uint32_t answers[4] = {kAnswerOk, kAnswerYesAll, kAnswerNo, kAnswerCancel};
   int chosen = Choose(labels, 4);
