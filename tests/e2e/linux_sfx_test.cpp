@@ -284,6 +284,18 @@ TEST_F(LinuxRun, RunAfterStartsTheRestoredScriptWithShellWordParameters) {
   EXPECT_EQ(ReadFile(dir_ / "rd-out/tree/tools/marker.txt"),
             fs::canonical(dir_ / "rd-out/tree/tools").string() + "\n<x>\n");
 
+  // A file without an execute bit is handed to the desktop's opener.
+  WriteFile(dir_ / "fakebin/xdg-open", "#!/bin/sh\nprintf '%s' \"$*\" > " + Quote((dir_ / "opened.txt").string()) + "\n");
+  fs::permissions(dir_ / "fakebin/xdg-open", fs::perms(0755));
+  BuildSfx("open", "ra.tvk", QuietInto("open-out") + "run-after = tree/readme.txt\n");
+  r = Shell("PATH=" + Quote((dir_ / "fakebin").string()) + ":$PATH ./open");
+  EXPECT_EQ(r.code, 0) << r.output;
+  ASSERT_TRUE(WaitForFile(dir_ / "opened.txt", 10)) << r.output;
+  EXPECT_EQ(ReadFile(dir_ / "opened.txt"), (dir_ / "open-out/tree/readme.txt").string());
+  // No opener at all: the file cannot be started.
+  r = Shell("PATH=/nonexistent ./open");
+  EXPECT_EQ(r.code, 8) << r.output;
+
   // Unchecking the box (7) leaves the script alone.
   fs::remove_all(dir_ / "rd-out");
   r = RunSfx("rd", "7\n1\n");
