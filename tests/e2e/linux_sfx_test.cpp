@@ -371,6 +371,13 @@ TEST_F(LinuxRun, RefusalsAndHostileArchivesEndWithTheirExitCodes) {
   EXPECT_EQ(r.code, 8) << r.output;
   EXPECT_EQ(ReadFile(dir_ / "dist/setup"), before);
 
+  // A target folder that cannot be made (a file stands in its way).
+  WriteFile(dir_ / "blocker", "a file");
+  BuildSfx("blocked", "self.tvk", "target = " + (dir_ / "blocker/sub").string() + "\n");
+  r = RunSfx("blocked", "1\n");
+  EXPECT_EQ(r.code, 5) << r.output;
+  EXPECT_TRUE(Contains(r.output, "Access to a file was denied by the system.")) << r.output;
+
   // A run-after file that is not there, and one that cannot be executed.
   MakeSmallTree(dir_ / "src/tree");
   WriteFile(dir_ / "src/tree/bin/not-a-program", "just some text, no interpreter line\n");
