@@ -354,11 +354,26 @@ TEST_F(LinuxRun, DamagedArchivesEndWithExitCodeFourAndLeaveNoDamagedFile) {
 }
 
 TEST_F(LinuxRun, RefusalsAndHostileArchivesEndWithTheirExitCodes) {
+  WriteFile(dir_ / "src/one.txt", "one\n");
+  Pack("ra-none.tvk", "", "one.txt");
   // The program without a payload.
   fs::copy_file(TVK_LINUX_SFX, dir_ / "bare");
   Result r = RunSfx("bare");
   EXPECT_EQ(r.code, 255) << r.output;
   EXPECT_TRUE(Contains(r.output, "Could not locate meta data.")) << r.output;
+
+  // A language text that lacks its last message.
+  BuildSfx("nolang", "ra-none.tvk", "", "--language en");
+  std::string withText = ReadFile(dir_ / "nolang");
+  size_t key = withText.find("\r\n73 = ");
+  ASSERT_NE(key, std::string::npos);
+  withText[key + 3] = '9';  // key 79, which nobody reads
+  WriteFile(dir_ / "nolang", withText);
+  // The failed load leaves its temporary copy behind: keep it in here.
+  fs::create_directories(dir_ / "tmp");
+  r = Shell("TMPDIR=" + Quote((dir_ / "tmp").string()) + " ./nolang");
+  EXPECT_EQ(r.code, 254) << r.output;
+  EXPECT_TRUE(Contains(r.output, "Could not locate meta data for language settings.")) << r.output;
 
   // An entry named like the program, extracted into the program's folder.
   WriteFile(dir_ / "src/first.txt", "first\n");
