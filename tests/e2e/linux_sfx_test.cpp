@@ -369,7 +369,7 @@ TEST_F(LinuxRun, RefusalsAndHostileArchivesEndWithTheirExitCodes) {
   ASSERT_NE(key, std::string::npos);
   withText[key + 3] = '9';  // key 79, which nobody reads
   WriteFile(dir_ / "nolang", withText);
-  // The failed load leaves its temporary copy behind: keep it in here.
+  // Start-up copies the text to the temporary folder: this test's own.
   fs::create_directories(dir_ / "tmp");
   r = Shell("TMPDIR=" + Quote((dir_ / "tmp").string()) + " ./nolang");
   EXPECT_EQ(r.code, 254) << r.output;
