@@ -272,6 +272,7 @@ bool ArchiveReader::FinishOutputFile(const FileEntry& entry) {
     }
     tempPath_[0] = 0;
   }
+  if (fileWrittenHook_) fileWrittenHook_(fileWrittenUser_, outputPath_);
   RestoreMetadata(entry);
   return true;
 }

@@ -315,6 +315,15 @@ class ArchiveReader final : public ArchiveHandler, private PackedSource, private
   const SignatureResult& Signature() const { return signature_; }
   bool IsNewArchive() const { return newArchive_ != 0; }
 
+  // Called with the path of every file written in full, after its times and
+  // before its attributes (which may make it read-only), so that a front end
+  // can add to it what the platform needs.
+  using FileWrittenHook = void (*)(void* user, const char* path);
+  void SetFileWrittenHook(FileWrittenHook hook, void* user) {
+    fileWrittenHook_ = hook;
+    fileWrittenUser_ = user;
+  }
+
   // ---- The block layer (used by the driver, the listing and the tests) ----
   // Finds the main header in the first 256 KiB of file; sets archive start,
   // main header length and the archive switches.
@@ -426,6 +435,8 @@ class ArchiveReader final : public ArchiveHandler, private PackedSource, private
   uint64_t progressTotal_ = 0;
   uint64_t entryUnpacked_ = 0;
   uint64_t entryWritten_ = 0;  // bytes the decoder has given for this entry
+  FileWrittenHook fileWrittenHook_ = nullptr;
+  void* fileWrittenUser_ = nullptr;
 };
 
 }  // namespace tvk

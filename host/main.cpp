@@ -11,6 +11,7 @@
 #include <windows.h>
 
 #include "host/ui/win32/dll_guard.h"
+#include "host/ui/win32/zone_mark.h"
 #endif
 
 namespace {
@@ -21,10 +22,22 @@ tvk::Ui* frontEnd = nullptr;
 
 void ShowStartupErrorBox(int, const char* text) { frontEnd->ShowStartupError(text); }
 
+#if defined(_WIN32)
+void MarkWrittenFile(void* mark, const char* path) {
+  tvk::ApplyZoneMark(*static_cast<const tvk::ZoneMark*>(mark), path);
+}
+#endif
+
 int Run(void* instance) {
   char path[tvk::kPathSize];
   path[0] = 0;
   tvk::GetProgramPath(path, sizeof path);
+#if defined(_WIN32)
+  // Files from a downloaded program carry its download mark.
+  static tvk::ZoneMark zoneMark;
+  tvk::PrepareZoneMark(&zoneMark, tvk::SystemStreamLayer(), path);
+  if (zoneMark.present) archiveReader.SetFileWrittenHook(MarkWrittenFile, &zoneMark);
+#endif
   frontEnd = tvk::PlatformUi(instance);
   tvk::SetStartupErrorShow(ShowStartupErrorBox);
   // A failed start-up has shown its box; its code is the exit code (-1 and

@@ -83,7 +83,10 @@ class WinSfx : public ::testing::Test {
     setenv("WINEDLLOVERRIDES", "mscoree=;mshtml=", 1);
     // Without a window manager Wine draws the frames itself, so the captions
     // are in the screenshots.
-    Capture("wine reg add 'HKCU\\Software\\Wine\\X11 Driver' /v Managed /d N /f");
+    // Each test runs in a process of its own under ctest: set it only once.
+    std::string settings = ReadFile(fs::path(std::getenv("WINEPREFIX")) / "user.reg");
+    if (settings.find("\"Managed\"=\"N\"") == std::string::npos)
+      Capture("wine reg add 'HKCU\\Software\\Wine\\X11 Driver' /v Managed /d N /f");
   }
 
   void SetUp() override {
