@@ -3,7 +3,7 @@
 // texts by id, types into edits and presses buttons, and prints what it saw.
 //
 // Usage: tvkdriver COMMAND...   (each command one argument)
-//   wait:TITLE      wait up to 30 s for a visible top-level window whose title
+//   wait:TITLE      wait up to 60 s for a visible top-level window whose title
 //                   contains TITLE; it becomes the current window
 //   gone            wait up to 30 s until the current window is gone
 //   text:ID         print "ID=<text>" of a control of the current window
@@ -156,7 +156,7 @@ bool Run(const char* cmd) {
   std::string verb = c.substr(0, colon);
   std::string arg = colon == std::string::npos ? "" : c.substr(colon + 1);
   if (verb == "wait") {
-    g_current = WaitForWindow(arg.c_str(), 30000);
+    g_current = WaitForWindow(arg.c_str(), 60000);  // Wine starts slowly on a busy machine
     if (!g_current) {
       std::printf("timeout waiting for \"%s\"\n", arg.c_str());
       return false;
