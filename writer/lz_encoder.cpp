@@ -307,10 +307,13 @@ void LzEncoder::Reset(uint32_t windowSize) {
   matchCount_ = 0;
   lastLength_ = lastDistance_ = 0;
   history_.clear();
+  windowTotal_ = 0;
+  finderValid_ = false;
 }
 
 void LzEncoder::AppendWindow(const uint8_t* p, size_t n) {
   history_.insert(history_.end(), p, p + n);
+  windowTotal_ += n;
   if (capture_) capture_->insert(capture_->end(), p, p + n);
   if (history_.size() > 2 * size_t(windowSize_)) {
     history_.erase(history_.begin(), history_.end() - windowSize_);
@@ -628,44 +631,59 @@ void LzEncoder::Parse(const uint8_t* data, size_t n, const LzOptions& opt, std::
   const ParseLevel lv = LevelOf(opt.level);
   const uint32_t ws = windowSize_;
   const uint32_t maxDistance = ws - 1;
-  // Segments bound the chain arrays; each starts with up to a window of
-  // history so that matches reach across segment and entry boundaries.
+  // The buffer holds up to a window of history plus one segment; when new
+  // bytes would overflow it, it slides back to the last window.
   const size_t segment = std::max<size_t>(size_t(2) * ws, size_t(8) << 20);
   constexpr uint32_t kHashBits = 20;
-  std::vector<int32_t> head(size_t(1) << kHashBits);
-  std::vector<int32_t> prev;
-  std::vector<uint8_t> buf;
+  std::vector<uint8_t>& buf = finderBuf_;
+  std::vector<int32_t>& head = finderHead_;
+  std::vector<int32_t>& prev = finderPrev_;
+  size_t& inserted = finderInserted_;  // positions below this are in the chains
+  // Four bytes: three-byte matches are worth little, and chains of
+  // three-byte hits are long in binaries.
+  auto hashAt = [&](size_t i) {
+    uint32_t v;
+    std::memcpy(&v, &buf[i], 4);
+    return (v * 2654435761u) >> (32 - kHashBits);
+  };
+  auto insertUpTo = [&](size_t end) {
+    const size_t len = buf.size();
+    for (; inserted < end && inserted + 4 <= len; ++inserted) {
+      uint32_t h = hashAt(inserted);
+      prev[inserted] = head[h];
+      head[h] = int32_t(inserted);
+    }
+  };
+  if (!finderValid_ || finderWindow_ != ws || finderTotal_ != windowTotal_) {
+    const size_t keep = std::min<size_t>(history_.size(), ws);
+    buf.assign(history_.end() - keep, history_.end());
+    head.assign(size_t(1) << kHashBits, -1);
+    prev.assign(buf.size(), -1);
+    inserted = 0;
+    insertUpTo(buf.size());
+    finderWindow_ = ws;
+    finderValid_ = true;
+  }
+  finderTotal_ = windowTotal_ + n;  // once the caller has written these ops
   uint32_t cache[4];
   std::copy(std::begin(distCache_), std::end(distCache_), cache);
   uint32_t matches = matchCount_;
-  std::vector<uint8_t> hist = history_.size() > ws
-                                  ? std::vector<uint8_t>(history_.end() - ws, history_.end())
-                                  : history_;
   for (size_t segStart = 0; segStart < n; segStart += segment) {
     const size_t segLen = std::min(segment, n - segStart);
-    buf.assign(hist.begin(), hist.end());
+    if (buf.size() > ws && buf.size() + segLen > size_t(ws) + segment) {
+      // Renumber instead of rehashing: chain links below the cut fall off.
+      const size_t cut = buf.size() - ws;
+      buf.erase(buf.begin(), buf.begin() + ptrdiff_t(cut));
+      prev.erase(prev.begin(), prev.begin() + ptrdiff_t(cut));
+      const int32_t c = int32_t(cut);
+      for (int32_t& v : head) v = v >= c ? v - c : -1;
+      for (int32_t& v : prev) v = v >= c ? v - c : -1;
+      inserted -= std::min(inserted, cut);
+    }
     const size_t histLen = buf.size();
     buf.insert(buf.end(), data + segStart, data + segStart + segLen);
     const size_t len = buf.size();
-    std::fill(head.begin(), head.end(), -1);
-    prev.assign(len, -1);
-    // Four bytes: three-byte matches are worth little, and chains of
-    // three-byte hits are long in binaries.
-    auto hashAt = [&](size_t i) {
-      uint32_t v;
-      std::memcpy(&v, &buf[i], 4);
-      return (v * 2654435761u) >> (32 - kHashBits);
-    };
-    size_t inserted = 0;  // positions below this are in the chains
-    auto insertUpTo = [&](size_t end) {
-      for (; inserted < end && inserted + 4 <= len; ++inserted) {
-        uint32_t h = hashAt(inserted);
-        prev[inserted] = head[h];
-        head[h] = int32_t(inserted);
-      }
-      if (inserted < end) inserted = end;
-    };
-    insertUpTo(histLen);
+    prev.resize(len, -1);
 
     auto find = [&](size_t i) {
       Candidate best;
@@ -736,11 +754,6 @@ void LzEncoder::Parse(const uint8_t* data, size_t n, const LzOptions& opt, std::
       cache[matches & 3] = c.distance;
       ++matches;
       i += c.length;
-    }
-    if (buf.size() > ws) {
-      hist.assign(buf.end() - ws, buf.end());
-    } else {
-      hist = buf;
     }
   }
 }

@@ -127,8 +127,19 @@ class LzEncoder {
   uint32_t lastLength_ = 0;
   uint32_t lastDistance_ = 0;
   std::vector<uint8_t> history_;  // the last windowSize_ window bytes (at least)
+  uint64_t windowTotal_ = 0;      // bytes the window received since Reset
   std::vector<uint8_t>* capture_ = nullptr;
   uint32_t lastFilterWord_ = 0;
+  // The match finder outlives an entry so that solid entries hash only their
+  // own bytes. It is in step with the window while finderTotal_ equals
+  // windowTotal_; anything else (forced blocks, a new window) rebuilds it.
+  std::vector<uint8_t> finderBuf_;
+  std::vector<int32_t> finderHead_;
+  std::vector<int32_t> finderPrev_;
+  size_t finderInserted_ = 0;
+  uint64_t finderTotal_ = 0;
+  uint32_t finderWindow_ = 0;
+  bool finderValid_ = false;
   bool lastX86Kept_ = true;
 };
 

@@ -1,0 +1,136 @@
+// Solid groups through the encoder that keeps its match finder between
+// entries: round trips across the finder's slide, resynchronisation after
+// forced blocks, and the cost of many small entries behind a full window.
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <filesystem>
+#include <string>
+
+#include "lz_test_support.h"
+#include "writer/lz_encoder.h"
+
+namespace tvk {
+namespace {
+
+using test::LzHarness;
+using test::LzResult;
+using test::ReadFileBytes;
+
+// Real text when the machine has it, else a repetitive mixture.
+std::vector<uint8_t> Text(size_t n) {
+  static std::vector<uint8_t> cache;
+  if (cache.size() < n) {
+    cache.clear();
+    namespace fs = std::filesystem;
+    std::error_code ec;
+    for (const char* root : {"/usr/share/doc", "/usr/include"}) {
+      for (fs::recursive_directory_iterator it(root, ec), end; !ec && it != end; it.increment(ec)) {
+        if (cache.size() >= n) break;
+        if (!it->is_regular_file(ec)) continue;
+        std::string ext = it->path().extension().string();
+        if (ext == ".gz" || ext == ".xz" || ext == ".bz2" || ext == ".png") continue;
+        auto b = ReadFileBytes(it->path().string(), n - cache.size());
+        cache.insert(cache.end(), b.begin(), b.end());
+      }
+      if (cache.size() >= n) break;
+    }
+    uint32_t seed = 7;
+    while (cache.size() < n) {
+      seed = seed * 1664525u + 1013904223u;
+      if ((seed >> 29) == 0 && cache.size() > 4096) {
+        size_t d = 1 + (seed >> 8) % 4000, l = 8 + (seed >> 3) % 100;
+        for (size_t k = 0; k < l; ++k) cache.push_back(cache[cache.size() - d]);
+      } else {
+        cache.push_back(uint8_t('a' + (seed >> 20) % 26));
+      }
+    }
+  }
+  return std::vector<uint8_t>(cache.begin(), cache.begin() + ptrdiff_t(n));
+}
+
+struct SolidRun {
+  LzEncoder enc;
+  LzHarness dec;
+  bool first = true;
+
+  void Entry(const uint8_t* p, size_t n, const LzOptions& o, const std::string& what) {
+    auto packed = enc.Encode(p, n, o, !first);
+    LzResult r = dec.Decode(packed, n, o.windowCode, enc.lastFilterWord() != 0, !first);
+    first = false;
+    ASSERT_EQ(r.error, 0u) << what;
+    ASSERT_EQ(r.out.size(), n) << what;
+    ASSERT_TRUE(std::equal(r.out.begin(), r.out.end(), p)) << what;
+  }
+};
+
+// More than the finder holds (a window and a segment), so it slides in the
+// last entry; small entries in between reach back into the big ones.
+TEST(LzEncoderSolid, LongGroupsAtEveryLevel) {
+  const size_t big1 = 7u << 20, small = 1500, smallCount = 200, big2 = 5u << 20;
+  const auto text = Text(big1 + smallCount * small + big2);
+  for (uint32_t level = 1; level <= 4; ++level) {
+    SolidRun run;
+    LzOptions o;
+    o.level = level;
+    o.windowCode = 7;
+    size_t at = 0;
+    const std::string lv = "level " + std::to_string(level);
+    run.Entry(text.data(), big1, o, lv + " first");
+    at += big1;
+    for (size_t k = 0; k < smallCount; ++k, at += small) {
+      // Repeat an earlier slice now and then: a match as far back as the window allows.
+      const uint8_t* p = k % 10 == 3 ? text.data() + big1 - (3u << 20) : text.data() + at;
+      run.Entry(p, small, o, lv + " small " + std::to_string(k));
+      if (HasFatalFailure()) return;
+    }
+    run.Entry(text.data() + at, big2, o, lv + " last");
+    if (HasFatalFailure()) return;
+  }
+}
+
+// Forced blocks and a window change between solid entries put bytes into the
+// window behind the finder's back; the next entry must still find only what
+// the decoder has.
+TEST(LzEncoderSolid, FinderFollowsTheWindowAfterForcedBlocksAndWindowChanges) {
+  const auto text = Text(600000);
+  SolidRun run;
+  LzOptions o;
+  o.windowCode = 2;
+  run.Entry(text.data(), 200000, o, "first");
+  // The decoder's window now takes bytes the finder never saw.
+  std::vector<LzBlock> blocks(1);
+  for (size_t k = 0; k < 3000; ++k) blocks[0].ops.push_back(LzOp::Literal(uint8_t(text[k] ^ 0x55)));
+  auto forced = run.enc.EncodeBlocks(blocks, o, true, 0);
+  LzResult fr = run.dec.Decode(forced, 3000, o.windowCode, false, true);
+  ASSERT_EQ(fr.error, 0u);
+  // Same text again: only correct if distances count the forced bytes.
+  run.Entry(text.data(), 100000, o, "after forced");
+  o.windowCode = 0;
+  run.Entry(text.data() + 150000, 90000, o, "smaller window");
+  o.windowCode = 3;
+  run.Entry(text.data() + 140000, 120000, o, "bigger window");
+  run.Entry(text.data() + 100000, 80000, o, "same window");
+}
+
+// Each small entry behind a full 4 MiB window costs its own bytes, not the
+// window's: hashing the window per entry took seconds for a few hundred.
+TEST(LzEncoderSolid, SmallEntriesBehindAFullWindowAreCheap) {
+  const auto text = Text((4u << 20) + 400 * 1024);
+  LzEncoder enc;
+  LzOptions o;
+  o.windowCode = 7;
+  enc.Encode(text.data(), 4u << 20, o, false);
+  const auto start = std::chrono::steady_clock::now();
+  size_t total = 0;
+  for (size_t k = 0; k < 400; ++k) {
+    total += enc.Encode(text.data() + (4u << 20) + k * 1024, 1024, o, true).size();
+  }
+  const double seconds =
+      std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+  EXPECT_GT(total, 0u);
+  EXPECT_LT(seconds, 3.0);
+}
+
+}  // namespace
+}  // namespace tvk
