@@ -83,27 +83,34 @@ TEST_F(HostileArchive, NamesCannotLeaveTheTargetInAnyForm) {
       {"..\t\\e17"},
       {"\\\\..\\..\\e18"},
   };
-  std::vector<Item> items;
   for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
     EntrySpec s = c.folder ? Folder(c.name) : File(c.name);
     s.oemName = c.oem;
-    items.push_back({s, c.folder ? Bytes{} : B("x")});
-  }
-  fs::path a = Write({}, items);
-
-  for (bool keepPaths : {true, false}) {
-    SCOPED_TRACE(keepPaths);
-    Host host;
-    host.overwriteAnswers = std::vector<int>(cases.size(), kOverwriteReplace);
-    ExtractOptions o = Options(keepPaths);
-    EXPECT_EQ(Extract(a, &host, {"*.*"}, &o), 0u);
-    reader_.Close();
-    EXPECT_EQ(Strays(), std::vector<std::string>{});
-    EXPECT_FALSE(fs::exists("/e4"));
-    // Every file lands somewhere below the target.
-    EXPECT_GE(FilesIn(out_).size(), 10u);
-    ForceRemove(out_);
-    fs::create_directories(out_);
+    fs::path a = Write({}, {{s, c.folder ? Bytes{} : B("x")}});
+    for (bool keepPaths : {true, false}) {
+      SCOPED_TRACE(keepPaths);
+      DropCallbacks();
+      Host host;
+      host.overwriteAnswers = {kOverwriteReplace};
+      ExtractOptions o = Options(keepPaths);
+      uint32_t err = Extract(a, &host, {"*.*"}, &o);
+      reader_.Close();
+#if defined(_WIN32)
+      // Windows also refuses what would name a drive or a stream.
+      EXPECT_TRUE(err == 0 || err == kErrData) << err;
+#else
+      EXPECT_EQ(err, 0u);
+      // The file lands somewhere below the target.
+      if (!c.folder) {
+        EXPECT_EQ(FilesIn(out_).size(), 1u);
+      }
+#endif
+      EXPECT_EQ(Strays(), std::vector<std::string>{});
+      EXPECT_FALSE(fs::exists("/e4"));
+      ForceRemove(out_);
+      fs::create_directories(out_);
+    }
   }
 
   // A file whose name cleans away to nothing would be the target folder
@@ -367,7 +374,8 @@ TEST_F(HostileArchive, AudioStreamLongerThanItsEntry) {
   Bytes audio;
   uint32_t crc = 0;
   ASSERT_TRUE(EncodeAudio(wave.data(), wave.size(), &audio, &crc));
-  for (uint64_t claimed : {uint64_t{0}, uint64_t{100}, wave.size() - 1, wave.size()}) {
+  const uint64_t size = wave.size();
+  for (uint64_t claimed : {uint64_t{0}, uint64_t{100}, size - 1, size}) {
     SCOPED_TRACE(claimed);
     DropCallbacks();
     EntrySpec e = File("sound.wav");
@@ -398,8 +406,13 @@ TEST_F(HostileArchive, AudioStreamLongerThanItsEntry) {
 }
 
 TEST_F(HostileArchive, DeepAndWideTrees) {
+  // As deep as a stored name and the path limit allow.
+  size_t room = std::min<size_t>(270, kPathSize - 2 - Internal(out_).size());
+#if defined(_WIN32)
+  room -= 24;  // a folder path on Windows leaves room for an 8.3 name
+#endif
   std::string deep;
-  while (deep.size() + 8 < 270) deep += "d\\";
+  while (deep.size() + 10 < room) deep += "d\\";
   deep += "leaf.txt";
   std::vector<Item> items = {{File(deep), B("deep")}};
   for (int i = 0; i < 3000; ++i) {
