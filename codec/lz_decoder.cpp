@@ -210,10 +210,8 @@ uint64_t DecodeSymbols(LzDecoder* d, PackedInput* in, uint32_t limit, int64_t re
   const uint32_t* const error = d->io->error;
   uint8_t* const win = d->window;
   const uint32_t ws = d->windowSize;
-  const uint32_t* const lookA = d->mainA.lookup;
-  const uint32_t* const lenA = d->mainA.lengths;
-  const uint32_t* const lookB = d->mainB.lookup;
-  const uint32_t* const lenB = d->mainB.lengths;
+  const uint16_t* const lookA = d->mainA.lookup;
+  const uint16_t* const lookB = d->mainB.lookup;
   const uint32_t shift = 32 - kMainWidth;
   const bool two = d->twoTables;
   const uint32_t threshold = d->threshold;
@@ -221,14 +219,10 @@ uint64_t DecodeSymbols(LzDecoder* d, PackedInput* in, uint32_t limit, int64_t re
   uint32_t pos = d->pos;
   uint64_t left = d->symbolsLeft;
   while (limit-- > 0 && left != 0 && int64_t(produced) < remaining) {
-    uint32_t sym;
-    if (two && prev > threshold) {
-      sym = lookB[in->Window() >> shift];
-      in->Skip(lenB[sym]);
-    } else {
-      sym = lookA[in->Window() >> shift];
-      in->Skip(lenA[sym]);
-    }
+    const uint16_t* look = two && prev > threshold ? lookB : lookA;
+    uint32_t e = look[in->Window() >> shift];
+    in->Skip(LookupLength(e));
+    uint32_t sym = LookupSymbol(e);
     prev = sym;
     --left;
     if (sym < 256) {

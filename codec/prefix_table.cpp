@@ -16,12 +16,12 @@ constexpr uint32_t kPreCodeWidth = 7;
 
 bool InitTable(PrefixTable* t, uint32_t count, uint32_t width) {
   FreeTable(t);
-  if (width == 0 || width > kMaxLength || count == 0) return false;
+  if (width == 0 || width > kMaxLength || count == 0 || count > kMaxTableSymbols) return false;
   t->count = count;
   t->width = width;
   t->size = 1u << width;
   t->lengths = static_cast<uint32_t*>(MemAllocZero(count * sizeof(uint32_t)));
-  t->lookup = static_cast<uint32_t*>(MemAllocZero(t->size * sizeof(uint32_t)));
+  t->lookup = static_cast<uint16_t*>(MemAllocZero(t->size * sizeof(uint16_t)));
   if (!t->lengths || !t->lookup) {
     FreeTable(t);
     return false;
@@ -58,8 +58,9 @@ bool BuildTable(PrefixTable* t) {
     uint64_t first = start[len - 1];
     uint64_t span = uint64_t(1) << (n - len);
     if (first + span > t->size) return false;
-    uint32_t* p = t->lookup + first;
-    for (uint64_t i = 0; i < span; ++i) p[i] = s;
+    uint16_t* p = t->lookup + first;
+    const uint16_t e = static_cast<uint16_t>(s | len << kLookupSymbolBits);
+    for (uint64_t i = 0; i < span; ++i) p[i] = e;
     start[len - 1] = first + span;
   }
   return true;
