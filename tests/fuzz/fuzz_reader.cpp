@@ -1,8 +1,15 @@
 // The block walk over an archive file made of the fuzz input: Open, List with
-// entry copies and comments, then TestAll, which decodes every entry. The
+// entry copies and comments, TestAll, which decodes every entry, and Extract
+// into a folder beside the archive, after which nothing but the archive and
+// that folder may exist (files are capped at 4 MiB by a file-size limit). The
 // password prompts answer "fuzz" once each and then refuse, so encrypted
 // heads and entries are opened with the seeds' password and a wrong-password
 // retry ends instead of asking forever.
+#include <signal.h>
+#include <sys/resource.h>
+
+#include <filesystem>
+
 #include "archive/reader.h"
 #include "fuzz_util.h"
 
@@ -60,5 +67,38 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   answers = Answers{1, 1};
   if (reader.Open(path.c_str()) == 0) reader.TestAll();
   reader.Close();
+
+  namespace fs = std::filesystem;
+  static bool limited = [] {
+    signal(SIGXFSZ, SIG_IGN);
+    rlimit r{4u << 20, 4u << 20};
+    return setrlimit(RLIMIT_FSIZE, &r) == 0;
+  }();
+  (void)limited;
+  const fs::path scratch = tvk_fuzz::ScratchFolder();
+  const fs::path out = scratch / "out";
+  answers = Answers{1, 1};
+  if (reader.Open(path.c_str()) == 0) {
+    tvk::ExtractOptions o{};
+    o.size = sizeof o;
+    o.keepFolderPaths = 1;
+    o.overwriteMode = 1;
+    snprintf(o.targetFolder, sizeof o.targetFolder, "%s", tvk_fuzz::Internal(out.string()).c_str());
+    reader.SetOptions(tvk::kOptionsExtraction, &o);
+    tvk::NameList* include = reader.CreateNameList(tvk::kListNames);
+    reader.AddName(include, "*.*");
+    reader.Extract(include, nullptr, nullptr);
+    reader.FreeNameList(include);
+  }
+  reader.Close();
+  std::error_code ec;
+  for (const auto& e : fs::directory_iterator(scratch, ec)) {
+    std::string name = e.path().filename().string();
+    if (name != "out" && name != "a.tvk") abort();  // written outside the target
+  }
+  for (const auto& e : fs::recursive_directory_iterator(out, ec)) {
+    fs::permissions(e.path(), fs::perms::owner_all, fs::perm_options::add, ec);
+  }
+  fs::remove_all(out, ec);
   return 0;
 }

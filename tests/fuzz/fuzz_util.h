@@ -9,15 +9,22 @@
 #include <string.h>
 #include <unistd.h>
 
+#include <filesystem>
 #include <string>
 
 namespace tvk_fuzz {
 
-// A private folder for this process; created once.
+// A private folder for this process; created once and removed at exit. The
+// name lives in a plain array, which no destructor takes away before the
+// exit handler runs.
 inline const std::string& ScratchFolder() {
+  static char name[] = "/tmp/tvk_fuzz_XXXXXX";
   static std::string folder = [] {
-    char name[] = "/tmp/tvk_fuzz_XXXXXX";
     if (!mkdtemp(name)) abort();
+    atexit([] {
+      std::error_code ec;
+      std::filesystem::remove_all(name, ec);
+    });
     return std::string(name);
   }();
   return folder;
