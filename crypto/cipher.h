@@ -49,10 +49,13 @@ void AesSetDecryptKey(EntryKey* key, const uint8_t* keyBytes, uint32_t keyLength
 void AesSetEncryptKey(EntryKey* key, const uint8_t* keyBytes, uint32_t keyLength);
 void AesDecryptBlock(const EntryKey* key, const uint8_t in[16], uint8_t out[16]);
 void AesEncryptBlock(const EntryKey* key, const uint8_t in[16], uint8_t out[16]);
-// Deciphers (count + 15) / 16 whole blocks in place.
+// Deciphers (count + 15) / 16 whole blocks in place, with the processor's AES
+// instructions where it has them.
 void DecipherEntryData(const EntryKey* key, uint8_t* buffer, uint32_t count);
 // Enciphers (count + 15) / 16 whole blocks in place (encryption schedule).
 void EncipherEntryData(const EntryKey* key, uint8_t* buffer, uint32_t count);
+// When set, DecipherEntryData keeps to the table code on every processor.
+extern bool aesTablesOnly;
 
 }  // namespace tvk
 
