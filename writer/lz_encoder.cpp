@@ -2,6 +2,7 @@
 #include "writer/lz_encoder.h"
 
 #include <algorithm>
+#include <cmath>
 #include <cstring>
 #include <memory>
 #include <queue>
@@ -602,7 +603,7 @@ ParseLevel LevelOf(uint32_t level) {
     case 1: return {4, 24, false};
     case 2: return {10, 48, false};
     case 3: return {24, 128, true};
-    default: return {96, 512, true};
+    default: return {32, 128, true};
   }
 }
 
@@ -623,6 +624,132 @@ struct Candidate {
   uint32_t length = 0;
   uint32_t distance = 0;
   int repeat = -1;  // cache index when this is a repeat
+};
+
+// The symbols a match costs in the stream, chosen exactly as MakeMatchToken
+// chooses them; false when no symbol carries it.
+struct SymbolUse {
+  uint16_t main = 0;
+  int16_t rep = -1;
+  int16_t dist = -1;
+  uint16_t extra = 0;  // raw bits
+};
+
+bool RepeatSymbols(uint32_t k, uint32_t length, uint32_t distance, SymbolUse* s) {
+  const uint32_t adj = (distance > 0x3fff) + (distance > 0x3ffff);
+  if (length < 2 + adj || length > kMaxMatch) return false;
+  s->main = uint16_t(257 + k);
+  s->dist = -1;
+  const uint32_t v = length - 2 - adj;
+  if (v <= 255) {
+    const uint32_t i = LengthIndex(v);
+    s->rep = int16_t(i);
+    s->extra = uint16_t(kLengthExtra[i]);
+  } else {
+    if (length < 257) return false;
+    s->rep = 24;
+    s->extra = 14;
+  }
+  return true;
+}
+
+bool MatchSymbols(uint32_t length, uint32_t distance, uint32_t distE, uint32_t distCount,
+                  SymbolUse* s) {
+  const uint32_t d = distance - 1;
+  s->rep = -1;
+  s->dist = -1;
+  if (length == 2) {
+    if (d >= 256) return false;
+    uint32_t j = 7;
+    while (kShortABase[j] > d) --j;
+    s->main = uint16_t(261 + j);
+    s->extra = uint16_t(kShortAExtra[j]);
+    return true;
+  }
+  if (length == 3) {
+    if (d >= 16384) return false;
+    const uint32_t j = d < 2 ? d : FloorLog2(d) + 1;
+    s->main = uint16_t(269 + j);
+    s->extra = uint16_t(j >= 2 ? j - 1 : 0);
+    return true;
+  }
+  uint32_t code, extra;
+  if (d < 4) {
+    code = d;
+    extra = 0;
+  } else if (d < (1u << (distE + 2))) {
+    extra = FloorLog2(d) - 1;
+    code = 2 * extra + 2 + ((d >> extra) & 1);
+  } else {
+    code = 2 * distE + 4 + ((d - (1u << (distE + 2))) >> distE);
+    extra = distE;
+  }
+  if (code >= distCount) return false;
+  s->dist = int16_t(code);
+  const uint32_t adj = distance > 0x3ffff;
+  if (length >= 4 + adj && length - 4 - adj <= 255) {
+    const uint32_t i = LengthIndex(length - 4 - adj);
+    s->main = uint16_t(284 + i);
+    s->extra = uint16_t(extra + kLengthExtra[i]);
+  } else if (length >= 257 && length <= kMaxMatch) {
+    s->main = 308;
+    s->extra = uint16_t(extra + 14);
+  } else {
+    return false;
+  }
+  return true;
+}
+
+// Bit prices from running symbol counts: what the block's Huffman codes will
+// roughly charge. Counts decay so that prices follow changing data.
+struct Prices {
+  float main[kMainSymbols];
+  float rep[kRepeatSymbols];
+  float dist[kDistSymbols];
+  uint32_t cMain[kMainSymbols] = {};
+  uint32_t cRep[kRepeatSymbols] = {};
+  uint32_t cDist[kDistSymbols] = {};
+
+  static void Refresh(const uint32_t* c, float* price, uint32_t n) {
+    uint64_t total = 0;
+    for (uint32_t k = 0; k < n; ++k) total += c[k];
+    const float t = float(total) + 0.5f * float(n);
+    for (uint32_t k = 0; k < n; ++k) {
+      float bits = std::log2(t / (float(c[k]) + 0.5f));
+      price[k] = std::clamp(bits, 1.0f, float(kMaxCodeLength));
+    }
+  }
+  void Refresh() {
+    Refresh(cMain, main, kMainSymbols);
+    Refresh(cRep, rep, kRepeatSymbols);
+    Refresh(cDist, dist, kDistSymbols);
+  }
+  void Count(const SymbolUse& s) {
+    ++cMain[s.main];
+    if (s.rep >= 0) ++cRep[s.rep];
+    if (s.dist >= 0) ++cDist[s.dist];
+  }
+  void Decay() {
+    for (auto& c : cMain) c -= c / 2;
+    for (auto& c : cRep) c -= c / 2;
+    for (auto& c : cDist) c -= c / 2;
+  }
+  float Cost(const SymbolUse& s) const {
+    return main[s.main] + (s.rep >= 0 ? rep[s.rep] : 0.0f) + (s.dist >= 0 ? dist[s.dist] : 0.0f) +
+           float(s.extra);
+  }
+};
+
+// One position of the price-based parse: the cheapest way found to reach it,
+// with the decoder state that way leaves behind.
+struct ParseNode {
+  float cost;
+  uint32_t length;    // of the step that arrives here; 1 with kind 0 = literal
+  uint32_t distance;  // match distance
+  uint8_t kind;       // 0 literal, 1 match, 2 repeat, 3 repeat-last
+  uint8_t cacheIndex;
+  uint32_t reps[4];   // most recent first
+  uint32_t lastLength, lastDistance;
 };
 
 }  // namespace
@@ -668,6 +795,21 @@ void LzEncoder::Parse(const uint8_t* data, size_t n, const LzOptions& opt, std::
   uint32_t cache[4];
   std::copy(std::begin(distCache_), std::end(distCache_), cache);
   uint32_t matches = matchCount_;
+  // State of the price-based parse, carried across segments.
+  uint32_t optReps[4];
+  for (uint32_t k = 0; k < 4; ++k) optReps[k] = cache[(matches - 1 - k) & 3];
+  uint32_t optLastLength = lastLength_, optLastDistance = lastDistance_;
+  std::vector<ParseNode> nodes;
+  auto pricesOwner = std::make_unique<Prices>();
+  if (opt.level >= 4) {
+    // Start from the bytes' own frequencies and a guess for the rest.
+    for (size_t k = 0; k < std::min<size_t>(n, 65536); ++k) pricesOwner->cMain[data[k]] += 1;
+    for (uint32_t k = 256; k < kMainSymbols; ++k) pricesOwner->cMain[k] += 4;
+    for (auto& c : pricesOwner->cRep) c = 4;
+    for (auto& c : pricesOwner->cDist) c = 4;
+    pricesOwner->Refresh();
+  }
+  Prices& prices = *pricesOwner;
   for (size_t segStart = 0; segStart < n; segStart += segment) {
     const size_t segLen = std::min(segment, n - segStart);
     if (buf.size() > ws && buf.size() + segLen > size_t(ws) + segment) {
@@ -723,6 +865,166 @@ void LzEncoder::Parse(const uint8_t* data, size_t n, const LzOptions& opt, std::
       return best;
     };
 
+    if (opt.level >= 4) {
+      // Price-based parse, a stretch at a time: every position gets the
+      // cheapest arrival under the current prices, repeats priced from the
+      // distance cache that arrival leaves; a stretch ends where no step
+      // crosses it, or at once after a match long enough to take on sight.
+      constexpr uint32_t kStretch = 4096;
+      constexpr float kInf = 1e30f;
+      const float kInfCost = kInf;
+      if (nodes.empty()) nodes.resize(2 * kStretch + kMaxMatch + 2);
+      size_t i = histLen;
+      while (i < len) {
+        const size_t s0 = i;
+        ParseNode& start = nodes[0];
+        start.cost = 0;
+        start.kind = 0;
+        std::copy(std::begin(optReps), std::end(optReps), start.reps);
+        start.lastLength = optLastLength;
+        start.lastDistance = optLastDistance;
+        size_t reached = 0, end = 0;
+        auto relax = [&](size_t from, size_t to, float cost, uint8_t kind, uint32_t length,
+                         uint32_t distance, uint8_t k) {
+          while (reached < to) nodes[++reached].cost = kInfCost;
+          ParseNode& t = nodes[to];
+          if (cost >= t.cost) return;
+          const ParseNode& f = nodes[from];
+          t.cost = cost;
+          t.kind = kind;
+          t.length = length;
+          t.distance = distance;
+          t.cacheIndex = k;
+          t.lastLength = f.lastLength;
+          t.lastDistance = f.lastDistance;
+          if (kind == 0) {
+            std::copy(f.reps, f.reps + 4, t.reps);
+          } else {
+            t.reps[0] = distance;
+            t.reps[1] = f.reps[0];
+            t.reps[2] = f.reps[1];
+            t.reps[3] = f.reps[2];
+            if (kind == 2) {
+              t.lastLength = length;
+              t.lastDistance = distance;
+            }
+          }
+        };
+        for (size_t r = 0;; ++r) {
+          const size_t p = s0 + r;
+          if (p >= len || (r >= kStretch && r == reached) || r >= 2 * kStretch) {
+            end = r;
+            break;
+          }
+          insertUpTo(p);
+          const ParseNode nd = nodes[r];
+          relax(r, r + 1, nd.cost + prices.main[buf[p]], 0, 1, 0, 0);
+          const uint32_t limit = uint32_t(std::min<size_t>(kMaxMatch, len - p));
+          if (limit < 2) continue;
+          uint32_t longest = 0, longestDist = 0;
+          int longestRep = -1;
+          SymbolUse su;
+          for (uint32_t k = 0; k < 4; ++k) {
+            const uint32_t d = nd.reps[k];
+            if (d == 0 || d > p || d > maxDistance) continue;
+            const uint32_t l = MatchLength(&buf[p], &buf[p - d], limit);
+            if (l > longest) {
+              longest = l;
+              longestDist = d;
+              longestRep = int(k);
+            }
+            for (uint32_t m = 2; m <= l; ++m) {
+              if (m > 64 && m < l) m = l;  // long repeats: only the whole
+              if (RepeatSymbols(k, m, d, &su)) relax(r, r + m, nd.cost + prices.Cost(su), 2, m, d, uint8_t(k));
+            }
+          }
+          if (nd.lastLength > 0 && nd.lastDistance > 0 && nd.lastDistance <= p &&
+              nd.lastDistance <= maxDistance && nd.lastLength <= limit &&
+              MatchLength(&buf[p], &buf[p - nd.lastDistance], nd.lastLength) == nd.lastLength) {
+            relax(r, r + nd.lastLength, nd.cost + prices.main[256], 3, nd.lastLength,
+                  nd.lastDistance, 0);
+          }
+          if (limit >= 4 && longest < lv.nice) {
+            // Every distance that makes the match longer than the ones before.
+            int32_t cand = head[hashAt(p)];
+            uint32_t best = 1;
+            uint32_t depth = lv.depth;
+            for (uint32_t chain = 0; cand >= 0 && chain < depth; ++chain, cand = prev[cand]) {
+              const uint32_t d = uint32_t(p - size_t(cand));
+              if (d > maxDistance) break;
+              if (best < limit && buf[cand + best] != buf[p + best]) continue;
+              const uint32_t l = MatchLength(&buf[p], &buf[cand], limit);
+              if (l <= best) continue;
+              for (uint32_t m = best + 1; m <= l; ++m) {
+                if (m > 64 && m < l) m = l;
+                if (MatchSymbols(m, d, distE_, distCount_, &su)) {
+                  relax(r, r + m, nd.cost + prices.Cost(su), 1, m, d, 0);
+                }
+              }
+              best = l;
+              if (l > longest) {
+                longest = l;
+                longestDist = d;
+                longestRep = -1;
+              }
+              if (l >= lv.nice) break;
+            }
+          }
+          if (longest >= lv.nice) {
+            // Take it: a match this long is right whatever came before.
+            if (longestRep >= 0 ? RepeatSymbols(uint32_t(longestRep), longest, longestDist, &su)
+                                : MatchSymbols(longest, longestDist, distE_, distCount_, &su)) {
+              nodes[r + longest].cost = kInfCost;  // force this arrival
+              relax(r, r + longest, nd.cost + prices.Cost(su), longestRep >= 0 ? 2 : 1, longest,
+                    longestDist, uint8_t(longestRep >= 0 ? longestRep : 0));
+              end = r + longest;
+              break;
+            }
+          }
+        }
+        // Walk back from the end, then emit forwards.
+        const size_t firstOp = ops->size();
+        for (size_t r = end; r > 0;) {
+          const ParseNode& t = nodes[r];
+          const size_t from = r - t.length;
+          switch (t.kind) {
+            case 0: ops->push_back(LzOp::Literal(buf[s0 + from])); break;
+            case 1: ops->push_back(LzOp::Match(t.length, t.distance)); break;
+            case 2: ops->push_back(LzOp::Repeat(t.cacheIndex, t.length)); break;
+            default: ops->push_back(LzOp::RepeatLast()); break;
+          }
+          r = from;
+        }
+        std::reverse(ops->begin() + ptrdiff_t(firstOp), ops->end());
+        const ParseNode& last = nodes[end];
+        std::copy(last.reps, last.reps + 4, optReps);
+        optLastLength = last.lastLength;
+        optLastDistance = last.lastDistance;
+        // Prices follow what was just chosen.
+        for (size_t r = end; r > 0;) {
+          const ParseNode& t = nodes[r];
+          SymbolUse u;
+          bool ok = true;
+          if (t.kind == 0) {
+            u.main = buf[s0 + r - 1];
+          } else if (t.kind == 1) {
+            ok = MatchSymbols(t.length, t.distance, distE_, distCount_, &u);
+          } else if (t.kind == 2) {
+            ok = RepeatSymbols(t.cacheIndex, t.length, t.distance, &u);
+          } else {
+            u.main = 256;
+          }
+          if (ok) prices.Count(u);
+          r -= t.length;
+        }
+        uint64_t total = 0;
+        for (uint32_t c : prices.cMain) total += c;
+        if (total > 3 * 32768) prices.Decay();
+        prices.Refresh();
+        i = s0 + end;
+      }
+      continue;
+    }
     size_t i = histLen;
     Candidate pending;
     bool havePending = false;
