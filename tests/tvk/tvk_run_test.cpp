@@ -374,7 +374,15 @@ TEST_F(TvkRun, KeysCertificatesAndSignatures) {
   EXPECT_EQ(Tvk("sign --key signer.pem --cert signer.cert -pwrong set.tvk").code, 2);
   Result s = Tvk("sign --key signer.pem --cert signer.cert -psecret set.tvk");
   ASSERT_EQ(s.code, 0) << s.output;
-  EXPECT_EQ(Tvk("sign --key signer.pem --cert signer.cert -psecret set.tvk").code, 2);  // once
+  // Signing again replaces the signature instead of adding a second one.
+  fs::path lastVolume = dir_ / "set.tvk";
+  for (int n = 1; fs::exists(dir_ / ("set.00" + std::to_string(n))); ++n) {
+    lastVolume = dir_ / ("set.00" + std::to_string(n));
+  }
+  uint64_t signedSize = fs::file_size(lastVolume);
+  Result again = Tvk("sign --key signer.pem --cert signer.cert -psecret set.tvk");
+  EXPECT_EQ(again.code, 0) << again.output;
+  EXPECT_EQ(fs::file_size(lastVolume), signedSize);
   Result st = Tvk("t -psecret set.tvk");
   EXPECT_EQ(st.code, 0) << st.output;
   EXPECT_NE(st.output.find("signed by Test Signer"), std::string::npos) << st.output;
@@ -390,6 +398,12 @@ TEST_F(TvkRun, KeysCertificatesAndSignatures) {
   Result bad = Tvk("t signed.tvk");
   EXPECT_EQ(bad.code, 8) << bad.output;
   EXPECT_NE(bad.output.find("signature"), std::string::npos) << bad.output;
+  // Sealed anew, the changed archive matches its new signature.
+  Result resign = Tvk("sign --key signer.pem --cert signer.cert signed.tvk");
+  ASSERT_EQ(resign.code, 0) << resign.output;
+  Result good = Tvk("l signed.tvk");
+  EXPECT_EQ(good.code, 0) << good.output;
+  EXPECT_NE(good.output.find("signed by Test Signer"), std::string::npos) << good.output;
 
   // A certificate that is not one.
   WriteFile(dir_ / "bad.cert", "short");

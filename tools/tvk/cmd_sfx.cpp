@@ -95,7 +95,7 @@ int RunSfx(const Args& args) {
   }
   if (heads[0].flags & fmt::kArcSigned)
     con.Warn("the archive's signature does not cover the program in front of it: sign " + output +
-             " again with tvk sign");
+             " again with tvk sign, which replaces it");
   std::vector<std::vector<uint8_t>> parts(volumes.size());
   for (size_t i = 0; i < volumes.size(); ++i) {
     if (!ReadBytes(volumes[i], &parts[i])) {

@@ -11,6 +11,7 @@
 
 #include "archive/format.h"
 #include "crypto/cipher.h"
+#include "crypto/crc32.h"
 #include "tools/tvk/archive_file.h"
 #include "tools/tvk/commands.h"
 #include "tools/tvk/console.h"
@@ -19,6 +20,42 @@
 #include "writer/openssl/signing.h"
 
 namespace tvk::cli {
+
+namespace {
+
+// Whether the archive already ends in a signature block (so that signing
+// again replaces it): with plain heads the 520-byte block itself, under
+// encrypted heads its length prefix and enciphered bytes. `at` receives the
+// block's position, which is where the signed bytes end.
+bool EndingSignature(const std::vector<uint8_t>& bytes, uint64_t archiveStart,
+                     const char* password, uint64_t* at) {
+  const uint64_t size = bytes.size();
+  auto isRecord = [](const uint8_t* r) {
+    return r[2] == fmt::kTypeSignature &&
+           (r[5] | r[6] << 8) == static_cast<int>(fmt::kSignatureBlockSize) &&
+           (r[0] | r[1] << 8) == HeadCheckOf(r, fmt::kSignatureBlockSize);
+  };
+  if (!password) {
+    if (size < archiveStart + fmt::kMainHeaderSize + fmt::kSignatureBlockSize) return false;
+    *at = size - fmt::kSignatureBlockSize;
+    return isRecord(&bytes[*at]);
+  }
+  for (uint64_t length = fmt::kSignatureBlockSize; length <= fmt::kSignatureRecordMax; ++length) {
+    if (size < archiveStart + fmt::kMainHeaderSize + length + 2) break;
+    uint64_t start = size - length - 2;
+    if ((bytes[start] | bytes[start + 1] << 8) != static_cast<int>(length)) continue;
+    std::vector<uint8_t> plain(bytes.begin() + static_cast<std::ptrdiff_t>(start + 2), bytes.end());
+    plain.resize((plain.size() + 7) / 8 * 8);
+    DecipherHeadBytes(password, plain.data(), static_cast<uint32_t>(length));
+    if (isRecord(plain.data())) {
+      *at = start;
+      return true;
+    }
+  }
+  return false;
+}
+
+}  // namespace
 namespace {
 
 bool ReadBinary(const std::string& path, Bytes* out, std::string* error) {
@@ -168,12 +205,15 @@ int RunSign(const Args& args) {
   std::string password;
   uint64_t endAt = 0;
   if (!encrypted) {
-    if (bytes.size() < lastHead.offset + fmt::kMainHeaderSize + 7 ||
-        std::memcmp(&bytes[bytes.size() - 7], fmt::kEndMarker, 7) != 0) {
-      con.Error(last + " does not end in an end marker (is it signed already?)");
+    if (bytes.size() >= lastHead.offset + fmt::kMainHeaderSize + 7 &&
+        std::memcmp(&bytes[bytes.size() - 7], fmt::kEndMarker, 7) == 0) {
+      endAt = bytes.size() - 7;
+    } else if (!EndingSignature(bytes, lastHead.offset, nullptr, &endAt)) {
+      con.Error(last + " ends in neither an end marker nor a signature block");
       return kExitFile;
+    } else {
+      con.Info("replacing the signature of " + last);
     }
-    endAt = bytes.size() - 7;
   } else {
     if (args.passwordGiven && !args.password.empty()) {
       password = PasswordBytes(args.password);
@@ -193,12 +233,15 @@ int RunSign(const Args& args) {
       DecipherHeadBytes(password.c_str(), tail, 8);
       ok = std::memcmp(tail, fmt::kEndMarker, 7) == 0;
     }
-    if (!ok) {
-      con.Error(last + " does not end in an end marker under this password (wrong password, or "
-                       "signed already?)");
+    if (ok) {
+      endAt = bytes.size() - 10;
+    } else if (EndingSignature(bytes, lastHead.offset, password.c_str(), &endAt)) {
+      con.Info("replacing the signature of " + last);
+    } else {
+      con.Error(last + " ends in neither an end marker nor a signature block under this "
+                       "password (wrong password?)");
       return kExitFile;
     }
-    endAt = bytes.size() - 10;
   }
 
   // Every volume says the set is signed; the signed bytes include the flag.
