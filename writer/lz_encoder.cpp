@@ -545,6 +545,7 @@ void LzEncoder::WriteBlocks(BitWriter& w, const std::vector<LzBlock>& blocks) {
       trial.zeroCount = block.zeroCount;
       trial.threshold = 255;
       LzBlock::Form best = LzBlock::kPreCoded;
+      uint32_t bestThreshold = 255;
       uint64_t bestBits = UINT64_MAX;
       for (LzBlock::Form form : {LzBlock::kPreCoded, LzBlock::kDeltaCoded, LzBlock::kTwoTables}) {
         trial.form = form;
@@ -555,7 +556,24 @@ void LzEncoder::WriteBlocks(BitWriter& w, const std::vector<LzBlock>& blocks) {
           best = form;
         }
       }
+      if (block.chooseThreshold) {
+        // Other splits of the previous symbol: in text, what follows a
+        // letter differs from what follows a space or a digit; after the
+        // short matches, from after the long ones.
+        trial.form = LzBlock::kTwoTables;
+        for (uint32_t th : {32u, 47u, 64u, 96u, 127u, 260u, 283u}) {
+          trial.threshold = th;
+          BitWriter scratch;
+          WriteLzBlock(scratch, tokens, trial);
+          if (scratch.BitCount() < bestBits) {
+            bestBits = scratch.BitCount();
+            best = LzBlock::kTwoTables;
+            bestThreshold = th;
+          }
+        }
+      }
       trial.form = best;
+      trial.threshold = bestThreshold;
       WriteLzBlock(w, tokens, trial);
     } else {
       WriteLzBlock(w, tokens, block);
@@ -1140,6 +1158,7 @@ std::vector<uint8_t> LzEncoder::Encode(const uint8_t* data, size_t n, const LzOp
       LzBlock b;
       b.ops.assign(ops.begin() + k, ops.begin() + std::min(ops.size(), k + per));
       b.chooseForm = opt.level >= 2;
+      b.chooseThreshold = opt.level >= 4;
       blocks.push_back(std::move(b));
     }
     WriteBlocks(w, blocks);

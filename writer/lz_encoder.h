@@ -75,6 +75,7 @@ struct LzBlock {
   uint32_t threshold = 0;  // kTwoTables
   bool zeroCount = false;  // write a count of 0: the block lasts to the entry end
   bool chooseForm = false; // write whichever LZ form comes out smallest
+  bool chooseThreshold = false;  // with chooseForm: try several two-table thresholds
   std::vector<LzOp> ops;
   // kModel
   std::vector<uint8_t> bytes;  // original bytes, at most 32767
