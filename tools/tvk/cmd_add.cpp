@@ -307,6 +307,18 @@ int RunAdd(const Args& args) {
     con.Error("nothing to add");
     return kExitFile;
   }
+  if (spec.solid && level > 0) {
+    // Folders keep their place ahead of the files; files of a kind group.
+    std::vector<std::pair<std::string, Item>> keyed;
+    for (Item& item : collector.items)
+      keyed.emplace_back(item.folder ? std::string() : Packing::SolidOrderKey(item.stored), std::move(item));
+    std::stable_sort(keyed.begin(), keyed.end(), [](const auto& a, const auto& b) {
+      if (a.second.folder != b.second.folder) return a.second.folder;
+      return a.first < b.first;
+    });
+    collector.items.clear();
+    for (auto& k : keyed) collector.items.push_back(std::move(k.second));
+  }
 
   uint64_t total = 0;
   for (const Item& item : collector.items)

@@ -1,5 +1,6 @@
 #include "tools/tvk/packing.h"
 
+#include <cctype>
 #include <cstring>
 
 #include "writer/audio_encoder.h"
@@ -77,6 +78,17 @@ tvk::Packer Packing::Packer() {
     }
     return true;
   };
+}
+
+std::string Packing::SolidOrderKey(const std::string& stored) {
+  const size_t slash = stored.rfind('/');
+  const std::string name = slash == std::string::npos ? stored : stored.substr(slash + 1);
+  const size_t dot = name.rfind('.');
+  std::string ext = dot == std::string::npos || dot == 0 ? std::string() : name.substr(dot + 1);
+  for (char& c : ext) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  // Within a kind the path order stays: neighbours in a folder tend to be
+  // alike.
+  return ext + '\0' + stored;
 }
 
 }  // namespace tvk::cli

@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <string>
 
 #include "writer/archive_writer.h"
 
@@ -21,6 +22,9 @@ class Packing {
   bool SolidFor(uint8_t method) const;
   // The packer to hand to the archive writer.
   tvk::Packer Packer();
+  // Sort key for the files of a solid archive ('/'-separated stored path):
+  // files of one kind sit together, where each finds the last one's matches.
+  static std::string SolidOrderKey(const std::string& stored);
 
  private:
   struct State;
