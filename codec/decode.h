@@ -105,8 +105,24 @@ class PackedInput {
 
   uint32_t* words() { return words_; }
 
- private:
+  // The bit state, for a hot loop that keeps it in registers and hands it
+  // back (SetCursor) before anything else reads from this input.
+  struct Cursor {
+    uint32_t window;
+    uint32_t bitOffset;
+    uint32_t wordIndex;
+  };
+  Cursor GetCursor() const { return {window_, bitOffset_, wordIndex_}; }
+  void SetCursor(const Cursor& c) {
+    window_ = c.window;
+    bitOffset_ = c.bitOffset;
+    wordIndex_ = c.wordIndex;
+  }
+  // Moves the last words to the front and reads the next block behind them;
+  // due exactly when wordIndex reaches kRefillWordIndex.
   void Refill();
+
+ private:
   uint32_t* words_ = nullptr;
   uint32_t window_ = 0;
   uint32_t bitOffset_ = 0;

@@ -90,7 +90,6 @@ void ChooseDistanceTable(LzDecoder* d) {
   }
 }
 
-inline uint32_t Bits(PackedInput* in, uint32_t n) { return n ? in->ReadBits(n) : 0; }
 
 // One chunk through the filters to the sink and the CRC. Never more than the
 // entry's remaining size leaves, so a stream that overshoots cannot grow the
@@ -164,12 +163,60 @@ void CopyMatch(LzDecoder* d, uint32_t length, uint32_t distance) {
   d->pos = pos;
 }
 
+
+// The bit reader's state held in locals for the symbol loop. Every byte
+// stored into the window may alias the reader's fields, so going through
+// PackedInput there would reload and store them for each symbol. Same steps
+// as PackedInput::Skip; the refill stays in one place.
+class LocalBits {
+ public:
+  explicit LocalBits(PackedInput* in) : in_(in), words_(in->words()) { Load(); }
+  ~LocalBits() { in_->SetCursor({window_, bitOffset_, wordIndex_}); }
+  uint32_t Window() const { return window_; }
+  void Skip(uint32_t n) {
+    bitOffset_ += n;
+    wordIndex_ += bitOffset_ >> 5;
+    bitOffset_ &= 31;
+    if (wordIndex_ == kRefillWordIndex) {
+      in_->SetCursor({window_, bitOffset_, wordIndex_});
+      in_->Refill();
+      Load();
+    }
+    uint64_t pair = uint64_t(words_[wordIndex_]) << 32 | words_[wordIndex_ + 1];
+    window_ = static_cast<uint32_t>((pair << bitOffset_) >> 32);
+  }
+  uint32_t Bits(uint32_t n) {
+    if (n == 0) return 0;
+    uint32_t v = window_ >> (32 - n);
+    Skip(n);
+    return v;
+  }
+  uint32_t Decode(const PrefixTable* t) {
+    uint32_t e = t->lookup[window_ >> (32 - t->width)];
+    Skip(LookupLength(e));
+    return LookupSymbol(e);
+  }
+
+ private:
+  void Load() {
+    PackedInput::Cursor c = in_->GetCursor();
+    window_ = c.window;
+    bitOffset_ = c.bitOffset;
+    wordIndex_ = c.wordIndex;
+  }
+  PackedInput* in_;
+  const uint32_t* words_;
+  uint32_t window_;
+  uint32_t bitOffset_;
+  uint32_t wordIndex_;
+};
+
 // A distance from the distance table; 0 when the code lies beyond the
 // window's valid count (corrupt data).
-inline uint32_t ReadDistance(LzDecoder* d, PackedInput* in) {
-  uint32_t code = Decode(&d->dist, in);
+inline uint32_t ReadDistance(LzDecoder* d, LocalBits& in) {
+  uint32_t code = in.Decode(&d->dist);
   if (code >= d->distCount) return 0;
-  return d->distBase[code] + Bits(in, d->distExtra[code]) + 1;
+  return d->distBase[code] + in.Bits(d->distExtra[code]) + 1;
 }
 
 enum class Header { kLz, kModel, kBad };
@@ -204,8 +251,9 @@ Header ReadBlockHeader(LzDecoder* d, PackedInput* in, uint32_t* modelBytes) {
 // produced; false in *ok on corrupt data. The window position and the table
 // arrays live in locals here: every byte stored into the window could
 // otherwise alias them and force reloads.
-uint64_t DecodeSymbols(LzDecoder* d, PackedInput* in, uint32_t limit, int64_t remaining,
+uint64_t DecodeSymbols(LzDecoder* d, PackedInput* input, uint32_t limit, int64_t remaining,
                        bool* ok) {
+  LocalBits in(input);
   uint64_t produced = 0;
   const uint32_t* const error = d->io->error;
   uint8_t* const win = d->window;
@@ -220,8 +268,8 @@ uint64_t DecodeSymbols(LzDecoder* d, PackedInput* in, uint32_t limit, int64_t re
   uint64_t left = d->symbolsLeft;
   while (limit-- > 0 && left != 0 && int64_t(produced) < remaining) {
     const uint16_t* look = two && prev > threshold ? lookB : lookA;
-    uint32_t e = look[in->Window() >> shift];
-    in->Skip(LookupLength(e));
+    uint32_t e = look[in.Window() >> shift];
+    in.Skip(LookupLength(e));
     uint32_t sym = LookupSymbol(e);
     prev = sym;
     --left;
@@ -243,11 +291,11 @@ uint64_t DecodeSymbols(LzDecoder* d, PackedInput* in, uint32_t limit, int64_t re
       distance = d->lastDistance;
     } else if (sym <= 260) {
       distance = d->distCache[(d->matchCount - sym) & 3];
-      uint32_t i = Decode(&d->repeat, in);
+      uint32_t i = in.Decode(&d->repeat);
       if (i == 24) {
-        length = 257 + in->ReadBits(14);
+        length = 257 + in.Bits(14);
       } else {
-        length = kLengthBase[i] + Bits(in, kLengthExtra[i]) + 2;
+        length = kLengthBase[i] + in.Bits(kLengthExtra[i]) + 2;
         if (distance > 0x3fff) length++;
         if (distance > 0x3ffff) length++;
       }
@@ -256,17 +304,17 @@ uint64_t DecodeSymbols(LzDecoder* d, PackedInput* in, uint32_t limit, int64_t re
     } else if (sym <= 268) {
       uint32_t j = sym - 261;
       length = 2;
-      distance = kShortABase[j] + in->ReadBits(kShortAExtra[j]) + 1;
+      distance = kShortABase[j] + in.Bits(kShortAExtra[j]) + 1;
     } else if (sym <= 283) {
       uint32_t j = sym - 269;
       length = 3;
-      distance = j < 2 ? j + 1 : (1u << (j - 1)) + in->ReadBits(j - 1) + 1;
+      distance = j < 2 ? j + 1 : (1u << (j - 1)) + in.Bits(j - 1) + 1;
     } else if (sym <= 308) {
       if (sym == 308) {
-        length = 257 + in->ReadBits(14);
+        length = 257 + in.Bits(14);
       } else {
         uint32_t i = sym - 284;
-        length = kLengthBase[i] + Bits(in, kLengthExtra[i]) + 4;
+        length = kLengthBase[i] + in.Bits(kLengthExtra[i]) + 4;
       }
       distance = ReadDistance(d, in);
       if (distance == 0) {
