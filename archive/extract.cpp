@@ -222,7 +222,10 @@ bool ArchiveReader::OpenOutputFile() {
     char candidate[kPathSize];
     StrFormat(candidate, sizeof(candidate), "%s~tvk%05u.tmp", folder, i);
     if (strlen(candidate) < strlen(folder) + 13) break;  // did not fit
-    if (!FileExists(candidate) && !IsFolder(candidate)) {
+    // A name taken by anything at all (file, folder, link) is passed over;
+    // one lookup answers that.
+    FindData taken;
+    if (!FileFind(candidate, &taken)) {
       StrCopy(tempPath_, sizeof(tempPath_), candidate);
       break;
     }

@@ -69,8 +69,9 @@ FileHandle OpenChecked(const char* sysPath, int flags, mode_t mode) {
     errno = fault;
     return TVK_INVALID_FILE;
   }
-  int fileFlags = fcntl(fd, F_GETFL);
-  if (fileFlags < 0 || fcntl(fd, F_SETFL, fileFlags & ~O_NONBLOCK) != 0) {
+  // F_SETFL touches only the status flags, and none but O_NONBLOCK is ever
+  // set here, so clearing them all needs no F_GETFL first.
+  if (fcntl(fd, F_SETFL, 0) != 0) {
     close(fd);
     return TVK_INVALID_FILE;
   }
@@ -265,7 +266,13 @@ int FileFind(const char* pathOrPattern, FindData* out) {
   const char* last = slash ? slash + 1 : sys.text;
   struct stat st;
   if (!HasWildcards(last)) {
-    if (stat(sys.text, &st) != 0 && lstat(sys.text, &st) != 0) return 0;
+    // The link itself first: a name that is not there (the usual answer
+    // while extracting) then costs one call, and only a link is followed.
+    if (lstat(sys.text, &st) != 0) return 0;
+    if (S_ISLNK(st.st_mode)) {
+      struct stat target;
+      if (stat(sys.text, &target) == 0) st = target;
+    }
     FillFindData(st, last, out);
     return 1;
   }
