@@ -621,7 +621,7 @@ ParseLevel LevelOf(uint32_t level) {
     case 1: return {4, 24, false};
     case 2: return {10, 48, false};
     case 3: return {24, 128, true};
-    default: return {32, 128, true};
+    default: return {64, 192, true};
   }
 }
 
