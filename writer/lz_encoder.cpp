@@ -310,6 +310,7 @@ void LzEncoder::Reset(uint32_t windowSize) {
   history_.clear();
   windowTotal_ = 0;
   finderValid_ = false;
+  finderHashBits_ = 0;
 }
 
 void LzEncoder::AppendWindow(const uint8_t* p, size_t n) {
@@ -779,7 +780,12 @@ void LzEncoder::Parse(const uint8_t* data, size_t n, const LzOptions& opt, std::
   // The buffer holds up to a window of history plus one segment; when new
   // bytes would overflow it, it slides back to the last window.
   const size_t segment = std::max<size_t>(size_t(2) * ws, size_t(8) << 20);
-  constexpr uint32_t kHashBits = 20;
+  // Small entries get a small head table: clearing a million heads per
+  // entry would cost more than the entry. It grows when the data outgrows it.
+  const size_t span = std::min<size_t>(history_.size(), ws) + n;
+  const uint32_t wantBits = std::clamp<uint32_t>(FloorLog2(uint32_t(std::min<size_t>(span, 1u << 30)) | 1) + 1, 12, 20);
+  if (!finderValid_ || finderHashBits_ < wantBits) finderHashBits_ = std::max(finderHashBits_, wantBits);
+  const uint32_t kHashBits = finderHashBits_;
   std::vector<uint8_t>& buf = finderBuf_;
   std::vector<int32_t>& head = finderHead_;
   std::vector<int32_t>& prev = finderPrev_;
@@ -799,7 +805,8 @@ void LzEncoder::Parse(const uint8_t* data, size_t n, const LzOptions& opt, std::
       head[h] = int32_t(inserted);
     }
   };
-  if (!finderValid_ || finderWindow_ != ws || finderTotal_ != windowTotal_) {
+  if (!finderValid_ || finderWindow_ != ws || finderTotal_ != windowTotal_ ||
+      head.size() != (size_t(1) << kHashBits)) {
     const size_t keep = std::min<size_t>(history_.size(), ws);
     buf.assign(history_.end() - keep, history_.end());
     head.assign(size_t(1) << kHashBits, -1);

@@ -140,6 +140,7 @@ class LzEncoder {
   size_t finderInserted_ = 0;
   uint64_t finderTotal_ = 0;
   uint32_t finderWindow_ = 0;
+  uint32_t finderHashBits_ = 0;
   bool finderValid_ = false;
   bool lastX86Kept_ = true;
 };
