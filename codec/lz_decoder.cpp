@@ -192,7 +192,7 @@ class LocalBits {
     return v;
   }
   uint32_t Decode(const PrefixTable* t) {
-    uint32_t e = t->lookup[window_ >> (32 - t->width)];
+    uint32_t e = t->lookup[window_ >> (32 - t->bits)];
     Skip(LookupLength(e));
     return LookupSymbol(e);
   }
@@ -260,15 +260,16 @@ uint64_t DecodeSymbols(LzDecoder* d, PackedInput* input, uint32_t limit, int64_t
   const uint32_t ws = d->windowSize;
   const uint16_t* const lookA = d->mainA.lookup;
   const uint16_t* const lookB = d->mainB.lookup;
-  const uint32_t shift = 32 - kMainWidth;
+  const uint32_t shiftA = 32 - d->mainA.bits;
+  const uint32_t shiftB = 32 - d->mainB.bits;
   const bool two = d->twoTables;
   const uint32_t threshold = d->threshold;
   uint32_t prev = d->prev;
   uint32_t pos = d->pos;
   uint64_t left = d->symbolsLeft;
   while (limit-- > 0 && left != 0 && int64_t(produced) < remaining) {
-    const uint16_t* look = two && prev > threshold ? lookB : lookA;
-    uint32_t e = look[in.Window() >> shift];
+    const bool useB = two && prev > threshold;
+    uint32_t e = useB ? lookB[in.Window() >> shiftB] : lookA[in.Window() >> shiftA];
     in.Skip(LookupLength(e));
     uint32_t sym = LookupSymbol(e);
     prev = sym;

@@ -52,17 +52,25 @@ bool BuildTable(PrefixTable* t) {
   }
   // Only a complete code fills the table; an empty or one-symbol set cannot.
   if (start[n] != t->size) return false;
+  // Fill at the longest length in use: the same entries scaled down, since
+  // every start is then a multiple of 2^(n - longest).
+  uint32_t longest = n;
+  while (counts[longest] == 0) --longest;
+  const uint32_t scale = n - longest;
+  for (uint32_t k = 0; k <= n; ++k) start[k] >>= scale;
+  const uint64_t size = uint64_t(1) << longest;
   for (uint32_t s = 0; s < t->count; ++s) {
     uint32_t len = t->lengths[s];
     if (len == 0) continue;
     uint64_t first = start[len - 1];
-    uint64_t span = uint64_t(1) << (n - len);
-    if (first + span > t->size) return false;
+    uint64_t span = uint64_t(1) << (longest - len);
+    if (first + span > size) return false;
     uint16_t* p = t->lookup + first;
     const uint16_t e = static_cast<uint16_t>(s | len << kLookupSymbolBits);
     for (uint64_t i = 0; i < span; ++i) p[i] = e;
     start[len - 1] = first + span;
   }
+  t->bits = longest;
   return true;
 }
 

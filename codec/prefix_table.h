@@ -18,6 +18,12 @@ struct PrefixTable {
   // length above them, so one 16-bit load serves the lookup and the skip and
   // a 15-bit table takes 64 KiB of cache instead of 128 KiB.
   uint16_t* lookup = nullptr;
+  // Bits of the window that index lookup: the longest code length of the
+  // current code. Every code fits in it, so the entry found is the one a
+  // lookup on `width` bits would find, while a code of short lengths (the
+  // usual distance and repeat-length codes) fills a few hundred entries
+  // instead of 32768 per block.
+  uint32_t bits = 0;
 };
 
 constexpr uint32_t kLookupSymbolBits = 9;
@@ -31,10 +37,10 @@ bool InitTable(PrefixTable* t, uint32_t count, uint32_t width);
 void FreeTable(PrefixTable* t);
 // Builds lookup from lengths; false unless the lengths form a complete code.
 bool BuildTable(PrefixTable* t);
-// One lookup on the top `width` bits of the window, then a skip of the
-// symbol's own length.
+// One lookup on the top bits of the window, then a skip of the symbol's own
+// length.
 inline uint32_t Decode(const PrefixTable* t, PackedInput* in) {
-  uint32_t e = t->lookup[in->Window() >> (32 - t->width)];
+  uint32_t e = t->lookup[in->Window() >> (32 - t->bits)];
   in->Skip(LookupLength(e));
   return LookupSymbol(e);
 }
