@@ -68,6 +68,42 @@ TEST(PrefixTable, SixteenBitCodesNeedAWideEnoughTable) {
   EXPECT_TRUE(t16.Build(lengths));
 }
 
+// One table rebuilt with codes whose longest length goes up and down: each
+// symbol must come back with exactly its own length consumed, whatever code
+// the table held before.
+TEST(PrefixTable, RebuiltWithLongerAndShorterCodes) {
+  Table t(20, 15);
+  for (uint32_t longest : {15u, 1u, 9u, 2u, 14u, 4u}) {
+    // Lengths 1, 2, ..., longest - 1 and two of `longest`, in shuffled symbol
+    // positions so canonical order differs from symbol order.
+    std::vector<uint32_t> lengths(20, 0);
+    for (uint32_t i = 0; i <= longest; ++i) {
+      uint32_t len = i < longest ? (i == 0 ? longest : i) : longest;
+      lengths[(i * 7 + longest) % 20] = len;
+    }
+    ASSERT_TRUE(t.Build(lengths)) << longest;
+    auto codes = test::CanonicalCodes(lengths);
+    BitWriter w;
+    std::vector<uint32_t> sent;
+    for (uint32_t round = 0; round < 3; ++round) {
+      for (uint32_t s = 0; s < 20; ++s) {
+        if (lengths[s] == 0) continue;
+        w.Put(codes[s], lengths[s]);
+        w.Put(round & 1, 1);  // a marker bit right behind each code
+        sent.push_back(s);
+      }
+    }
+    TestInput in(w.Finish());
+    in.in.Start();
+    uint32_t round = 0, n = 0;
+    for (uint32_t s : sent) {
+      ASSERT_EQ(Decode(&t.t, &in.in), s) << "longest " << longest;
+      ASSERT_EQ(in.in.ReadBits(1), round & 1) << "longest " << longest << ", symbol " << s;
+      if (++n % (longest + 1) == 0) ++round;
+    }
+  }
+}
+
 // Pre-code used below: symbols 1 and 2 of length 2 (codes 00, 01), symbols 3,
 // 16, 17, 18 of length 3 (100, 101, 110, 111).
 void PutPreCode(BitWriter& w) {
