@@ -1044,7 +1044,7 @@ void LzEncoder::Parse(const uint8_t* data, size_t n, const LzOptions& opt, std::
         }
         uint64_t total = 0;
         for (uint32_t c : prices.cMain) total += c;
-        if (total > 3 * 32768) prices.Decay();
+        if (total > 4000) prices.Decay();
         prices.Refresh();
         i = s0 + end;
       }
