@@ -311,6 +311,8 @@ void LzEncoder::Reset(uint32_t windowSize) {
   windowTotal_ = 0;
   finderValid_ = false;
   finderHashBits_ = 0;
+  // parseCounts_ stays: statistics of earlier entries are a better first
+  // guess than none, solid or not.
 }
 
 void LzEncoder::AppendWindow(const uint8_t* p, size_t n) {
@@ -826,7 +828,14 @@ void LzEncoder::Parse(const uint8_t* data, size_t n, const LzOptions& opt, std::
   uint32_t optLastLength = lastLength_, optLastDistance = lastDistance_;
   std::vector<ParseNode> nodes;
   auto pricesOwner = std::make_unique<Prices>();
-  if (opt.level >= 4) {
+  if (opt.level >= 4 && parseCounts_.size() == kMainSymbols + kRepeatSymbols + kDistSymbols) {
+    std::copy(parseCounts_.begin(), parseCounts_.begin() + kMainSymbols, pricesOwner->cMain);
+    std::copy(parseCounts_.begin() + kMainSymbols, parseCounts_.begin() + kMainSymbols + kRepeatSymbols,
+              pricesOwner->cRep);
+    std::copy(parseCounts_.begin() + kMainSymbols + kRepeatSymbols, parseCounts_.end(),
+              pricesOwner->cDist);
+    pricesOwner->Refresh();
+  } else if (opt.level >= 4) {
     // Start from the bytes' own frequencies and a guess for the rest.
     for (size_t k = 0; k < std::min<size_t>(n, 65536); ++k) pricesOwner->cMain[data[k]] += 1;
     for (uint32_t k = 256; k < kMainSymbols; ++k) pricesOwner->cMain[k] += 4;
@@ -1082,6 +1091,11 @@ void LzEncoder::Parse(const uint8_t* data, size_t n, const LzOptions& opt, std::
       ++matches;
       i += c.length;
     }
+  }
+  if (opt.level >= 4) {
+    parseCounts_.assign(prices.cMain, prices.cMain + kMainSymbols);
+    parseCounts_.insert(parseCounts_.end(), prices.cRep, prices.cRep + kRepeatSymbols);
+    parseCounts_.insert(parseCounts_.end(), prices.cDist, prices.cDist + kDistSymbols);
   }
 }
 

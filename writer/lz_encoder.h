@@ -141,6 +141,9 @@ class LzEncoder {
   uint64_t finderTotal_ = 0;
   uint32_t finderWindow_ = 0;
   uint32_t finderHashBits_ = 0;
+  // Symbol counts of the price-based parse: a solid entry starts from the
+  // previous entry's statistics rather than from a guess.
+  std::vector<uint32_t> parseCounts_;
   bool finderValid_ = false;
   bool lastX86Kept_ = true;
 };

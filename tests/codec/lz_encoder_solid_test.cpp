@@ -136,5 +136,39 @@ TEST(LzEncoderSolid, SmallEntriesBehindAFullWindowAreCheap) {
   EXPECT_LT(seconds, 3.0);
 }
 
+// The price-based parse against the lazy one on what solid archives are made
+// of: many small files, and records that repeat with the same length and
+// distance (where the repeat symbols and the last-repeat symbol pay off).
+TEST(LzEncoderSolid, PriceBasedParseBeatsLazyOnSmallEntriesAndRecords) {
+  const auto text = Text(60 * 3000);
+  std::vector<uint8_t> records;
+  for (uint32_t k = 0; k < 4000; ++k) {
+    const std::string r = "id=" + std::to_string(k % 7) + ";name=item;flags=" +
+                          std::to_string((k * 2654435761u) >> 29) + "\n";
+    records.insert(records.end(), r.begin(), r.end());
+  }
+  size_t total[5] = {};
+  for (uint32_t level : {3u, 4u}) {
+    SolidRun run;
+    LzOptions o;
+    o.level = level;
+    o.windowCode = 3;
+    for (size_t k = 0; k < 60; ++k) {
+      run.Entry(text.data() + k * 3000, 3000, o, "entry " + std::to_string(k));
+      if (HasFatalFailure()) return;
+    }
+    for (int k = 0; k < 2; ++k) {
+      run.Entry(records.data(), records.size(), o, "records");
+      if (HasFatalFailure()) return;
+    }
+    LzEncoder probe;
+    for (size_t k = 0; k < 60; ++k) {
+      total[level] += probe.Encode(text.data() + k * 3000, 3000, o, k > 0).size();
+    }
+    total[level] += probe.Encode(records.data(), records.size(), o, true).size();
+  }
+  EXPECT_LT(total[4], total[3] - total[3] / 50) << total[3] << " " << total[4];
+}
+
 }  // namespace
 }  // namespace tvk
