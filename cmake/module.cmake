@@ -7,7 +7,12 @@ set(TVK_MODULE_FLAGS -nostdinc++ -fno-exceptions -fno-rtti -fno-threadsafe-stati
 # dropped at link time.
 if(WIN32 OR TVK_SFX_ONLY)
   list(APPEND TVK_MODULE_FLAGS -fno-asynchronous-unwind-tables -fno-unwind-tables
-       -ffunction-sections -fdata-sections)
+       -ffunction-sections)
+  # The PE linker script places ".bss.*" sections as initialised data, so
+  # zeroed tables would take room in the file: no data sections there.
+  if(NOT WIN32)
+    list(APPEND TVK_MODULE_FLAGS -fdata-sections)
+  endif()
 endif()
 
 function(tvk_module_library name)

@@ -37,8 +37,9 @@ struct AesTables {
 
 constexpr uint32_t Ror8(uint32_t x) { return (x >> 8) | (x << 24); }
 
-constexpr AesTables MakeAesTables() {
-  AesTables t{};
+// Built on first use into zeroed memory rather than stored, which keeps
+// 16 KiB of tables out of the self-extractor's file.
+void MakeAesTables(AesTables& t) {
   // Powers of the generator 3 give every non-zero element; the inverse of
   // 3^k is 3^(255-k). Cheap enough for any compiler's constant evaluation.
   uint8_t power[256] = {};
@@ -70,10 +71,18 @@ constexpr AesTables MakeAesTables() {
       d = Ror8(d);
     }
   }
-  return t;
 }
 
-constexpr AesTables kAes = MakeAesTables();
+AesTables g_aes;
+bool g_aesReady = false;
+
+const AesTables& Aes() {
+  if (!g_aesReady) {
+    MakeAesTables(g_aes);
+    g_aesReady = true;
+  }
+  return g_aes;
+}
 
 inline uint32_t LoadBe32(const uint8_t* p) {
   return uint32_t(p[0]) << 24 | uint32_t(p[1]) << 16 | uint32_t(p[2]) << 8 | uint32_t(p[3]);
@@ -86,8 +95,8 @@ inline void StoreBe32(uint8_t* p, uint32_t v) {
 }
 
 inline uint32_t SubWord(uint32_t w) {
-  return uint32_t(kAes.sbox[w >> 24]) << 24 | uint32_t(kAes.sbox[(w >> 16) & 0xFF]) << 16 |
-         uint32_t(kAes.sbox[(w >> 8) & 0xFF]) << 8 | kAes.sbox[w & 0xFF];
+  return uint32_t(Aes().sbox[w >> 24]) << 24 | uint32_t(Aes().sbox[(w >> 16) & 0xFF]) << 16 |
+         uint32_t(Aes().sbox[(w >> 8) & 0xFF]) << 8 | Aes().sbox[w & 0xFF];
 }
 
 void ExpandKey(EntryKey* key, const uint8_t* keyBytes, uint32_t keyLength) {
@@ -137,8 +146,8 @@ void AesSetDecryptKey(EntryKey* key, const uint8_t* keyBytes, uint32_t keyLength
   }
   for (uint32_t i = 4; i < 4 * rounds; ++i) {
     uint32_t x = w[i];
-    w[i] = kAes.td[0][kAes.sbox[x >> 24]] ^ kAes.td[1][kAes.sbox[(x >> 16) & 0xFF]] ^
-           kAes.td[2][kAes.sbox[(x >> 8) & 0xFF]] ^ kAes.td[3][kAes.sbox[x & 0xFF]];
+    w[i] = Aes().td[0][Aes().sbox[x >> 24]] ^ Aes().td[1][Aes().sbox[(x >> 16) & 0xFF]] ^
+           Aes().td[2][Aes().sbox[(x >> 8) & 0xFF]] ^ Aes().td[3][Aes().sbox[x & 0xFF]];
   }
   key->decrypt = 1;
 }
@@ -147,7 +156,7 @@ void AesEncryptBlock(const EntryKey* key, const uint8_t in[16], uint8_t out[16])
   const uint32_t* rk = key->roundKeys;
   uint32_t s0 = LoadBe32(in) ^ rk[0], s1 = LoadBe32(in + 4) ^ rk[1];
   uint32_t s2 = LoadBe32(in + 8) ^ rk[2], s3 = LoadBe32(in + 12) ^ rk[3];
-  const uint32_t(*te)[256] = kAes.te;
+  const uint32_t(*te)[256] = Aes().te;
   for (uint32_t r = 1; r < key->rounds; ++r) {
     rk += 4;
     uint32_t t0 = te[0][s0 >> 24] ^ te[1][(s1 >> 16) & 0xFF] ^ te[2][(s2 >> 8) & 0xFF] ^
@@ -164,7 +173,7 @@ void AesEncryptBlock(const EntryKey* key, const uint8_t in[16], uint8_t out[16])
     s3 = t3;
   }
   rk += 4;
-  const uint8_t* sb = kAes.sbox;
+  const uint8_t* sb = Aes().sbox;
   auto last = [sb](uint32_t a, uint32_t b, uint32_t c, uint32_t d, uint32_t k) {
     return (uint32_t(sb[a >> 24]) << 24 | uint32_t(sb[(b >> 16) & 0xFF]) << 16 |
             uint32_t(sb[(c >> 8) & 0xFF]) << 8 | sb[d & 0xFF]) ^ k;
@@ -179,7 +188,7 @@ void AesDecryptBlock(const EntryKey* key, const uint8_t in[16], uint8_t out[16])
   const uint32_t* rk = key->roundKeys;
   uint32_t s0 = LoadBe32(in) ^ rk[0], s1 = LoadBe32(in + 4) ^ rk[1];
   uint32_t s2 = LoadBe32(in + 8) ^ rk[2], s3 = LoadBe32(in + 12) ^ rk[3];
-  const uint32_t(*td)[256] = kAes.td;
+  const uint32_t(*td)[256] = Aes().td;
   for (uint32_t r = 1; r < key->rounds; ++r) {
     rk += 4;
     uint32_t t0 = td[0][s0 >> 24] ^ td[1][(s3 >> 16) & 0xFF] ^ td[2][(s2 >> 8) & 0xFF] ^
@@ -196,7 +205,7 @@ void AesDecryptBlock(const EntryKey* key, const uint8_t in[16], uint8_t out[16])
     s3 = t3;
   }
   rk += 4;
-  const uint8_t* ib = kAes.inverse;
+  const uint8_t* ib = Aes().inverse;
   auto last = [ib](uint32_t a, uint32_t b, uint32_t c, uint32_t d, uint32_t k) {
     return (uint32_t(ib[a >> 24]) << 24 | uint32_t(ib[(b >> 16) & 0xFF]) << 16 |
             uint32_t(ib[(c >> 8) & 0xFF]) << 8 | ib[d & 0xFF]) ^ k;

@@ -7,10 +7,10 @@ struct CrcTables {
   uint32_t t[16][256];
 };
 
-// Built at compile time: slicing by sixteen needs sixteen tables of 256
-// words; table s advances a byte by s + 1 positions.
-constexpr CrcTables MakeTables() {
-  CrcTables tables{};
+// Slicing by sixteen needs sixteen tables of 256 words; table s advances a
+// byte by s + 1 positions. They are built on first use into zeroed memory
+// rather than stored: 16 KiB less in the self-extractor's file.
+void MakeTables(CrcTables& tables) {
   for (uint32_t i = 0; i < 256; ++i) {
     uint32_t c = i;
     for (int k = 0; k < 8; ++k) c = (c & 1) ? (c >> 1) ^ 0xEDB88320u : c >> 1;
@@ -22,10 +22,18 @@ constexpr CrcTables MakeTables() {
       tables.t[s][i] = (prev >> 8) ^ tables.t[0][prev & 0xFF];
     }
   }
-  return tables;
 }
 
-constexpr CrcTables kTables = MakeTables();
+CrcTables g_tables;
+bool g_tablesReady = false;
+
+const CrcTables& Tables() {
+  if (!g_tablesReady) {
+    MakeTables(g_tables);
+    g_tablesReady = true;
+  }
+  return g_tables;
+}
 
 }  // namespace
 
@@ -35,7 +43,7 @@ inline uint32_t Load32(const uint8_t* p) {
 
 uint32_t Crc32(uint32_t reg, const void* data, size_t length) {
   const uint8_t* p = static_cast<const uint8_t*>(data);
-  const uint32_t(*t)[256] = kTables.t;
+  const uint32_t(*t)[256] = Tables().t;
   // Sixteen independent loads per step: the table reads overlap instead of
   // waiting on each other through the register.
   while (length >= 16) {
