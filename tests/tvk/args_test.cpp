@@ -7,6 +7,8 @@
 #include "platform/result_codes.h"
 #include "tools/tvk/args.h"
 #include "tools/tvk/read_support.h"
+#include "tools/tvk/sfx_settings.h"
+#include "writer/payload_writer.h"
 
 namespace tvk::cli {
 namespace {
@@ -108,6 +110,18 @@ TEST(ReadSupport, DatesAndPaths) {
   EXPECT_EQ(AbsolutePath("/x"), "/x");
   EXPECT_EQ(AbsolutePath("rel").back(), 'l');
   EXPECT_EQ(AbsolutePath("rel").front(), '/');
+}
+
+TEST(SfxSettings, LineBreaksInShownTextsButPathsKeepTheirBackslashes) {
+  payload::Settings settings;
+  std::string error;
+  ASSERT_TRUE(ParseSfxSettings(
+      "info = one\\ntwo\ntarget = C:\\new\\tools\nrun-after = bin\\next.exe|-n\n", &settings,
+      &error))
+      << error;
+  EXPECT_EQ(settings.infoText, "one\r\ntwo");
+  EXPECT_EQ(settings.targetFolder, "C:\\new\\tools");
+  EXPECT_EQ(settings.runAfter, "bin\\next.exe|-n");
 }
 
 }  // namespace

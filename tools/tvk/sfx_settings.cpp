@@ -61,7 +61,10 @@ bool ParseSfxSettings(const std::string& text, payload::Settings* s, std::string
     std::transform(key.begin(), key.end(), key.begin(), [](unsigned char c) { return std::tolower(c); });
     std::string raw = Trim(line.substr(eq + 1));
     bool fellBack = false;
-    std::string value = ArchiveText(Unescape(raw), &fellBack);
+    // Line breaks are written as \n in the texts shown to the user; paths
+    // and commands keep their backslashes (C:\new must stay a folder name).
+    const bool shownText = key == "title" || key == "info" || key == "about";
+    std::string value = ArchiveText(shownText ? Unescape(raw) : raw, &fellBack);
     if (fellBack && !warned) {
       Console::Get().Warn("settings text outside Windows-1252 is stored in UTF-8 (line " +
                           std::to_string(lineNumber) + ")");
