@@ -100,10 +100,12 @@ const char kHelpSfx[] =
     "language text (--language), settings (--settings) and ARCHIVE.\n";
 
 const char kHelpSign[] =
-    "Usage: tvk sign --key SIGNER.pem --cert SIGNER.cert [--digest sha512|sha256|md5] ARCHIVE\n"
+    "Usage: tvk sign --key SIGNER.pem --cert SIGNER.cert [--digest sha256|sha512|md5] ARCHIVE\n"
     "\n"
     "Signs ARCHIVE (or the last volume of a set) with a signer key and its\n"
-    "certificate: the end marker is replaced by a signature block.\n";
+    "certificate: the end marker is replaced by a signature block (an existing\n"
+    "signature is replaced). The digest is sha256 unless --digest says otherwise;\n"
+    "sha512 is the format's 512-bit digest, which leaves some bytes unchecked.\n";
 
 const char kHelpKeygen[] =
     "Usage: tvk keygen [--bits 1024] KEY.pem\n"
