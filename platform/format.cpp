@@ -25,49 +25,49 @@ struct Out {
   }
 };
 
-struct Spec {
+struct Conversion {
   bool left = false, zero = false, plus = false, space = false, alt = false;
   int32_t width = 0;
   int32_t precision = -1;
 };
 
-void PutText(Out& out, const Spec& spec, const char* s, int32_t n) {
-  if (!spec.left) out.Repeat(' ', spec.width - n);
+void PutText(Out& out, const Conversion& shape, const char* s, int32_t n) {
+  if (!shape.left) out.Repeat(' ', shape.width - n);
   for (int32_t i = 0; i < n; ++i) out.Put(s[i]);
-  if (spec.left) out.Repeat(' ', spec.width - n);
+  if (shape.left) out.Repeat(' ', shape.width - n);
 }
 
-void PutNumber(Out& out, const Spec& spec, uint64_t value, bool negative, uint32_t base,
+void PutNumber(Out& out, const Conversion& shape, uint64_t value, bool negative, uint32_t base,
                bool upper, bool isSigned) {
   char digits[24];
   int32_t n = 0;
   const char* set = upper ? "0123456789ABCDEF" : "0123456789abcdef";
-  if (value == 0 && spec.precision != 0) digits[n++] = '0';
+  if (value == 0 && shape.precision != 0) digits[n++] = '0';
   while (value) {
     digits[n++] = set[value % base];
     value /= base;
   }
   // Plus and space flags only apply to signed conversions.
-  char sign = negative ? '-' : !isSigned ? 0 : spec.plus ? '+' : spec.space ? ' ' : 0;
-  const char* prefix = (spec.alt && base == 16 && n && !(n == 1 && digits[0] == '0'))
+  char sign = negative ? '-' : !isSigned ? 0 : shape.plus ? '+' : shape.space ? ' ' : 0;
+  const char* prefix = (shape.alt && base == 16 && n && !(n == 1 && digits[0] == '0'))
                            ? (upper ? "0X" : "0x")
                            : "";
   int32_t prefixLength = prefix[0] ? 2 : 0;
-  int32_t zeros = spec.precision > n ? spec.precision - n : 0;
+  int32_t zeros = shape.precision > n ? shape.precision - n : 0;
   // The alternative octal form starts with a zero.
-  if (spec.alt && base == 8 && zeros == 0 && (n == 0 || digits[n - 1] != '0')) zeros = 1;
+  if (shape.alt && base == 8 && zeros == 0 && (n == 0 || digits[n - 1] != '0')) zeros = 1;
   int32_t total = n + zeros + (sign ? 1 : 0) + prefixLength;
-  int32_t pad = spec.width > total ? spec.width - total : 0;
-  if (spec.zero && !spec.left && spec.precision < 0) {
+  int32_t pad = shape.width > total ? shape.width - total : 0;
+  if (shape.zero && !shape.left && shape.precision < 0) {
     zeros += pad;
     pad = 0;
   }
-  if (!spec.left) out.Repeat(' ', pad);
+  if (!shape.left) out.Repeat(' ', pad);
   if (sign) out.Put(sign);
   for (int32_t i = 0; i < prefixLength; ++i) out.Put(prefix[i]);
   out.Repeat('0', zeros);
   while (n) out.Put(digits[--n]);
-  if (spec.left) out.Repeat(' ', pad);
+  if (shape.left) out.Repeat(' ', pad);
 }
 
 }  // namespace
@@ -80,34 +80,34 @@ uint32_t FormatV(char* dst, uint32_t size, const char* format, va_list args) {
       continue;
     }
     const char* start = p++;
-    Spec spec;
+    Conversion shape;
     for (;; ++p) {
-      if (*p == '-') spec.left = true;
-      else if (*p == '0') spec.zero = true;
-      else if (*p == '+') spec.plus = true;
-      else if (*p == ' ') spec.space = true;
-      else if (*p == '#') spec.alt = true;
+      if (*p == '-') shape.left = true;
+      else if (*p == '0') shape.zero = true;
+      else if (*p == '+') shape.plus = true;
+      else if (*p == ' ') shape.space = true;
+      else if (*p == '#') shape.alt = true;
       else break;
     }
     if (*p == '*') {
-      spec.width = va_arg(args, int);
-      if (spec.width < 0) {
-        spec.left = true;
-        spec.width = -spec.width;
+      shape.width = va_arg(args, int);
+      if (shape.width < 0) {
+        shape.left = true;
+        shape.width = -shape.width;
       }
       ++p;
     } else {
-      while (*p >= '0' && *p <= '9' && spec.width < 100000) spec.width = spec.width * 10 + (*p++ - '0');
+      while (*p >= '0' && *p <= '9' && shape.width < 100000) shape.width = shape.width * 10 + (*p++ - '0');
     }
     if (*p == '.') {
       ++p;
-      spec.precision = 0;
+      shape.precision = 0;
       if (*p == '*') {
-        spec.precision = va_arg(args, int);
+        shape.precision = va_arg(args, int);
         ++p;
       } else {
-        while (*p >= '0' && *p <= '9' && spec.precision < 100000) {
-          spec.precision = spec.precision * 10 + (*p++ - '0');
+        while (*p >= '0' && *p <= '9' && shape.precision < 100000) {
+          shape.precision = shape.precision * 10 + (*p++ - '0');
         }
       }
     }
@@ -130,7 +130,7 @@ uint32_t FormatV(char* dst, uint32_t size, const char* format, va_list args) {
       if (longs == -1) v = static_cast<short>(v);
       if (longs <= -2) v = static_cast<signed char>(v);
       uint64_t magnitude = v < 0 ? 0 - static_cast<uint64_t>(v) : static_cast<uint64_t>(v);
-      PutNumber(out, spec, magnitude, v < 0, 10, false, true);
+      PutNumber(out, shape, magnitude, v < 0, 10, false, true);
     } else if (c == 'u' || c == 'x' || c == 'X' || c == 'o') {
       uint64_t v = longs == 2 ? va_arg(args, unsigned long long)
                    : longs == 1 ? va_arg(args, unsigned long)
@@ -138,20 +138,20 @@ uint32_t FormatV(char* dst, uint32_t size, const char* format, va_list args) {
                                 : va_arg(args, unsigned int);
       if (longs == -1) v = static_cast<unsigned short>(v);
       if (longs <= -2) v = static_cast<unsigned char>(v);
-      PutNumber(out, spec, v, false, c == 'u' ? 10 : c == 'o' ? 8 : 16, c == 'X', false);
+      PutNumber(out, shape, v, false, c == 'u' ? 10 : c == 'o' ? 8 : 16, c == 'X', false);
     } else if (c == 'p') {
-      spec.alt = true;
-      PutNumber(out, spec, reinterpret_cast<uintptr_t>(va_arg(args, void*)), false, 16, false,
+      shape.alt = true;
+      PutNumber(out, shape, reinterpret_cast<uintptr_t>(va_arg(args, void*)), false, 16, false,
                 false);
     } else if (c == 'c') {
       char ch = static_cast<char>(va_arg(args, int));
-      PutText(out, spec, &ch, 1);
+      PutText(out, shape, &ch, 1);
     } else if (c == 's') {
       const char* s = va_arg(args, const char*);
       if (!s) s = "(null)";
       int32_t n = 0;
-      while (s[n] && (spec.precision < 0 || n < spec.precision)) ++n;
-      PutText(out, spec, s, n);
+      while (s[n] && (shape.precision < 0 || n < shape.precision)) ++n;
+      PutText(out, shape, s, n);
     } else if (c == '%') {
       out.Put('%');
     } else {

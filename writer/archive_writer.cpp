@@ -438,7 +438,7 @@ SubBlock SubBlock::Extension(const char tag[4], const Bytes& tagFields) {
   return s;
 }
 
-ArchiveWriter::ArchiveWriter(ArchiveSpec spec, VolumeOutput* out) : spec_(std::move(spec)), out_(out) {
+ArchiveWriter::ArchiveWriter(ArchiveSpec shape, VolumeOutput* out) : spec_(std::move(shape)), out_(out) {
   if (spec_.volumeSize) spec_.multiVolume = true;
 }
 
@@ -509,26 +509,26 @@ bool ArchiveWriter::VolumeHasRoom(uint64_t bytes) const {
   return VolumeLength() + bytes + EndReserve() <= spec_.volumeSize;
 }
 
-bool ArchiveWriter::AddEntry(const EntrySpec& spec, const Bytes& data) {
+bool ArchiveWriter::AddEntry(const EntrySpec& shape, const Bytes& data) {
   if (!Begin()) return false;
   if (finished_) return Fail("the archive is finished");
 
   // The packed stream, then its ciphertext.
   Bytes packed;
-  uint8_t filterByte = spec.filter;
-  uint8_t method = spec.method;
+  uint8_t filterByte = shape.filter;
+  uint8_t method = shape.method;
   std::optional<uint32_t> packerCrc;
-  if (!spec.folder) {
-    if (spec.packed) {
-      packed = *spec.packed;
-    } else if (spec.method == fmt::kMethodStored) {
+  if (!shape.folder) {
+    if (shape.packed) {
+      packed = *shape.packed;
+    } else if (shape.method == fmt::kMethodStored) {
       packed = data;
     } else {
-      if (!spec_.packer) return Fail("no encoder for method " + std::to_string(spec.method));
-      PackRequest request{data.data(), data.size(), spec.method, spec.dictCode, spec.solid};
+      if (!spec_.packer) return Fail("no encoder for method " + std::to_string(shape.method));
+      PackRequest request{data.data(), data.size(), shape.method, shape.dictCode, shape.solid};
       PackResult result;
-      result.method = spec.method;
-      if (!spec_.packer(request, &result)) return Fail("the encoder failed on " + spec.name);
+      result.method = shape.method;
+      if (!spec_.packer(request, &result)) return Fail("the encoder failed on " + shape.name);
       packed = std::move(result.packed);
       method = result.method;
       filterByte = result.filterByte;
@@ -536,26 +536,26 @@ bool ArchiveWriter::AddEntry(const EntrySpec& spec, const Bytes& data) {
       if (method == fmt::kMethodStored) packed = data;
     }
   }
-  const Bytes cipher = spec.folder ? Bytes{} : EncipherEntryData(spec.encryption, spec.password, packed);
-  const uint64_t unpacked = spec.unpackedSize.value_or(spec.folder ? 0 : data.size());
-  const uint32_t crc = spec.crc.value_or(
-      spec.folder ? 0 : packerCrc.value_or(EntryCrc(data.data(), data.size())));
-  return WriteEntry(spec, method, filterByte, crc, unpacked, cipher.size(),
+  const Bytes cipher = shape.folder ? Bytes{} : EncipherEntryData(shape.encryption, shape.password, packed);
+  const uint64_t unpacked = shape.unpackedSize.value_or(shape.folder ? 0 : data.size());
+  const uint32_t crc = shape.crc.value_or(
+      shape.folder ? 0 : packerCrc.value_or(EntryCrc(data.data(), data.size())));
+  return WriteEntry(shape, method, filterByte, crc, unpacked, cipher.size(),
                     [&](uint64_t pos, uint64_t length) {
                       return out_->Write(cipher.data() + pos, static_cast<size_t>(length));
                     });
 }
 
-bool ArchiveWriter::AddStoredEntry(const EntrySpec& spec, uint64_t size, uint32_t crc,
+bool ArchiveWriter::AddStoredEntry(const EntrySpec& shape, uint64_t size, uint32_t crc,
                                    const DataSource& source) {
   if (!Begin()) return false;
   if (finished_) return Fail("the archive is finished");
-  if (spec.folder) return Fail("a folder has no data");
-  const bool encrypted = spec.encryption == 1 || spec.encryption == 2;
+  if (shape.folder) return Fail("a folder has no data");
+  const bool encrypted = shape.encryption == 1 || shape.encryption == 2;
   const uint64_t cipherSize = encrypted ? (size + 15) & ~uint64_t{15} : size;
   EntryKey key{};
   if (encrypted) {
-    Bytes keyBytes = EntryKeyBytes(spec.encryption, spec.password);
+    Bytes keyBytes = EntryKeyBytes(shape.encryption, shape.password);
     AesSetEncryptKey(&key, keyBytes.data(), static_cast<uint32_t>(keyBytes.size()));
     Wipe(keyBytes.data(), keyBytes.size());
   }
@@ -586,52 +586,52 @@ bool ArchiveWriter::AddStoredEntry(const EntrySpec& spec, uint64_t size, uint32_
     }
     return true;
   };
-  bool ok = WriteEntry(spec, fmt::kMethodStored, 0, spec.crc.value_or(crc),
-                       spec.unpackedSize.value_or(size), cipherSize, emit);
+  bool ok = WriteEntry(shape, fmt::kMethodStored, 0, shape.crc.value_or(crc),
+                       shape.unpackedSize.value_or(size), cipherSize, emit);
   Wipe(&key, sizeof key);
   return ok;
 }
 
-bool ArchiveWriter::WriteEntry(const EntrySpec& spec, uint8_t method, uint8_t filterByte, uint32_t crc,
+bool ArchiveWriter::WriteEntry(const EntrySpec& shape, uint8_t method, uint8_t filterByte, uint32_t crc,
                                uint64_t unpacked, uint64_t cipherSize,
                                const std::function<bool(uint64_t, uint64_t)>& emitData) {
-  uint16_t baseFlags = spec.extraFlags;
-  if (spec.encryption == 1) baseFlags |= fmt::kEntryEncrypted1;
-  if (spec.encryption == 2) baseFlags |= fmt::kEntryEncrypted2;
-  if (spec.solid) baseFlags |= fmt::kEntrySolid;
-  if (spec.oemName) baseFlags |= fmt::kEntryOemName;
-  baseFlags |= static_cast<uint16_t>((spec.dictCode & 15) << fmt::kEntryDictShift);
-  const uint64_t maxPacked = spec.packedSize.value_or(cipherSize);
-  if (!spec.folder && (spec.largeSizes || unpacked > 0xFFFFFFFFull || maxPacked > 0xFFFFFFFFull))
+  uint16_t baseFlags = shape.extraFlags;
+  if (shape.encryption == 1) baseFlags |= fmt::kEntryEncrypted1;
+  if (shape.encryption == 2) baseFlags |= fmt::kEntryEncrypted2;
+  if (shape.solid) baseFlags |= fmt::kEntrySolid;
+  if (shape.oemName) baseFlags |= fmt::kEntryOemName;
+  baseFlags |= static_cast<uint16_t>((shape.dictCode & 15) << fmt::kEntryDictShift);
+  const uint64_t maxPacked = shape.packedSize.value_or(cipherSize);
+  if (!shape.folder && (shape.largeSizes || unpacked > 0xFFFFFFFFull || maxPacked > 0xFFFFFFFFull))
     baseFlags |= fmt::kEntryLargeSizes;
 
   std::vector<Bytes> subHeads;
-  if (spec.times) subHeads.push_back(BuildFileTimesHead((*spec.times)[0], (*spec.times)[1], (*spec.times)[2]));
-  if (spec.unixMode) subHeads.push_back(BuildUnixModeHead(*spec.unixMode));
-  for (const SubBlock& s : spec.subBlocks) subHeads.push_back(MakeHead(s.type, 0, s.fields));
+  if (shape.times) subHeads.push_back(BuildFileTimesHead((*shape.times)[0], (*shape.times)[1], (*shape.times)[2]));
+  if (shape.unixMode) subHeads.push_back(BuildUnixModeHead(*shape.unixMode));
+  for (const SubBlock& s : shape.subBlocks) subHeads.push_back(MakeHead(s.type, 0, s.fields));
 
   // The heads of one part of the entry, each in its stored form.
   auto partHeads = [&](bool firstPart, bool more, uint64_t partPacked) {
     std::vector<Bytes> heads;
     EntryHeadFields f;
-    f.folder = spec.folder;
+    f.folder = shape.folder;
     f.flags = baseFlags;
     if (!firstPart) f.flags |= fmt::kEntryContinued;
     if (more) f.flags |= fmt::kEntryContinues;
-    if (spec.comment && firstPart) f.flags |= fmt::kEntryComment;
+    if (shape.comment && firstPart) f.flags |= fmt::kEntryComment;
     if (!subHeads.empty()) f.flags |= fmt::kFlagSubBlock;
     f.filter = filterByte;
-    f.reserved8 = spec.reserved8;
-    f.reserved9 = spec.reserved9;
-    f.info = spec.info;
-    f.version = spec.version;
+    f.reserved8 = shape.reserved8;
+    f.reserved9 = shape.reserved9;
+    f.info = shape.info;
+    f.version = shape.version;
     f.method = method;
     f.crc = crc;
-    f.attributes = spec.attributes;
-    f.dosTime = spec.dosTime;
-    f.packedSize = spec.packedSize.value_or(partPacked);
+    f.attributes = shape.attributes;
+    f.dosTime = shape.dosTime;
+    f.packedSize = shape.packedSize.value_or(partPacked);
     f.unpackedSize = unpacked;
-    f.name = spec.name;
+    f.name = shape.name;
     std::vector<Bytes> plain;
     plain.push_back(BuildEntryHead(f));
     for (size_t i = 0; i < subHeads.size(); ++i) {
@@ -643,17 +643,17 @@ bool ArchiveWriter::WriteEntry(const EntrySpec& spec, uint8_t method, uint8_t fi
       plain.push_back(std::move(h));
     }
     for (size_t i = 0; i < plain.size(); ++i) {
-      if (spec.editHead) {
-        spec.editHead(plain[i], i);
-        if (spec.reseal) SealHead(plain[i]);
+      if (shape.editHead) {
+        shape.editHead(plain[i], i);
+        if (shape.reseal) SealHead(plain[i]);
       }
       heads.push_back(HeadBytes(plain[i]));
     }
-    if (spec.comment && firstPart) heads.push_back(HeadBytes(BuildCommentHead(*spec.comment)));
+    if (shape.comment && firstPart) heads.push_back(HeadBytes(BuildCommentHead(*shape.comment)));
     return heads;
   };
 
-  if (!spec.splitAt.empty() && !spec_.multiVolume)
+  if (!shape.splitAt.empty() && !spec_.multiVolume)
     return Fail("split points in an archive that is not a volume set");
 
   uint64_t pos = 0;
@@ -674,7 +674,7 @@ bool ArchiveWriter::WriteEntry(const EntrySpec& spec, uint8_t method, uint8_t fi
       if (room == 0) room = 1;  // a volume too small for a head still moves on
       take = std::min(remaining, room);
     }
-    for (uint64_t s : spec.splitAt) {
+    for (uint64_t s : shape.splitAt) {
       if (s > pos && s < pos + take) take = s - pos;
     }
     const bool more = pos + take < cipherSize;

@@ -282,19 +282,19 @@ struct ArchiveSpec {
 
 class ArchiveWriter {
  public:
-  ArchiveWriter(ArchiveSpec spec, VolumeOutput* out);
+  ArchiveWriter(ArchiveSpec shape, VolumeOutput* out);
 
   // Main header (and comment) of the first volume. Called by the first Add
   // when not called before.
   bool Begin();
-  // A file (data = its unpacked bytes) or, with spec.folder, a folder.
-  bool AddEntry(const EntrySpec& spec, const Bytes& data = {});
+  // A file (data = its unpacked bytes) or, with shape.folder, a folder.
+  bool AddEntry(const EntrySpec& shape, const Bytes& data = {});
   // A stored file read piece by piece (files too large to hold in memory):
   // source(offset, buffer, n) fills n bytes of the file's data from offset;
-  // crc is the register over all size bytes. The spec's method, packed
+  // crc is the register over all size bytes. The shape's method, packed
   // stream and packer are not used.
   using DataSource = std::function<bool(uint64_t offset, uint8_t* buffer, size_t n)>;
-  bool AddStoredEntry(const EntrySpec& spec, uint64_t size, uint32_t crc, const DataSource& source);
+  bool AddStoredEntry(const EntrySpec& shape, uint64_t size, uint32_t crc, const DataSource& source);
   // A recovery block with data of the length its head announces (filler).
   bool AddRecovery(const RecoveryFields& fields, uint8_t filler = 0);
   // A head as given, enciphered when the archive's heads are, and raw bytes
@@ -314,7 +314,7 @@ class ArchiveWriter {
   bool Fail(const std::string& message);
   // Heads and data of one entry, split over volumes as needed; emitData
   // writes a byte range of the entry's (enciphered) packed stream.
-  bool WriteEntry(const EntrySpec& spec, uint8_t method, uint8_t filterByte, uint32_t crc,
+  bool WriteEntry(const EntrySpec& shape, uint8_t method, uint8_t filterByte, uint32_t crc,
                   uint64_t unpacked, uint64_t cipherSize,
                   const std::function<bool(uint64_t, uint64_t)>& emitData);
   bool StartVolume();

@@ -422,13 +422,13 @@ bool LzEncoder::MakeMatchToken(const LzOp& op, Token* t) {
   return true;
 }
 
-void LzEncoder::WriteLzBlock(BitWriter& w, const std::vector<Token>& tokens, const LzBlock& spec) {
-  const bool two = spec.form == LzBlock::kTwoTables;
+void LzEncoder::WriteLzBlock(BitWriter& w, const std::vector<Token>& tokens, const LzBlock& shape) {
+  const bool two = shape.form == LzBlock::kTwoTables;
   std::vector<uint32_t> freqA(kMainSymbols, 0), freqB(kMainSymbols, 0);
   std::vector<uint32_t> freqRep(kRepeatSymbols, 0), freqDist(kDistSymbols, 0);
-  uint32_t prev = spec.threshold;
+  uint32_t prev = shape.threshold;
   for (const Token& t : tokens) {
-    if (!two || prev <= spec.threshold) {
+    if (!two || prev <= shape.threshold) {
       ++freqA[t.sym];
     } else {
       ++freqB[t.sym];
@@ -444,17 +444,17 @@ void LzEncoder::WriteLzBlock(BitWriter& w, const std::vector<Token>& tokens, con
   dist.Build(freqDist, kMaxCodeLength);
 
   w.Put(0, 1);
-  if (!spec.zeroCount && (tokens.empty() || tokens.size() > 32767)) {
+  if (!shape.zeroCount && (tokens.empty() || tokens.size() > 32767)) {
     throw std::logic_error("LZ encoder: block symbol count out of range");
   }
-  w.Put(spec.zeroCount ? 0 : uint32_t(tokens.size()), 15);
+  w.Put(shape.zeroCount ? 0 : uint32_t(tokens.size()), 15);
   if (two) {
     w.Put(1, 1);
-    w.Put(spec.threshold, 9);
+    w.Put(shape.threshold, 9);
     PutPreCodedTables(w, {&a.lengths, &b.lengths});
     PutDeltaLengths(w, rep.lengths);
     PutDeltaLengths(w, dist.lengths);
-  } else if (spec.form == LzBlock::kDeltaCoded) {
+  } else if (shape.form == LzBlock::kDeltaCoded) {
     w.Put(0, 1);
     w.Put(1, 1);
     PutDeltaLengths(w, a.lengths);
@@ -465,9 +465,9 @@ void LzEncoder::WriteLzBlock(BitWriter& w, const std::vector<Token>& tokens, con
     w.Put(0, 1);
     PutPreCodedTables(w, {&a.lengths, &rep.lengths, &dist.lengths});
   }
-  prev = spec.threshold;
+  prev = shape.threshold;
   for (const Token& t : tokens) {
-    (!two || prev <= spec.threshold ? a : b).Put(w, t.sym);
+    (!two || prev <= shape.threshold ? a : b).Put(w, t.sym);
     prev = t.sym;
     if (t.rep >= 0) rep.Put(w, t.rep);
     if (t.lenBits) w.Put(t.lenVal, t.lenBits);
@@ -476,33 +476,33 @@ void LzEncoder::WriteLzBlock(BitWriter& w, const std::vector<Token>& tokens, con
   }
 }
 
-bool LzEncoder::WriteModelBlock(BitWriter& w, const LzBlock& spec) {
-  const uint32_t n = uint32_t(spec.bytes.size());
-  if (n > kModelBlockMax || spec.channels < 1 || spec.channels > 4 || spec.models < 1 ||
-      spec.models > 4 || spec.initialMode > (spec.modelKind ? 2 : 4) || spec.modelKind > 1) {
+bool LzEncoder::WriteModelBlock(BitWriter& w, const LzBlock& shape) {
+  const uint32_t n = uint32_t(shape.bytes.size());
+  if (n > kModelBlockMax || shape.channels < 1 || shape.channels > 4 || shape.models < 1 ||
+      shape.models > 4 || shape.initialMode > (shape.modelKind ? 2 : 4) || shape.modelKind > 1) {
     return false;
   }
-  std::vector<uint8_t> stored = spec.bytes;
+  std::vector<uint8_t> stored = shape.bytes;
   auto predictors = std::make_unique<PredictorSet>();
-  predictors->Reset(spec.modelKind, spec.initialMode);
-  predictors->Forward(spec.modelKind, spec.channels, stored.data(), n);
+  predictors->Reset(shape.modelKind, shape.initialMode);
+  predictors->Forward(shape.modelKind, shape.channels, stored.data(), n);
   FrequencyModel models[4];
   for (FrequencyModel& m : models) m.Reset();
   std::vector<uint8_t> coded;
   RangeEncoder rc(&coded);
-  const uint32_t whole = n - n % spec.models;
+  const uint32_t whole = n - n % shape.models;
   for (uint32_t i = 0; i < whole; ++i) {
-    FrequencyModel& m = models[i % spec.models];
+    FrequencyModel& m = models[i % shape.models];
     uint32_t s = stored[i];
     if (!rc.Encode(m.CumOf(s), m.freq[s], m.total)) return false;
     m.Update(s);
   }
   rc.Finish();
   w.Put(1, 1);
-  w.Put(spec.modelKind, 1);
-  w.Put(spec.initialMode, 3);
-  w.Put(spec.channels - 1u, 2);
-  w.Put(spec.models - 1u, 2);
+  w.Put(shape.modelKind, 1);
+  w.Put(shape.initialMode, 3);
+  w.Put(shape.channels - 1u, 2);
+  w.Put(shape.models - 1u, 2);
   w.Put(n, 15);
   for (uint8_t c : coded) w.PutByte(c);
   for (uint32_t i = whole; i < n; ++i) w.PutByte(stored[i]);

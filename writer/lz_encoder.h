@@ -113,9 +113,9 @@ class LzEncoder {
   void Reset(uint32_t windowSize);
   void AppendWindow(const uint8_t* p, size_t n);
   bool MakeMatchToken(const LzOp& op, Token* t);
-  void WriteLzBlock(BitWriter& w, const std::vector<Token>& tokens, const LzBlock& spec);
+  void WriteLzBlock(BitWriter& w, const std::vector<Token>& tokens, const LzBlock& shape);
   void WriteBlocks(BitWriter& w, const std::vector<LzBlock>& blocks);
-  bool WriteModelBlock(BitWriter& w, const LzBlock& spec);
+  bool WriteModelBlock(BitWriter& w, const LzBlock& shape);
   void WriteFilterHeader(BitWriter& w, uint32_t filterWord, const LzOptions& opt);
   void Parse(const uint8_t* data, size_t n, const LzOptions& opt, std::vector<LzOp>* ops);
 

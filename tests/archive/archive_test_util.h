@@ -146,7 +146,7 @@ struct Host {
 };
 
 struct Item {
-  EntrySpec spec;
+  EntrySpec shape;
   Bytes data;
 };
 
@@ -192,11 +192,11 @@ class ArchiveTest : public ::testing::Test {
   }
 
   // Writes an archive (volumes beside it) and answers its path.
-  fs::path Write(ArchiveSpec spec, const std::vector<Item>& items, const char* name = "a.tvk") {
+  fs::path Write(ArchiveSpec shape, const std::vector<Item>& items, const char* name = "a.tvk") {
     fs::path path = dir_ / name;
     FileOutput output(path.string(), true);
-    ArchiveWriter writer(std::move(spec), &output);
-    for (const Item& item : items) EXPECT_TRUE(writer.AddEntry(item.spec, item.data)) << writer.Error();
+    ArchiveWriter writer(std::move(shape), &output);
+    for (const Item& item : items) EXPECT_TRUE(writer.AddEntry(item.shape, item.data)) << writer.Error();
     EXPECT_TRUE(writer.Finish()) << writer.Error();
     return path;
   }

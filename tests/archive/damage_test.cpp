@@ -28,12 +28,12 @@ bool KnownCode(uint32_t code) {
 class DamageTest : public ArchiveTest {
  protected:
   std::string Sample(bool encryptedHeads) {
-    ArchiveSpec spec;
-    spec.encryptHeads = encryptedHeads;
-    spec.headPassword = "hp";
+    ArchiveSpec shape;
+    shape.encryptHeads = encryptedHeads;
+    shape.headPassword = "hp";
     CommentFields c;
     c.text = B("comment");
-    spec.comment = c;
+    shape.comment = c;
     EntrySpec timed = File("d/t.bin");
     timed.times = std::array<FileTime, 3>{FileTimeFromUnix(1, 0), FileTimeFromUnix(2, 0),
                                           FileTimeFromUnix(3, 0)};
@@ -45,7 +45,7 @@ class DamageTest : public ArchiveTest {
     ec.form = TextForm::kUtf16;
     ec.text = {'x', 0, 'y', 0};
     enc.comment = ec;
-    fs::path a = Write(spec, {{Folder("d"), {}}, {timed, Bytes(3000, 't')}, {enc, Bytes(500, 'e')},
+    fs::path a = Write(shape, {{Folder("d"), {}}, {timed, Bytes(3000, 't')}, {enc, Bytes(500, 'e')},
                               {File("s.txt"), B("small")}},
                        encryptedHeads ? "sample-enc.tvk" : "sample.tvk");
     return ReadAll(a);

@@ -81,12 +81,12 @@ TEST_F(ArchiveTest, ListingFillsTheInformationRecord) {
   fileComment.text = B("about a");
   EntrySpec commented = File("a.txt");
   commented.comment = fileComment;
-  ArchiveSpec spec;
-  spec.solid = true;
+  ArchiveSpec shape;
+  shape.solid = true;
   CommentFields archiveComment;
   archiveComment.text = B("Hello");
-  spec.comment = archiveComment;
-  fs::path a = Write(spec, {{Folder("d"), {}}, {commented, B("aaaa")}, {enc, B("0123456789")}});
+  shape.comment = archiveComment;
+  fs::path a = Write(shape, {{Folder("d"), {}}, {commented, B("aaaa")}, {enc, B("0123456789")}});
   Listing l = List(a);
   ASSERT_EQ(l.error, 0u);
   ASSERT_EQ(l.entries.size(), 3u);
@@ -122,9 +122,9 @@ TEST_F(ArchiveTest, MainHeaderIsFoundBehindDecoysAndOnlyInTheFirst256KiB) {
   bad[0] ^= 1;
   prefix.insert(prefix.end(), bad.begin(), bad.end());
   prefix.resize(prefix.size() + 1000, 0x90);
-  ArchiveSpec spec;
-  spec.prefix = prefix;
-  fs::path a = Write(spec, {{File("x.txt"), B("payload")}});
+  ArchiveSpec shape;
+  shape.prefix = prefix;
+  fs::path a = Write(shape, {{File("x.txt"), B("payload")}});
   Host host;
   ASSERT_EQ(Extract(a, &host), 0u);
   EXPECT_EQ(ReadAll(out_ / "x.txt"), "payload");
@@ -435,13 +435,13 @@ TEST_F(ArchiveTest, WrongEntryPasswordIsAskedAgainAndTheRightOneServesLaterEntri
 }
 
 TEST_F(ArchiveTest, HeaderPasswordRetriesAndAStoredPasswordCannotSpin) {
-  ArchiveSpec spec;
-  spec.encryptHeads = true;
-  spec.headPassword = "hp";
+  ArchiveSpec shape;
+  shape.encryptHeads = true;
+  shape.headPassword = "hp";
   CommentFields c;
   c.text = B("hidden");
-  spec.comment = c;
-  fs::path a = Write(spec, {{File("a.txt"), B("alpha")}, {File("b.txt"), B("beta")}});
+  shape.comment = c;
+  fs::path a = Write(shape, {{File("a.txt"), B("alpha")}, {File("b.txt"), B("beta")}});
   Host host;
   host.headerAnswers = {"bad", "hp"};
   ASSERT_EQ(Extract(a, &host), 0u);
@@ -469,13 +469,13 @@ TEST_F(ArchiveTest, HeaderPasswordRetriesAndAStoredPasswordCannotSpin) {
 }
 
 TEST_F(ArchiveTest, EncryptedHeadTooShortCountsAsAFailedCheck) {
-  ArchiveSpec spec;
-  spec.encryptHeads = true;
-  spec.headPassword = "hp";
+  ArchiveSpec shape;
+  shape.encryptHeads = true;
+  shape.headPassword = "hp";
   fs::path path = dir_ / "s.tvk";
   {
     FileOutput output(path.string(), true);
-    ArchiveWriter writer(spec, &output);
+    ArchiveWriter writer(shape, &output);
     ASSERT_TRUE(writer.AddEntry(File("a.txt"), B("alpha")));
     ASSERT_TRUE(writer.AddRawBytes({4, 0, 1, 2, 3, 4}));
     ASSERT_TRUE(writer.Finish());
@@ -493,9 +493,9 @@ TEST_F(ArchiveTest, FileSplitOverThreeVolumes) {
   split.splitAt = {10000, 30000};
   split.encryption = 2;
   split.password = "pw";
-  ArchiveSpec spec;
-  spec.multiVolume = true;
-  fs::path a = Write(spec, {{File("before.txt"), B("b")}, {split, data}, {File("after.txt"), B("a")}},
+  ArchiveSpec shape;
+  shape.multiVolume = true;
+  fs::path a = Write(shape, {{File("before.txt"), B("b")}, {split, data}, {File("after.txt"), B("a")}},
                      "set.exe");
   ASSERT_TRUE(fs::exists(dir_ / "set.001"));
   ASSERT_TRUE(fs::exists(dir_ / "set.002"));
@@ -544,9 +544,9 @@ TEST_F(ArchiveTest, CompressedEncryptedEntryReadsOnAcrossVolumes) {
   lz.encryption = 1;
   lz.password = "pw";
   lz.splitAt = {16390, 16390 + 16361};
-  ArchiveSpec spec;
-  spec.multiVolume = true;
-  fs::path a = Write(spec, {{lz, data}}, "lz.exe");
+  ArchiveSpec shape;
+  shape.multiVolume = true;
+  fs::path a = Write(shape, {{lz, data}}, "lz.exe");
   ASSERT_TRUE(fs::exists(dir_ / "lz.002"));
   Host host;
   host.entryAnswers = {"pw"};
@@ -560,12 +560,12 @@ TEST_F(ArchiveTest, WrongPasswordOnAnEntryThatBeginsInALaterVolume) {
   split.splitAt = {20000};
   split.encryption = 1;
   split.password = "pw";
-  ArchiveSpec spec;
-  spec.multiVolume = true;
+  ArchiveSpec shape;
+  shape.multiVolume = true;
   fs::path path = dir_ / "late.exe";
   {
     FileOutput output(path.string(), true);
-    ArchiveWriter writer(spec, &output);
+    ArchiveWriter writer(shape, &output);
     ASSERT_TRUE(writer.AddEntry(File("first.txt"), B("1")));
     ASSERT_TRUE(writer.NewVolume());
     ASSERT_TRUE(writer.AddEntry(split, data));
@@ -579,11 +579,11 @@ TEST_F(ArchiveTest, WrongPasswordOnAnEntryThatBeginsInALaterVolume) {
 }
 
 TEST_F(ArchiveTest, MissingVolumes) {
-  ArchiveSpec spec;
-  spec.multiVolume = true;
+  ArchiveSpec shape;
+  shape.multiVolume = true;
   EntrySpec split = File("big.bin");
   split.splitAt = {100};
-  fs::path a = Write(spec, {{File("a.txt"), B("a")}, {split, Bytes(300, 'b')}}, "m.exe");
+  fs::path a = Write(shape, {{File("a.txt"), B("a")}, {split, Bytes(300, 'b')}}, "m.exe");
   fs::path moved = dir_ / "elsewhere";
   fs::create_directories(moved);
   fs::rename(dir_ / "m.001", moved / "m.001");
@@ -616,8 +616,8 @@ TEST_F(ArchiveTest, SolidArchiveWithOnlyLaterEntriesSelected) {
   std::string text;
   for (int i = 0; i < 400; ++i) text += "line " + std::to_string(i % 37) + " of the solid stream\n";
   LzEncoder encoder;
-  ArchiveSpec spec;
-  spec.solid = true;
+  ArchiveSpec shape;
+  shape.solid = true;
   std::vector<Item> items;
   for (int i = 0; i < 3; ++i) {
     EntrySpec s = File("f" + std::to_string(i) + ".txt");
@@ -630,7 +630,7 @@ TEST_F(ArchiveTest, SolidArchiveWithOnlyLaterEntriesSelected) {
     s.filter = encoder.lastFilterWord() ? 1 : 0;
     items.push_back({s, data});
   }
-  fs::path a = Write(spec, items);
+  fs::path a = Write(shape, items);
   Host host;
   ASSERT_EQ(Extract(a, &host, {"f2.txt"}), 0u);
   EXPECT_EQ(FilesIn(out_), std::vector<std::string>{"f2.txt"});
@@ -680,9 +680,9 @@ TEST_F(ArchiveTest, RecoveryBlocksAreSkippedAndHugeOnesRefused) {
 }
 
 TEST_F(ArchiveTest, SignedFlagWithoutASignatureBlockListsAsUnsigned) {
-  ArchiveSpec spec;
-  spec.extraMainFlags = fmt::kArcSigned;
-  fs::path a = Write(spec, {{File("a.txt"), B("a")}});
+  ArchiveSpec shape;
+  shape.extraMainFlags = fmt::kArcSigned;
+  fs::path a = Write(shape, {{File("a.txt"), B("a")}});
   Listing l = List(a);
   EXPECT_EQ(l.error, 0u);
   EXPECT_EQ(l.info.signatureValid, 0u);
@@ -700,11 +700,11 @@ TEST_F(ArchiveTest, ListingChecksTheSignature) {
   fs::path scratch = dir_ / "signed-prefix.bin";
   for (bool encrypted : {false, true}) {
     SCOPED_TRACE(encrypted);
-    ArchiveSpec spec;
-    spec.extraMainFlags = fmt::kArcSigned;
-    spec.encryptHeads = encrypted;
-    spec.headPassword = "hp";
-    spec.signer = [&](VolumeOutput& out, uint32_t volume, uint64_t length, Bytes* record) {
+    ArchiveSpec shape;
+    shape.extraMainFlags = fmt::kArcSigned;
+    shape.encryptHeads = encrypted;
+    shape.headPassword = "hp";
+    shape.signer = [&](VolumeOutput& out, uint32_t volume, uint64_t length, Bytes* record) {
       Bytes prefix(length);
       if (!out.ReadBack(volume, 0, prefix.data(), prefix.size())) return false;
       WriteAll(scratch, std::string(prefix.begin(), prefix.end()));
@@ -712,7 +712,7 @@ TEST_F(ArchiveTest, ListingChecksTheSignature) {
       return signing::SignFilePrefix(scratch.string(), length, signer, certificate,
                                      signing::kBlockSha256, signing::DosStampNow(), record, &err);
     };
-    fs::path a = Write(spec, {{File("a.txt"), B("signed content")}},
+    fs::path a = Write(shape, {{File("a.txt"), B("signed content")}},
                        encrypted ? "enc.tvk" : "plain.tvk");
     Host host;
     host.headerAnswers = {"hp"};

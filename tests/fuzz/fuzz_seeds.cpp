@@ -93,9 +93,9 @@ tvk::Packer MakePacker() {
   };
 }
 
-Bytes Archive(tvk::ArchiveSpec spec, const std::vector<std::pair<tvk::EntrySpec, Bytes>>& items) {
+Bytes Archive(tvk::ArchiveSpec shape, const std::vector<std::pair<tvk::EntrySpec, Bytes>>& items) {
   tvk::MemoryOutput out;
-  tvk::ArchiveWriter w(std::move(spec), &out);
+  tvk::ArchiveWriter w(std::move(shape), &out);
   for (const auto& [e, data] : items) {
     if (!w.AddEntry(e, data)) std::cerr << "seed: " << w.Error() << "\n";
   }
@@ -119,8 +119,8 @@ tvk::CommentFields Comment(const std::string& text) {
 
 void ReaderSeeds() {
   {  // stored files, a folder, comments, times and modes
-    tvk::ArchiveSpec spec;
-    spec.comment = Comment("Archivkommentar");
+    tvk::ArchiveSpec shape;
+    shape.comment = Comment("Archivkommentar");
     tvk::EntrySpec dir = Entry("Ordner");
     dir.folder = true;
     dir.attributes = tvk::kAttrDirectory;
@@ -131,38 +131,38 @@ void ReaderSeeds() {
     tvk::EntrySpec g = Entry("leer.txt");
     g.largeSizes = true;
     g.oemName = true;
-    Save("reader", "stored.tvk", Archive(spec, {{dir, {}}, {f, Text(300)}, {g, {}}}));
+    Save("reader", "stored.tvk", Archive(shape, {{dir, {}}, {f, Text(300)}, {g, {}}}));
   }
   {  // LZ, solid, with the x86 filter and an audio entry
-    tvk::ArchiveSpec spec;
-    spec.solid = true;
-    spec.packer = MakePacker();
+    tvk::ArchiveSpec shape;
+    shape.solid = true;
+    shape.packer = MakePacker();
     tvk::EntrySpec a = Entry("a.txt", 3);
     tvk::EntrySpec b = Entry("b.exe", 3);
     b.solid = true;
     tvk::EntrySpec c = Entry("c.wav", 3);
-    Save("reader", "solid.tvk", Archive(spec, {{a, Text(2000)}, {b, Program(1500)}, {c, Wave(2, 16, 300)}}));
+    Save("reader", "solid.tvk", Archive(shape, {{a, Text(2000)}, {b, Program(1500)}, {c, Wave(2, 16, 300)}}));
   }
   for (uint32_t kind : {1u, 2u}) {  // encrypted entries
-    tvk::ArchiveSpec spec;
-    spec.packer = MakePacker();
+    tvk::ArchiveSpec shape;
+    shape.packer = MakePacker();
     tvk::EntrySpec a = Entry("geheim.txt", 2);
     a.encryption = kind;
     a.password = "fuzz";
     tvk::EntrySpec b = Entry("offen.txt");
     b.encryption = kind;
     b.password = "fuzz";
-    Save("reader", "aes" + std::to_string(kind) + ".tvk", Archive(spec, {{a, Text(700)}, {b, Text(40)}}));
+    Save("reader", "aes" + std::to_string(kind) + ".tvk", Archive(shape, {{a, Text(700)}, {b, Text(40)}}));
   }
   {  // encrypted heads
-    tvk::ArchiveSpec spec;
-    spec.encryptHeads = true;
-    spec.headPassword = "fuzz";
-    spec.comment = Comment("verdeckt");
+    tvk::ArchiveSpec shape;
+    shape.encryptHeads = true;
+    shape.headPassword = "fuzz";
+    shape.comment = Comment("verdeckt");
     tvk::EntrySpec a = Entry("x.txt");
     a.encryption = 2;
     a.password = "fuzz";
-    Save("reader", "heads.tvk", Archive(spec, {{a, Text(100)}}));
+    Save("reader", "heads.tvk", Archive(shape, {{a, Text(100)}}));
   }
   {  // a recovery block between entries
     tvk::MemoryOutput out;

@@ -66,21 +66,21 @@ std::string ReadFile(const fs::path& p) {
 }
 
 struct Item {
-  EntrySpec spec;
+  EntrySpec shape;
   Bytes data;
 };
 
 Item File(const std::string& name, const Bytes& data) {
   Item i;
-  i.spec.name = name;
+  i.shape.name = name;
   i.data = data;
   return i;
 }
 
 Item Encrypted(const std::string& name, const Bytes& data, const std::string& password) {
   Item i = File(name, data);
-  i.spec.encryption = 2;
-  i.spec.password = password;
+  i.shape.encryption = 2;
+  i.shape.password = password;
   return i;
 }
 
@@ -112,10 +112,10 @@ class FlowRun : public ::testing::Test {
   }
 
   // The archive's volumes as the writer made them.
-  std::vector<Bytes> Archive(const std::vector<Item>& items, ArchiveSpec spec = {}) {
+  std::vector<Bytes> Archive(const std::vector<Item>& items, ArchiveSpec shape = {}) {
     MemoryOutput output;
-    ArchiveWriter writer(spec, &output);
-    for (const Item& i : items) EXPECT_TRUE(writer.AddEntry(i.spec, i.data)) << writer.Error();
+    ArchiveWriter writer(shape, &output);
+    for (const Item& i : items) EXPECT_TRUE(writer.AddEntry(i.shape, i.data)) << writer.Error();
     EXPECT_TRUE(writer.Finish()) << writer.Error();
     return output.volumes;
   }
@@ -170,14 +170,14 @@ class FlowRun : public ::testing::Test {
         << error;
     std::vector<uint8_t> payloadBytes;
     ASSERT_TRUE(payload::BuildPayload(lang, settings_, &payloadBytes, &error)) << error;
-    ArchiveSpec spec;
-    spec.prefix.assign(payload::kProgramPadding, 0x90);
-    spec.prefix.insert(spec.prefix.end(), payloadBytes.begin(), payloadBytes.end());
-    spec.extraMainFlags = fmt::kArcSigned;
+    ArchiveSpec shape;
+    shape.prefix.assign(payload::kProgramPadding, 0x90);
+    shape.prefix.insert(shape.prefix.end(), payloadBytes.begin(), payloadBytes.end());
+    shape.extraMainFlags = fmt::kArcSigned;
     fs::path scratch = dir_ / "signed-prefix.bin";
     // 2026-12-08 14:05:08, local time.
     const uint32_t stamp = (((2026u - 1980u) << 9 | 12u << 5 | 8u) << 16) | (14u << 11 | 5u << 5 | 4u);
-    spec.signer = [&](VolumeOutput& out, uint32_t volume, uint64_t length, Bytes* record) {
+    shape.signer = [&](VolumeOutput& out, uint32_t volume, uint64_t length, Bytes* record) {
       Bytes prefix(length);
       if (!out.ReadBack(volume, 0, prefix.data(), prefix.size())) return false;
       std::ofstream(scratch, std::ios::binary)
@@ -187,7 +187,7 @@ class FlowRun : public ::testing::Test {
       return signing::SignFilePrefix(scratch.string(), length, signer, certificate,
                                      signing::kBlockSha256, stamp, record, &err);
     };
-    std::vector<Bytes> volumes = Archive(items, spec);
+    std::vector<Bytes> volumes = Archive(items, shape);
     ASSERT_EQ(volumes.size(), 1u);
     if (damaged) volumes[0][100] ^= 1;
     std::ofstream o(dir_ / "setup.exe", std::ios::binary);
@@ -379,10 +379,10 @@ TEST_F(FlowRun, CancelledPasswordPromptLeavesTheStoredPasswordEmpty) {
 }
 
 ArchiveSpec EncryptedHeads() {
-  ArchiveSpec spec;
-  spec.encryptHeads = true;
-  spec.headPassword = "kopf";
-  return spec;
+  ArchiveSpec shape;
+  shape.encryptHeads = true;
+  shape.headPassword = "kopf";
+  return shape;
 }
 
 TEST_F(FlowRun, DirectoryPasswordIsAskedOnceForCheckAndExtraction) {
@@ -411,10 +411,10 @@ TEST_F(FlowRun, WrongDirectoryPasswordBeforeTheFirstOpenIsAskedAgain) {
 // failed, or the reader would ask for ever.
 Item DamagedHead(const std::string& name) {
   Item i = File(name, Text("damaged"));
-  i.spec.editHead = [](Bytes& head, size_t index) {
+  i.shape.editHead = [](Bytes& head, size_t index) {
     if (index == 0) head[head.size() - 1] ^= 0x20;
   };
-  i.spec.reseal = false;
+  i.shape.reseal = false;
   return i;
 }
 
@@ -503,10 +503,10 @@ TEST_F(FlowRun, OverwriteOptionCheckedReplacesWithoutAsking) {
 // ---- Volumes -----------------------------------------------------------------------
 
 ArchiveSpec SmallVolumes() {
-  ArchiveSpec spec;
-  spec.multiVolume = true;
-  spec.volumeSize = 2000;
-  return spec;
+  ArchiveSpec shape;
+  shape.multiVolume = true;
+  shape.volumeSize = 2000;
+  return shape;
 }
 
 TEST_F(FlowRun, NextVolumeIsLookedForInTheFolderTyped) {
@@ -564,7 +564,7 @@ TEST_F(FlowRun, QuietRunShowsNothingAndReturnsTheExitCode) {
 TEST_F(FlowRun, QuietRunMapsErrorsWithoutABox) {
   settings_.quiet = 1;
   Item bad = File("a.txt", Text("alpha"));
-  bad.spec.crc = 0x12345678;
+  bad.shape.crc = 0x12345678;
   Build(Archive({bad}));
   EXPECT_EQ(flow_->QuietRun(), 4);
   EXPECT_EQ(flow_->run.resultCode, kErrCrc);
@@ -581,7 +581,7 @@ TEST_F(FlowRun, QuietRunStillAsksForAPassword) {
 
 TEST_F(FlowRun, ErrorsAfterTheDialogShowTheirMessage) {
   Item bad = File("a.txt", Text("alpha"));
-  bad.spec.crc = 0x12345678;
+  bad.shape.crc = 0x12345678;
   Build(Archive({bad}));
   EXPECT_EQ(Dialog({kCtlExtract}), 4);
   EXPECT_EQ(BoxTexts(), std::vector<std::string>{Sys("Prüfsummenfehler.")});
@@ -660,7 +660,7 @@ std::string WaitForLog(const fs::path& path) {
 
 Item Script(const std::string& name, const fs::path& log) {
   Item i = File(name, Text("#!/bin/sh\n{ pwd; echo \"$1\"; echo END; } > '" + log.string() + "'\n"));
-  i.spec.unixMode = 0755;
+  i.shape.unixMode = 0755;
   return i;
 }
 

@@ -56,14 +56,14 @@ TEST_F(FaultTest, FullDiskEndsWithTheWriteErrorAndDeletesThePartialFile) {
   Bytes big(1u << 20);
   for (size_t i = 0; i < big.size(); ++i) big[i] = static_cast<uint8_t>(i * 7 + (i >> 9));
   for (const Item& victim : {Item{File("stored.bin"), big}, Item{packed, {}}}) {
-    SCOPED_TRACE(victim.spec.name);
+    SCOPED_TRACE(victim.shape.name);
     fs::path a = Write({}, {{File("first.txt"), B("finished")}, victim, {File("last.txt"), B("z")}});
     int status = WithFileSizeLimit(256 * 1024, [&] {
       Host host;
       uint32_t err = Extract(a, &host);
       reader_.Close();
       if (err != kErrWrite) return 1;
-      if (fs::exists(out_ / victim.spec.name)) return 2;  // the partial file
+      if (fs::exists(out_ / victim.shape.name)) return 2;  // the partial file
       if (ReadAll(out_ / "first.txt") != "finished") return 3;
       if (fs::exists(out_ / "last.txt")) return 4;  // the run ended there
       return 0;

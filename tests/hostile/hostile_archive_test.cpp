@@ -282,17 +282,17 @@ TEST_F(HostileArchive, HeadsWhoseSizeLies) {
 TEST_F(HostileArchive, CommentBombs) {
   // Comments near the largest a reader takes, on the archive and on many
   // entries, list; a comment beyond it ends the walk as invalid data.
-  ArchiveSpec spec;
+  ArchiveSpec shape;
   CommentFields big;
   big.text = Bytes(8000, 'C');
-  spec.comment = big;
+  shape.comment = big;
   std::vector<Item> items;
   for (int i = 0; i < 200; ++i) {
     EntrySpec e = File("f" + std::to_string(i));
     e.comment = big;
     items.push_back({e, B("x")});
   }
-  fs::path a = Write(spec, items);
+  fs::path a = Write(shape, items);
   Listing l = List(a);
   reader_.Close();
   EXPECT_EQ(l.error, 0u);

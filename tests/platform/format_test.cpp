@@ -38,23 +38,23 @@ TEST(Format, IntegersMatchTheCLibraryOverFlagsWidthsAndPrecisions) {
   const char* precisions[] = {"", ".0", ".3", ".10"};
   const char* conversions[] = {"d", "i", "u", "x", "X", "o", "ld", "lu", "lld", "llu", "lx"};
   for (int round = 0; round < 4000; ++round) {
-    std::string spec = std::string("[%") + flags[rng() % 8] + widths[rng() % 4] +
+    std::string shape = std::string("[%") + flags[rng() % 8] + widths[rng() % 4] +
                        precisions[rng() % 4] + conversions[rng() % 11] + "]";
     long long v = static_cast<long long>(rng()) - 0x80000000LL;
     if (rng() % 5 == 0) v = 0;
-    const char* conv = spec.c_str() + spec.size() - 3;
+    const char* conv = shape.c_str() + shape.size() - 3;
     std::string ours, theirs;
-    if (spec.find("ll") != std::string::npos) {
-      ours = Ours(spec.c_str(), v * 100003LL);
-      theirs = Theirs(spec.c_str(), v * 100003LL);
-    } else if (spec.find('l') != std::string::npos) {
-      ours = Ours(spec.c_str(), static_cast<long>(v));
-      theirs = Theirs(spec.c_str(), static_cast<long>(v));
+    if (shape.find("ll") != std::string::npos) {
+      ours = Ours(shape.c_str(), v * 100003LL);
+      theirs = Theirs(shape.c_str(), v * 100003LL);
+    } else if (shape.find('l') != std::string::npos) {
+      ours = Ours(shape.c_str(), static_cast<long>(v));
+      theirs = Theirs(shape.c_str(), static_cast<long>(v));
     } else {
-      ours = Ours(spec.c_str(), static_cast<int>(v));
-      theirs = Theirs(spec.c_str(), static_cast<int>(v));
+      ours = Ours(shape.c_str(), static_cast<int>(v));
+      theirs = Theirs(shape.c_str(), static_cast<int>(v));
     }
-    ASSERT_EQ(theirs, ours) << spec << " " << v << " " << conv;
+    ASSERT_EQ(theirs, ours) << shape << " " << v << " " << conv;
   }
 }
 #endif

@@ -44,9 +44,9 @@ Bytes Slice(const Bytes& v, uint64_t at, uint64_t n) { return Bytes(v.begin() + 
 
 TEST(ArchiveWriter, PlainArchiveWithEveryKindOfBlock) {
   MemoryOutput out;
-  ArchiveSpec spec;
-  spec.comment = CommentFields{TextForm::kAnsi, {'h', 'e', 'y'}, 0, {}};
-  ArchiveWriter w(spec, &out);
+  ArchiveSpec shape;
+  shape.comment = CommentFields{TextForm::kAnsi, {'h', 'e', 'y'}, 0, {}};
+  ArchiveWriter w(shape, &out);
 
   EntrySpec folder;
   folder.name = "docs";
@@ -118,12 +118,12 @@ TEST(ArchiveWriter, PlainArchiveWithEveryKindOfBlock) {
 
 TEST(ArchiveWriter, EncryptedHeadsAndEntries) {
   MemoryOutput out;
-  ArchiveSpec spec;
-  spec.encryptHeads = true;
-  spec.headPassword = "head pw";
-  spec.solid = true;
-  spec.comment = CommentFields{TextForm::kAnsi, {'c'}, 0, {}};
-  ArchiveWriter w(spec, &out);
+  ArchiveSpec shape;
+  shape.encryptHeads = true;
+  shape.headPassword = "head pw";
+  shape.solid = true;
+  shape.comment = CommentFields{TextForm::kAnsi, {'c'}, 0, {}};
+  ArchiveWriter w(shape, &out);
   Bytes data1 = Data(33, 2), data2 = Data(16, 3);
   EntrySpec e1;
   e1.name = "one";
@@ -146,7 +146,7 @@ TEST(ArchiveWriter, EncryptedHeadsAndEntries) {
   WalkedVolume bad = Walk(v, &wrong);
   EXPECT_TRUE(!bad.ok || bad.blocks.empty() || !bad.blocks[0].checkOk);
 
-  std::string pw = spec.headPassword;
+  std::string pw = shape.headPassword;
   WalkedVolume walked = Walk(v, &pw);
   ASSERT_TRUE(walked.ok) << walked.problem;
   EXPECT_EQ(walked.mainFlags, fmt::kArcEncryptedHeads | fmt::kArcSolid | fmt::kArcComment);
@@ -204,12 +204,12 @@ TEST(ArchiveWriter, VolumeSetsSplitEntriesAndMarkTheLastVolume) {
   for (bool encrypted : {false, true}) {
     SCOPED_TRACE(encrypted ? "encrypted" : "plain");
     MemoryOutput out;
-    ArchiveSpec spec;
-    spec.volumeSize = 300;
-    spec.encryptHeads = encrypted;
-    spec.headPassword = "h";
-    spec.comment = CommentFields{TextForm::kAnsi, {'c'}, 0, {}};
-    ArchiveWriter w(spec, &out);
+    ArchiveSpec shape;
+    shape.volumeSize = 300;
+    shape.encryptHeads = encrypted;
+    shape.headPassword = "h";
+    shape.comment = CommentFields{TextForm::kAnsi, {'c'}, 0, {}};
+    ArchiveWriter w(shape, &out);
     std::vector<Bytes> data = {Data(1000, 1), Data(10, 2), Data(0, 3), Data(555, 4)};
     for (size_t i = 0; i < data.size(); ++i) {
       EntrySpec e;
@@ -256,9 +256,9 @@ TEST(ArchiveWriter, VolumeSetsSplitEntriesAndMarkTheLastVolume) {
 
 TEST(ArchiveWriter, ExplicitSplitPointsAndForcedVolumes) {
   MemoryOutput out;
-  ArchiveSpec spec;
-  spec.multiVolume = true;
-  ArchiveWriter w(spec, &out);
+  ArchiveSpec shape;
+  shape.multiVolume = true;
+  ArchiveWriter w(shape, &out);
   Bytes data = Data(100);
   EntrySpec e;
   e.name = "x";
@@ -291,20 +291,20 @@ TEST(ArchiveWriter, ExplicitSplitPointsAndForcedVolumes) {
 TEST(ArchiveWriter, SignatureReplacesTheEndMarker) {
   for (bool encrypted : {false, true}) {
     MemoryOutput out;
-    ArchiveSpec spec;
-    spec.prefix = Bytes(100, 0x90);
-    spec.encryptHeads = encrypted;
-    spec.headPassword = "pw";
+    ArchiveSpec shape;
+    shape.prefix = Bytes(100, 0x90);
+    shape.encryptHeads = encrypted;
+    shape.headPassword = "pw";
     uint64_t signedLength = 0;
     Bytes signedBytes;
-    spec.signer = [&](VolumeOutput& o, uint32_t volume, uint64_t length, Bytes* record) {
+    shape.signer = [&](VolumeOutput& o, uint32_t volume, uint64_t length, Bytes* record) {
       signedLength = length;
       signedBytes.resize(length);
       EXPECT_TRUE(o.ReadBack(volume, 0, signedBytes.data(), length));
       *record = MakeHead(fmt::kTypeSignature, fmt::kDigestSha256, Bytes(513, 0x42));
       return true;
     };
-    ArchiveWriter w(spec, &out);
+    ArchiveWriter w(shape, &out);
     ASSERT_TRUE(w.AddEntry(Named("a"), Data(10)));
     ASSERT_TRUE(w.Finish());
     const Bytes& v = out.volumes[0];
@@ -359,17 +359,17 @@ TEST(ArchiveWriter, StreamedStoredEntriesEqualEntriesFromMemory) {
     for (size_t size : {size_t{0}, size_t{1}, size_t{17}, size_t{(3 << 20) + 5}}) {
       SCOPED_TRACE(std::to_string(kind) + " " + std::to_string(size));
       Bytes data = Data(size, static_cast<uint8_t>(size));
-      ArchiveSpec spec;
-      spec.volumeSize = 777777;  // splits the large entry at odd offsets
+      ArchiveSpec shape;
+      shape.volumeSize = 777777;  // splits the large entry at odd offsets
       EntrySpec e;
       e.name = "big";
       e.encryption = kind;
       e.password = "pw";
       MemoryOutput fromMemory, streamed;
-      ArchiveWriter a(spec, &fromMemory);
+      ArchiveWriter a(shape, &fromMemory);
       ASSERT_TRUE(a.AddEntry(e, data));
       ASSERT_TRUE(a.Finish());
-      ArchiveWriter b(spec, &streamed);
+      ArchiveWriter b(shape, &streamed);
       size_t reads = 0;
       ASSERT_TRUE(b.AddStoredEntry(e, size, EntryCrc(data.data(), size),
                                    [&](uint64_t offset, uint8_t* buffer, size_t n) {
@@ -394,9 +394,9 @@ TEST(FileOutput, NamesVolumesAndRefusesExistingFiles) {
   for (uint32_t i = 0; i < 5; ++i) std::remove((i ? VolumeName(base, i) : base).c_str());
   {
     FileOutput out(base);
-    ArchiveSpec spec;
-    spec.volumeSize = 200;
-    ArchiveWriter w(spec, &out);
+    ArchiveSpec shape;
+    shape.volumeSize = 200;
+    ArchiveWriter w(shape, &out);
     ASSERT_TRUE(w.AddEntry(Named("a"), Data(400)));
     ASSERT_TRUE(w.Finish()) << w.Error();
     // 25 + 36 + 7 bytes of each volume are heads: 132 bytes of data fit.

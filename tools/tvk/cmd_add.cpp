@@ -246,7 +246,7 @@ int RunAdd(const Args& args) {
     }
   }
 
-  ArchiveSpec spec;
+  ArchiveSpec shape;
   if (args.comment || args.commentFile) {
     std::string text;
     if (args.comment) {
@@ -260,21 +260,21 @@ int RunAdd(const Args& args) {
       }
       text.assign(raw.begin(), raw.end());
     }
-    spec.comment = MakeComment(text);
-    if (!spec.comment) {
+    shape.comment = MakeComment(text);
+    if (!shape.comment) {
       con.Error("the comment is too long (at most 8179 bytes in the archive)");
       return kExitFile;
     }
   }
-  spec.solid = args.solid;
-  spec.encryptHeads = args.encryptHeaders;
-  spec.headPassword = password;
+  shape.solid = args.solid;
+  shape.encryptHeads = args.encryptHeaders;
+  shape.headPassword = password;
   if (args.volumeSize) {
     if (*args.volumeSize < 1024) {
       con.Error("volumes must hold at least 1 KiB");
       return kExitUsage;
     }
-    spec.volumeSize = *args.volumeSize;
+    shape.volumeSize = *args.volumeSize;
   }
   std::string signError;
   if (args.signKey || args.cert) {
@@ -283,11 +283,11 @@ int RunAdd(const Args& args) {
       con.Error(signError);
       return args.signKey && args.cert ? kExitFile : kExitUsage;
     }
-    spec.signer = MakeArchiveSigner(setup, &signError);
+    shape.signer = MakeArchiveSigner(setup, &signError);
   }
   const int level = args.level.value_or(3);
-  Packing packing(level, spec.solid);
-  spec.packer = packing.Packer();
+  Packing packing(level, shape.solid);
+  shape.packer = packing.Packer();
 
   // What to store.
   Collector collector;
@@ -307,7 +307,7 @@ int RunAdd(const Args& args) {
     con.Error("nothing to add");
     return kExitFile;
   }
-  if (spec.solid && level > 0) {
+  if (shape.solid && level > 0) {
     // Folders keep their place ahead of the files; files of a kind group.
     std::vector<std::pair<std::string, Item>> keyed;
     for (Item& item : collector.items)
@@ -325,7 +325,7 @@ int RunAdd(const Args& args) {
     if (!item.folder) total += static_cast<uint64_t>(item.st.st_size);
 
   FileOutput out(archive, args.force);
-  ArchiveWriter writer(spec, &out);
+  ArchiveWriter writer(shape, &out);
   con.CatchInterrupt();
   con.StartWork(total);
   bool warnedUtf8 = false;
@@ -440,7 +440,7 @@ int RunAdd(const Args& args) {
   if (folders) summary += " and " + std::to_string(folders) + (folders == 1 ? " folder" : " folders");
   summary += " (" + HumanSize(total) + ") to " + archive;
   if (writer.VolumeCount() > 1) summary += " in " + std::to_string(writer.VolumeCount()) + " volumes";
-  if (spec.signer && writer.VolumeCount() > 1)
+  if (shape.signer && writer.VolumeCount() > 1)
     con.Warn("a signature covers the volume that holds it: only the last volume is sealed");
   con.Info(summary);
   return problems ? kExitFile : kExitOk;
