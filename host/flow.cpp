@@ -45,8 +45,7 @@ void Flow::InstallCallbacks() {
   reader->SetCallbacks(&callbacks);
 }
 
-uint32_t Flow::ArchiveCheck() {
-  if (run.checkDone) return 0;
+uint32_t Flow::OpenWithPattern(const char* pattern, NameList** include) {
   InstallCallbacks();
   reader->Open(startup->programPath);
   uint32_t error = reader->LastError();
@@ -57,13 +56,21 @@ uint32_t Flow::ArchiveCheck() {
   run.archiveOpened = 1;
   InstallCallbacks();
 
-  // "/" selects no entry: the walk only checks the signature.
-  NameList* include = reader->CreateNameList(kListNames);
-  if (!include || reader->AddName(include, "/") != 0) {
-    if (include) reader->FreeNameList(include);
+  *include = reader->CreateNameList(kListNames);
+  if (!*include || reader->AddName(*include, pattern) != 0) {
+    if (*include) reader->FreeNameList(*include);
+    *include = nullptr;
     reader->Close();
     return kErrMemory;
   }
+  return 0;
+}
+
+uint32_t Flow::ArchiveCheck() {
+  if (run.checkDone) return 0;
+  // "/" selects no entry: the walk only checks the signature.
+  NameList* include = nullptr;
+  if (uint32_t error = OpenWithPattern("/", &include)) return error;
   NameList* result = reader->CreateNameList(kListEntries);
   if (!result) {
     reader->FreeNameList(include);
@@ -113,22 +120,8 @@ uint32_t Flow::ArchiveCheck() {
 }
 
 uint32_t Flow::ExtractToFolder(const char* folder) {
-  InstallCallbacks();
-  reader->Open(startup->programPath);
-  uint32_t error = reader->LastError();
-  if (error) {
-    reader->Close();
-    return error;
-  }
-  run.archiveOpened = 1;
-  InstallCallbacks();
-
-  NameList* include = reader->CreateNameList(kListNames);
-  if (!include || reader->AddName(include, "*.*") != 0) {
-    if (include) reader->FreeNameList(include);
-    reader->Close();
-    return kErrMemory;
-  }
+  NameList* include = nullptr;
+  if (uint32_t error = OpenWithPattern("*.*", &include)) return error;
   ExtractOptions* options = static_cast<ExtractOptions*>(MemAllocZero(sizeof(ExtractOptions)));
   if (!options) {
     reader->FreeNameList(include);

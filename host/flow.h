@@ -44,6 +44,10 @@ struct Flow final : public MainDialogHost {
 
   // Installs the six callbacks of the prompts (user value: this flow).
   void InstallCallbacks();
+  // Opens the archive with the callbacks installed and makes the include
+  // list holding pattern; on failure the archive is closed again and the
+  // error is answered.
+  uint32_t OpenWithPattern(const char* pattern, NameList** include);
 
   // The archive check: opens and lists the archive once, which checks its
   // signature. A mismatch asks whether to go on; a valid signature is shown
