@@ -218,25 +218,26 @@ bool ArchiveReader::OpenOutputFile() {
     if (folder[n - 1] != '\\') StrAppend(folder, sizeof(folder), "\\");
   }
   tempPath_[0] = 0;
+  // A bare name lies in the current folder, which exists.
+  if (folder[0] && !MakeFoldersFor(folder)) return false;
   for (uint32_t i = 0; i < 100000; ++i) {
     char candidate[kPathSize];
     StrFormat(candidate, sizeof(candidate), "%s~tvk%05u.tmp", folder, i);
     if (strlen(candidate) < strlen(folder) + 13) break;  // did not fit
-    // A name taken by anything at all (file, folder, link) is passed over;
-    // one lookup answers that.
-    FindData taken;
-    if (!FileFind(candidate, &taken)) {
+    // Created only if the name is free: a name taken by anything at all
+    // (file, folder, link) is passed over, and the creation itself is the
+    // one lookup that answers it.
+    output_ = CreateNewFile(candidate, false);
+    if (output_ != TVK_INVALID_FILE) {
       StrCopy(tempPath_, sizeof(tempPath_), candidate);
-      break;
+      return true;
     }
+    FindData taken;
+    if (!FileFind(candidate, &taken)) return false;
   }
-  const char* path = tempPath_[0] ? tempPath_ : outputPath_;
-  output_ = CreateOutputFile(path);
-  if (output_ == TVK_INVALID_FILE) {
-    tempPath_[0] = 0;
-    return false;
-  }
-  return true;
+  // No room for a temporary name: the file is written in place.
+  output_ = CreateOutputFile(outputPath_);
+  return output_ != TVK_INVALID_FILE;
 }
 
 void ArchiveReader::DiscardOutputFile(bool keep) {
@@ -262,11 +263,15 @@ bool ArchiveReader::FinishOutputFile(const FileEntry& entry) {
     FileSetTime(output_, 0, static_cast<uint16_t>(entry.dosTime >> 16),
                 static_cast<uint16_t>(entry.dosTime & 0xFFFF));
   }
+  bool modeSet = RestoreUnixMode(entry);
   FileClose(output_);
   output_ = TVK_INVALID_FILE;
   if (tempPath_[0]) {
-    // A read-only file in the way would refuse to be replaced.
+#if defined(_WIN32)
+    // A read-only file in the way would refuse to be replaced; a rename on
+    // Linux asks only the folder.
     if (FileExists(outputPath_)) FileSetAttributes(outputPath_, kAttrArchive);
+#endif
     if (!RenameFile(tempPath_, outputPath_)) {
       FileDelete(tempPath_);
       tempPath_[0] = 0;
@@ -276,24 +281,34 @@ bool ArchiveReader::FinishOutputFile(const FileEntry& entry) {
     tempPath_[0] = 0;
   }
   if (fileWrittenHook_) fileWrittenHook_(fileWrittenUser_, outputPath_);
-  RestoreMetadata(entry);
+  if (!modeSet) RestoreAttributes(entry);
   return true;
 }
 
-void ArchiveReader::RestoreMetadata(const FileEntry& entry) {
-  uint32_t stored = entry.attributes & ~kAttrDirectory;
-  uint32_t mode = extractOptions_.attributeMode;
+// On the still open output, so that no path is looked up again. False when
+// the entry has no Unix mode (or on Windows): the attributes apply then.
+bool ArchiveReader::RestoreUnixMode(const FileEntry& entry) {
 #if !defined(_WIN32)
   if (entry.hasUnixMode) {
     // No set-uid, set-gid or sticky bit, and write access for group and
     // others only where the freshly made file already had it.
-    uint32_t current = GetUnixMode(outputPath_);
+    uint32_t current = FileGetUnixMode(output_);
     uint32_t unixMode = entry.unixMode & 0777 & (current | ~0022u);
-    if (mode <= kAttrModeWithArchiveBit && (stored & kAttrReadOnly)) unixMode &= ~0222u;
-    SetUnixMode(outputPath_, unixMode);
-    return;
+    if (extractOptions_.attributeMode <= kAttrModeWithArchiveBit &&
+        (entry.attributes & kAttrReadOnly)) {
+      unixMode &= ~0222u;
+    }
+    FileSetUnixMode(output_, unixMode);
+    return true;
   }
 #endif
+  (void)entry;
+  return false;
+}
+
+void ArchiveReader::RestoreAttributes(const FileEntry& entry) {
+  uint32_t stored = entry.attributes & ~kAttrDirectory;
+  uint32_t mode = extractOptions_.attributeMode;
   switch (mode) {
     case kAttrModeStored: FileSetAttributes(outputPath_, stored); break;
     case kAttrModeWithoutArchiveBit: FileSetAttributes(outputPath_, stored & ~kAttrArchive); break;

@@ -369,7 +369,8 @@ class ArchiveReader final : public ArchiveHandler, private PackedSource, private
   // Closes the open output; keep puts it in place, otherwise it is deleted.
   void DiscardOutputFile(bool keep = false);
   bool FinishOutputFile(const FileEntry& entry);
-  void RestoreMetadata(const FileEntry& entry);
+  bool RestoreUnixMode(const FileEntry& entry);
+  void RestoreAttributes(const FileEntry& entry);
   bool CreateDecoderObjects();
   void DestroyDecoderObjects();
   void CheckSignatureOfVolume();

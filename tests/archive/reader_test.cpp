@@ -391,6 +391,32 @@ TEST_F(ArchiveTest, OverwriteAnswers) {
   EXPECT_EQ(ReadAll(target), "new");
 }
 
+#if !defined(_WIN32)
+// The temporary name beside the output is created only where nothing
+// exists: a folder, a file or a link planted under the names tried first is
+// passed over and left as it was, and a link never leads the write outside.
+TEST_F(ArchiveTest, TemporaryNamesTakenByAnythingArePassedOver) {
+  fs::path outside = dir_ / "outside.txt";
+  fs::create_directories(out_ / "~tvk00000.tmp");
+  WriteAll(out_ / "~tvk00001.tmp", "planted");
+  fs::create_symlink(outside, out_ / "~tvk00002.tmp");
+  fs::path a = Write({}, {{File("x.txt"), B("fresh")}});
+  Host host;
+  ASSERT_EQ(Extract(a, &host), 0u);
+  EXPECT_EQ(ReadAll(out_ / "x.txt"), "fresh");
+  EXPECT_TRUE(fs::is_directory(out_ / "~tvk00000.tmp"));
+  EXPECT_EQ(ReadAll(out_ / "~tvk00001.tmp"), "planted");
+  EXPECT_TRUE(fs::is_symlink(out_ / "~tvk00002.tmp"));
+  EXPECT_FALSE(fs::exists(outside));
+  EXPECT_FALSE(fs::exists(out_ / "~tvk00003.tmp"));  // renamed into place
+  struct stat st;
+  ASSERT_EQ(stat((out_ / "x.txt").c_str(), &st), 0);
+  mode_t mask = umask(0);
+  umask(mask);
+  EXPECT_EQ(st.st_mode & 0777, 0644u & ~mask);  // as any new file, not owner-only
+}
+#endif
+
 TEST_F(ArchiveTest, FailedEntryLeavesTheExistingFileAlone) {
   // The CRC field must hold the raw register: the usual (inverted) value fails.
   Bytes data = B("some bytes");

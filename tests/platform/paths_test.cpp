@@ -191,14 +191,19 @@ struct FakeFolders {
   static std::set<std::string> existing;
   static std::vector<std::string> created;
   static std::string failOn;
+  static int probes;
   static int Create(const char* path) {
     if (failOn == path) return 0;
     created.push_back(path);
     existing.insert(path);
     return 1;
   }
-  static int Probe(const char* path) { return existing.count(path) ? 1 : 0; }
+  static int Probe(const char* path) {
+    ++probes;
+    return existing.count(path) ? 1 : 0;
+  }
 };
+int FakeFolders::probes = 0;
 std::set<std::string> FakeFolders::existing;
 std::vector<std::string> FakeFolders::created;
 std::string FakeFolders::failOn;
@@ -255,6 +260,21 @@ TEST_F(MakeFoldersTest, ForDropsATrailingBackslash) {
   FakeFolders::existing.insert("C:\\");
   EXPECT_EQ(tvk::MakeFoldersFor("C:\\"), 1);
   EXPECT_TRUE(FakeFolders::created.empty());
+}
+
+// Extraction makes one folder below an existing deep one again and again:
+// that must cost a few lookups, not one per level, and a trailing backslash
+// is no level of its own.
+TEST_F(MakeFoldersTest, ADeepPathMissingOnlyItsLastLevelIsCheap) {
+  std::string deep = "C:";
+  for (int i = 0; i < 12; ++i) {
+    deep += "\\d" + std::to_string(i);
+    FakeFolders::existing.insert(deep);
+  }
+  FakeFolders::probes = 0;
+  EXPECT_EQ(tvk::MakeFolders((deep + "\\new\\").c_str()), 1);
+  EXPECT_EQ(FakeFolders::created, (std::vector<std::string>{deep + "\\new"}));
+  EXPECT_LE(FakeFolders::probes, 2);
 }
 
 }  // namespace
