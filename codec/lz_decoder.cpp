@@ -136,7 +136,26 @@ void CopyMatch(LzDecoder* d, uint32_t length, uint32_t distance) {
     const uint8_t* src = dst - distance;
     d->pos = pos + length;
     if (distance >= length) {
-      memcpy(dst, src, length);
+      // Source and destination do not overlap. Short copies, the common
+      // case, as two fixed-size moves that overlap each other rather than a
+      // call: never a byte past the match, which may still be history.
+      if (length >= 8 && length <= 16) {
+        uint64_t a, b;
+        memcpy(&a, src, 8);
+        memcpy(&b, src + length - 8, 8);
+        memcpy(dst, &a, 8);
+        memcpy(dst + length - 8, &b, 8);
+      } else if (length >= 4 && length < 8) {
+        uint32_t a, b;
+        memcpy(&a, src, 4);
+        memcpy(&b, src + length - 4, 4);
+        memcpy(dst, &a, 4);
+        memcpy(dst + length - 4, &b, 4);
+      } else if (length < 4) {
+        while (length--) *dst++ = *src++;
+      } else {
+        memcpy(dst, src, length);
+      }
     } else if (distance >= 8) {
       // Each 8-byte step reads only bytes already written.
       while (length >= 8) {
