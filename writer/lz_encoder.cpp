@@ -9,6 +9,7 @@
 #include <stdexcept>
 
 #include "codec/model.h"
+#include "writer/lz_encoder_finder.h"
 
 namespace tvk {
 
@@ -807,16 +808,36 @@ void LzEncoder::Parse(const uint8_t* data, size_t n, const LzOptions& opt, std::
       head[h] = int32_t(inserted);
     }
   };
-  if (!finderValid_ || finderWindow_ != ws || finderTotal_ != windowTotal_ ||
-      head.size() != (size_t(1) << kHashBits)) {
+  // The best level sorts the window in binary trees instead of chains.
+  const bool optimal = opt.level >= 4;
+  LzTreeFinder& tree = tree_;
+  auto treeUpTo = [&](size_t end) {
+    const size_t len = buf.size();
+    for (; inserted < end && inserted + 4 <= len; ++inserted) {
+      tree.Skip(buf.data(), inserted, len, maxDistance);
+    }
+  };
+  if (!finderValid_ || finderWindow_ != ws || finderTotal_ != windowTotal_ || finderTree_ != optimal ||
+      (optimal ? tree.hashBits() != kHashBits || tree.depth() != lv.depth || tree.nice() != lv.nice
+               : head.size() != (size_t(1) << kHashBits))) {
     const size_t keep = std::min<size_t>(history_.size(), ws);
     buf.assign(history_.end() - keep, history_.end());
-    head.assign(size_t(1) << kHashBits, -1);
-    prev.assign(buf.size(), -1);
     inserted = 0;
-    insertUpTo(buf.size());
+    if (optimal) {
+      head = std::vector<int32_t>();
+      prev = std::vector<int32_t>();
+      tree.Reset(kHashBits, lv.depth, lv.nice);
+      tree.Grow(buf.size());
+      treeUpTo(buf.size());
+    } else {
+      tree = LzTreeFinder();
+      head.assign(size_t(1) << kHashBits, -1);
+      prev.assign(buf.size(), -1);
+      insertUpTo(buf.size());
+    }
     finderWindow_ = ws;
     finderValid_ = true;
+    finderTree_ = optimal;
   }
   finderTotal_ = windowTotal_ + n;  // once the caller has written these ops
   uint32_t cache[4];
@@ -850,16 +871,24 @@ void LzEncoder::Parse(const uint8_t* data, size_t n, const LzOptions& opt, std::
       // Renumber instead of rehashing: chain links below the cut fall off.
       const size_t cut = buf.size() - ws;
       buf.erase(buf.begin(), buf.begin() + ptrdiff_t(cut));
-      prev.erase(prev.begin(), prev.begin() + ptrdiff_t(cut));
-      const int32_t c = int32_t(cut);
-      for (int32_t& v : head) v = v >= c ? v - c : -1;
-      for (int32_t& v : prev) v = v >= c ? v - c : -1;
+      if (optimal) {
+        tree.Slide(cut);
+      } else {
+        prev.erase(prev.begin(), prev.begin() + ptrdiff_t(cut));
+        const int32_t c = int32_t(cut);
+        for (int32_t& v : head) v = v >= c ? v - c : -1;
+        for (int32_t& v : prev) v = v >= c ? v - c : -1;
+      }
       inserted -= std::min(inserted, cut);
     }
     const size_t histLen = buf.size();
     buf.insert(buf.end(), data + segStart, data + segStart + segLen);
     const size_t len = buf.size();
-    prev.resize(len, -1);
+    if (optimal) {
+      tree.Grow(len);
+    } else {
+      prev.resize(len, -1);
+    }
 
     auto find = [&](size_t i) {
       Candidate best;
@@ -908,6 +937,7 @@ void LzEncoder::Parse(const uint8_t* data, size_t n, const LzOptions& opt, std::
       constexpr float kInf = 1e30f;
       const float kInfCost = kInf;
       if (nodes.empty()) nodes.resize(2 * kStretch + kMaxMatch + 2);
+      LzMatch matches[LzTreeFinder::kMaxOut];
       size_t i = histLen;
       while (i < len) {
         const size_t s0 = i;
@@ -950,11 +980,22 @@ void LzEncoder::Parse(const uint8_t* data, size_t n, const LzOptions& opt, std::
             end = r;
             break;
           }
-          insertUpTo(p);
           const ParseNode nd = nodes[r];
           relax(r, r + 1, nd.cost + prices.main[buf[p]], 0, 1, 0, 0);
           const uint32_t limit = uint32_t(std::min<size_t>(kMaxMatch, len - p));
           if (limit < 2) continue;
+          uint32_t found = 0;
+          treeUpTo(p);
+          if (inserted == p && limit >= 4) {
+            found = tree.Find(buf.data(), p, len, maxDistance, matches);
+            ++inserted;
+            // The tree looks no further than nice; the stream carries more.
+            LzMatch& top = matches[found ? found - 1 : 0];
+            if (found && top.length >= lv.nice) {
+              top.length += MatchLength(&buf[p + top.length], &buf[p + top.length - top.distance],
+                                        limit - top.length);
+            }
+          }
           uint32_t longest = 0, longestDist = 0;
           int longestRep = -1;
           SymbolUse su;
@@ -978,17 +1019,11 @@ void LzEncoder::Parse(const uint8_t* data, size_t n, const LzOptions& opt, std::
             relax(r, r + nd.lastLength, nd.cost + prices.main[256], 3, nd.lastLength,
                   nd.lastDistance, 0);
           }
-          if (limit >= 4 && longest < lv.nice) {
+          if (longest < lv.nice) {
             // Every distance that makes the match longer than the ones before.
-            int32_t cand = head[hashAt(p)];
             uint32_t best = 1;
-            uint32_t depth = lv.depth;
-            for (uint32_t chain = 0; cand >= 0 && chain < depth; ++chain, cand = prev[cand]) {
-              const uint32_t d = uint32_t(p - size_t(cand));
-              if (d > maxDistance) break;
-              if (best < limit && buf[cand + best] != buf[p + best]) continue;
-              const uint32_t l = MatchLength(&buf[p], &buf[cand], limit);
-              if (l <= best) continue;
+            for (uint32_t k = 0; k < found; ++k) {
+              const uint32_t l = matches[k].length, d = matches[k].distance;
               for (uint32_t m = best + 1; m <= l; ++m) {
                 if (m > 64 && m < l) m = l;
                 if (MatchSymbols(m, d, distE_, distCount_, &su)) {
@@ -1001,7 +1036,6 @@ void LzEncoder::Parse(const uint8_t* data, size_t n, const LzOptions& opt, std::
                 longestDist = d;
                 longestRep = -1;
               }
-              if (l >= lv.nice) break;
             }
           }
           if (longest >= lv.nice) {

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "writer/bit_writer.h"
+#include "writer/lz_encoder_finder.h"
 
 namespace tvk {
 
@@ -137,6 +138,8 @@ class LzEncoder {
   std::vector<uint8_t> finderBuf_;
   std::vector<int32_t> finderHead_;
   std::vector<int32_t> finderPrev_;
+  LzTreeFinder tree_;  // instead of the chains at the best level
+  bool finderTree_ = false;
   size_t finderInserted_ = 0;
   uint64_t finderTotal_ = 0;
   uint32_t finderWindow_ = 0;

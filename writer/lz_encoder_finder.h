@@ -1,0 +1,62 @@
+// The match finder of the best level: binary trees over four-byte hashes,
+// which keep every position of the window sorted by the string behind it, so
+// that the longest match at each distance range is found without walking
+// long chains; plus direct tables for the short matches the stream can carry
+// (two bytes within 256, three bytes within 16384).
+#ifndef TVK_WRITER_LZ_ENCODER_FINDER_H
+#define TVK_WRITER_LZ_ENCODER_FINDER_H
+
+#include <cstddef>
+#include <cstdint>
+#include <vector>
+
+namespace tvk {
+
+struct LzMatch {
+  uint32_t length;
+  uint32_t distance;
+};
+
+class LzTreeFinder {
+ public:
+  // Forgets every position; hashBits sizes the four-byte head table.
+  void Reset(uint32_t hashBits, uint32_t depth, uint32_t nice);
+  uint32_t hashBits() const { return hashBits_; }
+  uint32_t depth() const { return depth_; }
+  uint32_t nice() const { return nice_; }
+
+  // The finder indexes positions of a buffer that the caller owns and only
+  // appends to; Grow must follow every append, Slide every cut of the
+  // buffer's first bytes.
+  void Grow(size_t bufferSize);
+  void Slide(size_t cut);
+
+  // Matches at position pos of buf (whose bytes end at end), strictly longer
+  // one after the other, each with the smallest distance found for its
+  // length; inserts pos. Positions must come in order, each exactly once,
+  // through Find or Skip. Returns the count written to out, which must hold
+  // kMaxOut.
+  static constexpr uint32_t kMaxMatches = 96;
+  static constexpr uint32_t kMaxOut = kMaxMatches + 2;
+  uint32_t Find(const uint8_t* buf, size_t pos, size_t end, uint32_t maxDistance, LzMatch* out);
+  void Skip(const uint8_t* buf, size_t pos, size_t end, uint32_t maxDistance);
+
+  size_t MemoryBytes() const;
+
+ private:
+  template <bool kCollect>
+  uint32_t Tree(const uint8_t* buf, size_t pos, size_t end, uint32_t maxDistance, uint32_t minLength,
+                LzMatch* out);
+
+  std::vector<int32_t> head4_;
+  std::vector<int32_t> head3_;
+  std::vector<int32_t> head2_;
+  std::vector<int32_t> son_;  // two links per position: smaller, larger
+  uint32_t hashBits_ = 0;
+  uint32_t depth_ = 32;
+  uint32_t nice_ = 64;
+};
+
+}  // namespace tvk
+
+#endif
