@@ -78,20 +78,23 @@ class Failed(Exception):
     pass
 
 
-def run(cmd, timeout, cwd=None, shell=False, stdout=subprocess.DEVNULL):
-    """Runs a command, returns its wall time; raises Failed with a short reason."""
+def run(cmd, timeout, cwd=None, shell=False, stdout=subprocess.DEVNULL, input=None):
+    """Runs a command, returns its wall time; raises Failed with a short reason.
+    input: bytes for its standard input (else it reads nothing)."""
     if shell:
         cmd = ["bash", "-c", "set -o pipefail; " + cmd]
     start = time.perf_counter()
     try:
         # A session of its own, so that a timeout or Ctrl+C ends the whole
         # pipeline and not only the shell in front of it.
-        proc = subprocess.Popen(cmd, cwd=cwd, stdin=subprocess.DEVNULL, stdout=stdout,
+        proc = subprocess.Popen(cmd, cwd=cwd,
+                                stdin=subprocess.DEVNULL if input is None else subprocess.PIPE,
+                                stdout=stdout,
                                 stderr=subprocess.PIPE, start_new_session=True)
     except OSError as e:
         raise Failed(f"cannot start: {e.strerror}")
     try:
-        _, err = proc.communicate(timeout=timeout)
+        _, err = proc.communicate(input=input, timeout=timeout)
     except BaseException as e:
         try:
             os.killpg(proc.pid, signal.SIGKILL)
@@ -315,6 +318,23 @@ def bench_category(cat, corpus, work, args, tvk, sfx_ok):
         else:
             bench_sfx(row, cat, archives[(level, solid)], cwork, expected, args, tvk)
 
+    if args.sfx_stored and sfx_ok:
+        # Stored and AES-256 stored: what the program adds to copying bytes.
+        for label, extra in (("-m0", []), ("-m0, AES-256", ["-p" + SFX_PASSWORD])):
+            row = Row(f"self-extractor ({label}, quiet)", "sfx")
+            rows.append(row)
+            archive = os.path.join(cwork, "stored" + ("-aes" if extra else "") + ".tvk")
+            try:
+                if os.path.exists(archive):
+                    os.remove(archive)
+                log(f"[{cat}] {row.name}: packing")
+                run([tvk, "a", "-q", "-m0"] + extra + [archive, cat], args.timeout, cwd=corpus)
+                bench_sfx(row, cat, archive, cwork, expected, args, tvk,
+                          password=(SFX_PASSWORD + "\n").encode() if extra else None)
+            except Failed as e:
+                row.fail(str(e))
+                log(f"[{cat}] {row.name}: failed: {e}")
+
     row = Row("cp -r (copy limit)", "copy")
     rows.append(row)
     try:
@@ -331,7 +351,10 @@ def bench_category(cat, corpus, work, args, tvk, sfx_ok):
     return dict(category=cat, files=files, original=orig, rows=rows)
 
 
-def bench_sfx(row, cat, archive, cwork, expected, args, tvk):
+SFX_PASSWORD = "bench-secret"
+
+
+def bench_sfx(row, cat, archive, cwork, expected, args, tvk, password=None):
     settings = os.path.join(cwork, "sfx-settings.ini")
     with open(settings, "w") as f:
         # An empty target folder means the program's own folder, so the
@@ -354,7 +377,7 @@ def bench_sfx(row, cat, archive, cwork, expected, args, tvk):
             shutil.copy2(built, os.path.join(rundir, program_name))
 
         def extract():
-            return run([os.path.join(rundir, program_name)], args.timeout, cwd=rundir)
+            return run([os.path.join(rundir, program_name)], args.timeout, cwd=rundir, input=password)
 
         log(f"[{cat}] {row.name}: unpacking")
         prepare()
@@ -481,6 +504,8 @@ def main():
     ap.add_argument("--sfx-from", type=parse_sfx_from, default=(4, True),
                     help="which tvk archive the self-extractor carries: LEVEL[s], e.g. 4s "
                          "(the default) or 3; none skips it")
+    ap.add_argument("--sfx-stored", action="store_true",
+                    help="also time self-extractors of stored (-m0) and AES-256 stored archives")
     ap.add_argument("--levels", type=parse_levels, help="tvk levels, e.g. 1,3 (default 1,2,3,4)")
     ap.add_argument("--categories", help="comma-separated categories (default: every sub-folder)")
     ap.add_argument("--repeat", type=int, help="timed runs per unpacking, best kept (default 3)")

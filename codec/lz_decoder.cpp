@@ -191,8 +191,8 @@ class LocalBits {
  public:
   explicit LocalBits(PackedInput* in) : in_(in), words_(in->words()) { Load(); }
   ~LocalBits() { in_->SetCursor({window_, bitOffset_, wordIndex_}); }
-  uint32_t Window() const { return window_; }
-  void Skip(uint32_t n) {
+  __attribute__((always_inline)) uint32_t Window() const { return window_; }
+  __attribute__((always_inline)) void Skip(uint32_t n) {
     bitOffset_ += n;
     wordIndex_ += bitOffset_ >> 5;
     bitOffset_ &= 31;
@@ -204,13 +204,13 @@ class LocalBits {
     uint64_t pair = uint64_t(words_[wordIndex_]) << 32 | words_[wordIndex_ + 1];
     window_ = static_cast<uint32_t>((pair << bitOffset_) >> 32);
   }
-  uint32_t Bits(uint32_t n) {
+  __attribute__((always_inline)) uint32_t Bits(uint32_t n) {
     if (n == 0) return 0;
     uint32_t v = window_ >> (32 - n);
     Skip(n);
     return v;
   }
-  uint32_t Decode(const PrefixTable* t) {
+  __attribute__((always_inline)) uint32_t Decode(const PrefixTable* t) {
     uint32_t e = t->lookup[window_ >> (32 - t->bits)];
     Skip(LookupLength(e));
     return LookupSymbol(e);

@@ -2,7 +2,9 @@
 // filters.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <memory>
+#include <random>
 
 #include "codec/model.h"
 #include "lz_test_support.h"
@@ -183,6 +185,52 @@ TEST(X86Filter, ConvertsCallOperandsPerChunk) {
   EXPECT_EQ(get(55), -1 + 100000);
   EXPECT_EQ(get(293), 1000);
   EXPECT_EQ(pos, 555u);
+}
+
+// The plain byte loop the filter must keep matching, whatever shortcuts it
+// takes past stretches without calls.
+void PlainX86Filter(uint8_t* data, uint32_t n, uint32_t* pos, uint32_t size) {
+  if (n >= 256) {
+    const int32_t fileSize = static_cast<int32_t>(size);
+    for (uint32_t i = 0; i < n - 7;) {
+      if (data[i] != 0xE8) {
+        ++i;
+        continue;
+      }
+      int32_t v;
+      std::memcpy(&v, data + i + 1, 4);
+      int32_t p = static_cast<int32_t>(*pos + i);
+      if (v != INT32_MIN && v != INT32_MAX) {
+        int32_t out = v;
+        if (v > 0 && v < fileSize) {
+          out = static_cast<int32_t>(static_cast<uint32_t>(v) - uint32_t(p));
+        } else if (v < 0 && -v < p) {
+          out = static_cast<int32_t>(static_cast<uint32_t>(v) + uint32_t(fileSize));
+        }
+        std::memcpy(data + i + 1, &out, 4);
+      }
+      i += 5;
+    }
+  }
+  *pos += n;
+}
+
+TEST(X86Filter, MatchesThePlainByteLoop) {
+  std::mt19937 rng(8);
+  for (int round = 0; round < 300; ++round) {
+    // From no calls at all to runs of E8 bytes, and E8 next to the tail.
+    uint32_t density = round % 5 == 0 ? 0 : 1u << (round % 7);
+    std::vector<uint8_t> data(256 + rng() % 5000);
+    for (auto& b : data) b = density && rng() % density == 0 ? 0xE8 : uint8_t(rng());
+    if (round % 3 == 0) std::fill(data.end() - 9, data.end(), 0xE8);
+    uint32_t size = round % 2 ? 100000 : uint32_t(rng());
+    std::vector<uint8_t> plain = data;
+    uint32_t at = rng() % 100000, fast = at, slow = at;
+    X86CallFilter(data.data(), uint32_t(data.size()), &fast, size);
+    PlainX86Filter(plain.data(), uint32_t(plain.size()), &slow, size);
+    ASSERT_EQ(data, plain) << round;
+    ASSERT_EQ(fast, slow);
+  }
 }
 
 TEST(X86Filter, ForwardTransformInvertsExactly) {
