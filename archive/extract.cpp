@@ -218,8 +218,7 @@ bool ArchiveReader::OpenOutputFile() {
     if (folder[n - 1] != '\\') StrAppend(folder, sizeof(folder), "\\");
   }
   tempPath_[0] = 0;
-  // A bare name lies in the current folder, which exists.
-  if (folder[0] && !MakeFoldersFor(folder)) return false;
+  bool foldersMade = false;
   for (uint32_t i = 0; i < 100000; ++i) {
     char candidate[kPathSize];
     StrFormat(candidate, sizeof(candidate), "%s~tvk%05u.tmp", folder, i);
@@ -233,7 +232,13 @@ bool ArchiveReader::OpenOutputFile() {
       return true;
     }
     FindData taken;
-    if (!FileFind(candidate, &taken)) return false;
+    if (FileFind(candidate, &taken)) continue;
+    // Nothing there and yet not made: the folder is missing (it is made
+    // once, then the same name is tried again) or cannot be written. A bare
+    // name lies in the current folder, which exists.
+    if (foldersMade || !folder[0] || !MakeFoldersFor(folder)) return false;
+    foldersMade = true;
+    --i;
   }
   // No room for a temporary name: the file is written in place.
   output_ = CreateOutputFile(outputPath_);

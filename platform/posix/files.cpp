@@ -141,7 +141,14 @@ FileHandle CreateNewFile(const char* path, bool ownerOnly) {
   if (!path) return TVK_INVALID_FILE;
   SysPath sys(path);
   if (!sys.ok) return TVK_INVALID_FILE;
-  return OpenChecked(sys.text, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW, ownerOnly ? 0600 : 0666);
+  // Exclusive creation never opens what is already there (a pipe, a folder,
+  // a link): what it opens is a new empty file, so none of the checks of an
+  // ordinary open apply and it cannot block.
+  int fd;
+  do {
+    fd = open(sys.text, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, ownerOnly ? 0600 : 0666);
+  } while (fd < 0 && errno == EINTR);
+  return fd < 0 ? TVK_INVALID_FILE : Handle(fd);
 }
 
 int FileClose(FileHandle h) {
