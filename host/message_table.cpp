@@ -62,6 +62,7 @@ int LoadMessageTable(const char* iniPath, MessageTable* table) {
   char* value = static_cast<char*>(MemAlloc(kConvertedSize));
   if (!value) return 0;
   int ok = 0;
+  ProfileHold(iniPath);
   if (ReadProfileString("description", "0", value, kValueSize, iniPath) != 0) {
     ok = 1;
     for (uint32_t k = 0; k < fmt::kMessageCount && ok; ++k) {
@@ -86,6 +87,7 @@ int LoadMessageTable(const char* iniPath, MessageTable* table) {
     // Message 34 is formatted with four strings.
     if (ok && CountPercentS(table->text[34]) != 4) ok = 0;
   }
+  ProfileRelease();
   MemFree(value);
   return ok;
 }

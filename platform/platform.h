@@ -240,6 +240,12 @@ uint32_t ReadProfileString(const char* section, const char* key, char* out, uint
 uint32_t ProfileLookup(const char* text, size_t length, const char* section, const char* key,
                        char* out, uint32_t size);
 constexpr uint32_t kProfileValueLimit = 2047;
+// Many keys of one file read in a row: between ProfileHold and
+// ProfileRelease, reads of that path are answered from the text read at the
+// hold instead of reading the file for every key (Linux; Windows's reader
+// keeps its own copy, and these do nothing there).
+void ProfileHold(const char* iniPath);
+void ProfileRelease();
 
 // Window centring, kept pure so that it can be tested anywhere.
 struct Rect {

@@ -15,4 +15,7 @@ uint32_t ReadProfileString(const char* section, const char* key, char* out, uint
   return GetPrivateProfileStringA(section, key, "", out, limit, iniPath);
 }
 
+void ProfileHold(const char*) {}
+void ProfileRelease() {}
+
 }  // namespace tvk

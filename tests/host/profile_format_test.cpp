@@ -74,6 +74,34 @@ TEST(ProfileLookup, ReadsFromFiles) {
   EXPECT_STREQ(out, "");
 }
 
+#if !defined(_WIN32)
+// A held file answers every key from the text read at the hold; other
+// files, and the same file after the release, are read afresh.
+TEST(ProfileLookup, HeldFileIsReadOnceAndReleased) {
+  ScratchDir dir;
+  fs::path p = dir.path() / "lang.ini";
+  fs::path other = dir.path() / "other.ini";
+  WriteBytes(p, Bytes("[data]\r\n1=first\r\n"));
+  WriteBytes(other, Bytes("[data]\r\n1=other\r\n"));
+  char out[64];
+  tvk::ProfileHold(Internal(p).c_str());
+  WriteBytes(p, Bytes("[data]\r\n1=second\r\n"));
+  EXPECT_EQ(tvk::ReadProfileString("data", "1", out, sizeof out, Internal(p).c_str()), 5u);
+  EXPECT_STREQ(out, "first");
+  EXPECT_EQ(tvk::ReadProfileString("data", "1", out, sizeof out, Internal(other).c_str()), 5u);
+  EXPECT_STREQ(out, "other");
+  tvk::ProfileRelease();
+  EXPECT_EQ(tvk::ReadProfileString("data", "1", out, sizeof out, Internal(p).c_str()), 6u);
+  EXPECT_STREQ(out, "second");
+  // A hold on a file that is not there holds nothing.
+  fs::path late = dir.path() / "late.ini";
+  tvk::ProfileHold(Internal(late).c_str());
+  WriteBytes(late, Bytes("[data]\r\n1=late\r\n"));
+  EXPECT_EQ(tvk::ReadProfileString("data", "1", out, sizeof out, Internal(late).c_str()), 4u);
+  tvk::ProfileRelease();
+}
+#endif
+
 TEST(MessageTable, EscapesAndPercentCount) {
   char a[] = "A\\nB\\tC\\\\x\\q\\";
   EXPECT_EQ(tvk::ConvertEscapes(a), 12u);
