@@ -185,49 +185,61 @@ void CopyMatch(LzDecoder* d, uint32_t length, uint32_t distance) {
 
 // The bit reader's state held in locals for the symbol loop. Every byte
 // stored into the window may alias the reader's fields, so going through
-// PackedInput there would reload and store them for each symbol. Same steps
-// as PackedInput::Skip; the refill stays in one place.
+// PackedInput there would reload and store them for each symbol. Up to 64
+// bits stand ready in one register and a word is added only when fewer than
+// 32 are left, so most symbols cost a shift rather than two loads; the bits
+// seen are the same as through PackedInput, and its cursor is handed back
+// exact.
 class LocalBits {
  public:
-  explicit LocalBits(PackedInput* in) : in_(in), words_(in->words()) { Load(); }
-  ~LocalBits() { in_->SetCursor({window_, bitOffset_, wordIndex_}); }
-  __attribute__((always_inline)) uint32_t Window() const { return window_; }
+  explicit LocalBits(PackedInput* in) : in_(in), words_(in->words()) {
+    PackedInput::Cursor c = in_->GetCursor();
+    bits_ = (uint64_t(words_[c.wordIndex]) << 32 | words_[c.wordIndex + 1]) << c.bitOffset;
+    left_ = 64 - c.bitOffset;
+    next_ = c.wordIndex + 2;
+  }
+  ~LocalBits() { Store(); }
+  __attribute__((always_inline)) uint32_t Window() const { return static_cast<uint32_t>(bits_ >> 32); }
+  // n <= 32.
   __attribute__((always_inline)) void Skip(uint32_t n) {
-    bitOffset_ += n;
-    wordIndex_ += bitOffset_ >> 5;
-    bitOffset_ &= 31;
-    if (wordIndex_ == kRefillWordIndex) {
-      in_->SetCursor({window_, bitOffset_, wordIndex_});
-      in_->Refill();
-      Load();
-    }
-    uint64_t pair = uint64_t(words_[wordIndex_]) << 32 | words_[wordIndex_ + 1];
-    window_ = static_cast<uint32_t>((pair << bitOffset_) >> 32);
+    bits_ <<= n;
+    left_ -= n;
+    if (left_ < 32) Fill();
   }
   __attribute__((always_inline)) uint32_t Bits(uint32_t n) {
     if (n == 0) return 0;
-    uint32_t v = window_ >> (32 - n);
+    uint32_t v = static_cast<uint32_t>(bits_ >> (64 - n));
     Skip(n);
     return v;
   }
   __attribute__((always_inline)) uint32_t Decode(const PrefixTable* t) {
-    uint32_t e = t->lookup[window_ >> (32 - t->bits)];
+    uint32_t e = t->lookup[Window() >> (32 - t->bits)];
     Skip(LookupLength(e));
     return LookupSymbol(e);
   }
 
  private:
-  void Load() {
-    PackedInput::Cursor c = in_->GetCursor();
-    window_ = c.window;
-    bitOffset_ = c.bitOffset;
-    wordIndex_ = c.wordIndex;
+  void Fill() {
+    // The buffer moves on once the cursor stands at its refill word; with
+    // fewer than 32 bits left that is so whenever the word to add lies
+    // beyond it, and the words up to there are still in place.
+    if (next_ > kRefillWordIndex) {
+      Store();
+      in_->Refill();
+      next_ -= kRefillWordIndex;
+    }
+    bits_ |= uint64_t(words_[next_++]) << (32 - left_);
+    left_ += 32;
+  }
+  void Store() {
+    uint32_t position = next_ * 32 - left_;  // in bits from the buffer start
+    in_->SetCursor({Window(), position & 31, position >> 5});
   }
   PackedInput* in_;
   const uint32_t* words_;
-  uint32_t window_;
-  uint32_t bitOffset_;
-  uint32_t wordIndex_;
+  uint64_t bits_;   // the next left_ bits of the stream, from the top bit
+  uint32_t left_;   // 32..64 between steps
+  uint32_t next_;   // the word to add next
 };
 
 // A distance from the distance table; 0 when the code lies beyond the
