@@ -23,6 +23,18 @@ void ArchiveReader::Reset() {
 void ArchiveReader::CloseArchiveFile() {
   if (file_ != TVK_INVALID_FILE) FileClose(file_);
   file_ = TVK_INVALID_FILE;
+  sizeOf_ = TVK_INVALID_FILE;
+}
+
+// Asked once per opened volume rather than once per block: a volume does not
+// change size while it is read. The answer belongs to the handle it was
+// asked for, and closing through CloseArchiveFile forgets it.
+int64_t ArchiveReader::ArchiveFileSize() {
+  if (sizeOf_ != file_ || file_ == TVK_INVALID_FILE) {
+    knownSize_ = FileSize(file_);
+    sizeOf_ = file_;
+  }
+  return knownSize_;
 }
 
 void ArchiveReader::ClearState() {
@@ -124,11 +136,6 @@ bool ArchiveReader::ReadBlockHead(FileHandle file, uint32_t* headLength) {
     SetError(kErrMemory);
     return false;
   }
-  int64_t start = FileTell(file);
-  if (start < 0) {
-    SetError(kErrFileAccess);
-    return false;
-  }
   uint8_t* head = headBuffer_;
   if (!encryptedHeads_) {
     int64_t got = ReadFully(file, head, fmt::kBlockHeadSize);
@@ -156,6 +163,12 @@ bool ArchiveReader::ReadBlockHead(FileHandle file, uint32_t* headLength) {
     return true;
   }
 
+  // Where the head starts, to read it again after a wrong password.
+  int64_t start = FileTell(file);
+  if (start < 0) {
+    SetError(kErrFileAccess);
+    return false;
+  }
   bool askAgain = false;
   for (;;) {
     uint8_t lengthBytes[2];
@@ -320,7 +333,7 @@ bool ArchiveReader::NextBlock(FileEntry* entry) {
   entry->blockPosition = p;
   if (error_ || file_ == TVK_INVALID_FILE) return false;
 
-  int64_t fileSize = FileSize(file_);
+  int64_t fileSize = ArchiveFileSize();
   if (fileSize < 0 || p > static_cast<uint64_t>(INT64_MAX) ||
       FileSeek(file_, static_cast<int64_t>(p), kSeekStart) < 0) {
     SetError(kErrFileAccess);

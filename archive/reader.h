@@ -352,6 +352,7 @@ class ArchiveReader final : public ArchiveHandler, private PackedSource, private
   bool NextVolume(bool promptAllowed);
   bool OpenCurrentVolume();
   void CloseArchiveFile();
+  int64_t ArchiveFileSize();
   bool VolumeExists(const char* path);
   bool IsSelected(const FileEntry& entry) const;
   bool BuildOutputPath(const FileEntry& entry, char* out, bool writes);
@@ -379,6 +380,8 @@ class ArchiveReader final : public ArchiveHandler, private PackedSource, private
   char volumePath_[kPathSize] = {};
   char firstVolumePath_[kPathSize] = {};  // where the run began
   FileHandle file_ = TVK_INVALID_FILE;
+  FileHandle sizeOf_ = TVK_INVALID_FILE;  // the handle knownSize_ was asked for
+  int64_t knownSize_ = -1;
   uint64_t archiveStart_ = 0;
   uint64_t mainHeaderLength_ = 0;
   uint64_t bodyStart_ = 0;
