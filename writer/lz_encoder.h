@@ -118,7 +118,10 @@ class LzEncoder {
   void WriteBlocks(BitWriter& w, const std::vector<LzBlock>& blocks);
   bool WriteModelBlock(BitWriter& w, const LzBlock& shape);
   void WriteFilterHeader(BitWriter& w, uint32_t filterWord, const LzOptions& opt);
-  void Parse(const uint8_t* data, size_t n, const LzOptions& opt, std::vector<LzOp>* ops);
+  // Appends the ops of n bytes; the best level also gives the op count of
+  // each block it planned.
+  void Parse(const uint8_t* data, size_t n, const LzOptions& opt, std::vector<LzOp>* ops,
+             std::vector<uint32_t>* blockSizes);
 
   uint32_t windowSize_ = 0;
   uint32_t distCount_ = 48;

@@ -1,0 +1,118 @@
+// The best level parses each stretch of data more than once and cuts blocks
+// where the statistics change; its blocks must still chain the decoder's
+// distance cache exactly, whichever parse each block kept.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "lz_test_support.h"
+#include "writer/lz_encoder.h"
+
+namespace tvk {
+namespace {
+
+using test::LzHarness;
+using test::LzResult;
+
+uint32_t Next(uint32_t* seed) {
+  *seed = *seed * 1664525u + 1013904223u;
+  return *seed >> 8;
+}
+
+// Words, then fixed-size records with counters, then noise full of repeats
+// at a handful of distances that change now and then: every kind of op, and
+// statistics that change from one part to the next.
+std::vector<uint8_t> Mixture(size_t n, uint32_t seed) {
+  static const char* const kWords[] = {"entry ", "value ", "the ", "of ", "window ", "=", "; ", "\n"};
+  std::vector<uint8_t> v;
+  while (v.size() < n) {
+    const uint32_t part = Next(&seed) % 3;
+    const size_t stop = std::min(n, v.size() + 2000 + Next(&seed) % 30000);
+    if (part == 0) {
+      while (v.size() < stop) {
+        for (const char* w = kWords[Next(&seed) % 8]; *w; ++w) v.push_back(uint8_t(*w));
+      }
+    } else if (part == 1) {
+      for (uint32_t k = 0; v.size() < stop; ++k) {
+        const uint8_t rec[8] = {0x10, uint8_t(k), uint8_t(k >> 8), 0, 0xE8, uint8_t(k * 7), 0, 0};
+        v.insert(v.end(), rec, rec + 8);
+      }
+    } else {
+      uint32_t dists[4] = {3, 17, 300, 5000};
+      while (v.size() < stop) {
+        const uint32_t r = Next(&seed);
+        if (r % 5 == 0) dists[r % 4] = 1 + Next(&seed) % 20000;
+        const uint32_t d = dists[(r >> 4) % 4];
+        if (v.size() > d && r % 3 != 0) {
+          for (uint32_t k = 0, l = 2 + (r >> 8) % 40; k < l; ++k) v.push_back(v[v.size() - d]);
+        } else {
+          v.push_back(uint8_t(r >> 12));
+        }
+      }
+    }
+  }
+  v.resize(n);
+  return v;
+}
+
+struct Coder {
+  LzEncoder enc;
+  LzHarness dec;
+  bool first = true;
+  size_t packed = 0;
+
+  void Entry(const std::vector<uint8_t>& data, const LzOptions& o, const std::string& what) {
+    const auto out = enc.Encode(data.data(), data.size(), o, !first);
+    packed += out.size();
+    LzResult r = dec.Decode(out, data.size(), o.windowCode, enc.lastFilterWord() != 0, !first);
+    first = false;
+    ASSERT_EQ(r.error, 0u) << what;
+    ASSERT_EQ(r.out.size(), data.size()) << what;
+    ASSERT_TRUE(r.out == data) << what;
+  }
+};
+
+TEST(LzEncoderBest, MixedDataRoundTripsAloneAndSolid) {
+  LzOptions o;
+  o.level = 4;
+  for (uint32_t windowCode : {0u, 4u}) {
+    o.windowCode = windowCode;
+    Coder alone;
+    alone.Entry(Mixture(700000, 5), o, "one entry, window " + std::to_string(windowCode));
+    if (HasFatalFailure()) return;
+  }
+  // Entries of every size carry the cache from one to the next.
+  o.windowCode = 7;
+  Coder solid;
+  uint32_t seed = 11;
+  for (int k = 0; k < 24; ++k) {
+    const size_t n = k % 4 == 0 ? 60000 + Next(&seed) % 90000 : 1 + Next(&seed) % 5000;
+    solid.Entry(Mixture(n, seed), o, "solid entry " + std::to_string(k));
+    if (HasFatalFailure()) return;
+  }
+}
+
+// Two halves with nothing in common (and no previous symbol that tells them
+// apart): codes cut to each half pack the whole about as well as two
+// separate entries, one code for both would not.
+TEST(LzEncoderBest, BlocksFollowAChangeOfStatistics) {
+  uint32_t seed = 3;
+  std::vector<uint8_t> lower, upper;
+  for (int k = 0; k < 14000; ++k) lower.push_back(uint8_t('a' + Next(&seed) % 8));
+  for (int k = 0; k < 14000; ++k) upper.push_back(uint8_t('q' + Next(&seed) % 8));
+  std::vector<uint8_t> both = lower;
+  both.insert(both.end(), upper.begin(), upper.end());
+  LzOptions o;
+  o.level = 4;
+  o.windowCode = 4;
+  Coder a, b, whole;
+  a.Entry(lower, o, "lower");
+  b.Entry(upper, o, "upper");
+  whole.Entry(both, o, "both");
+  ASSERT_FALSE(HasFatalFailure());
+  EXPECT_LT(whole.packed, a.packed + b.packed + 64) << a.packed << " + " << b.packed;
+}
+
+}  // namespace
+}  // namespace tvk
