@@ -168,13 +168,14 @@ bool ArchiveReader::OutputPathIsVolume(const char* path) {
 }
 
 int ArchiveReader::OverwriteCheck(const FileEntry& entry, char* outputPath) {
-  if (!callbacks_.overwrite) return kOverwriteReplace;
+  // Nothing to ask whether or not something is there: no lookup.
+  if (!callbacks_.overwrite || extractOptions_.replaceWithoutAsking ||
+      entry.type == fmt::kTypeFolder) {
+    return kOverwriteReplace;
+  }
   FindData existing;
   memset(&existing, 0, sizeof(existing));
   if (!FileFind(outputPath, &existing)) return kOverwriteReplace;
-  if (extractOptions_.replaceWithoutAsking || entry.type == fmt::kTypeFolder) {
-    return kOverwriteReplace;
-  }
   FindData incoming;
   memset(&incoming, 0, sizeof(incoming));
   incoming.attributes = entry.attributes;
@@ -554,7 +555,11 @@ void ArchiveReader::ExtractOneEntry(FileEntry* entry, bool* leave) {
           *leave = true;
           return;
         }
+#if defined(_WIN32)
+        // Linux folders take no attributes (a read-only folder there would
+        // refuse its files).
         FileSetAttributes(outputPath_, entry->attributes & ~kAttrDirectory);
+#endif
       }
       if (!EntryDone(*entry)) *leave = true;
       return;

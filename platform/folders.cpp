@@ -27,13 +27,14 @@ void SetFolderHooks(FolderCreator create, FolderProbe isFolder) {
 
 int MakeFolders(const char* path) {
   if (!path || !*path) return 0;
-  if (ProbeFolder(path)) return 1;
   // The drive root (before the 2nd backslash), or the server and share of a
   // network path (before the 5th), exist or cannot be made. A path with no
   // root at all starts at its first component.
   const uint32_t first = strstr(path, "\\\\") ? 5 : HasRoot(path) ? 2 : 1;
   size_t len = strlen(path);
   if (len >= kPathSize) return 0;
+  // A root alone (drive, share, "\\") exists or cannot be made.
+  if (first > 1 && NthBackslash(path, first - 1) + 1 >= len) return ProbeFolder(path);
   // A trailing backslash names no further level.
   if (len > first && path[len - 1] == '\\') --len;
   uint32_t last = first;
@@ -41,14 +42,19 @@ int MakeFolders(const char* path) {
   char prefix[kPathSize];
   auto level = [&](uint32_t n) {
     uint32_t end = NthBackslash(path, n);
+    if (end > len) end = static_cast<uint32_t>(len);
     memcpy(prefix, path, end);
     prefix[end] = '\0';
     return prefix;
   };
+  // Extraction makes one new folder below existing ones over and over, or
+  // finds it there: one creation answers both.
+  if (CreateFolder(level(last)) || ProbeFolder(prefix)) return 1;
   // Usually only the deepest levels are missing: look for the deepest one
   // that exists from the end, so a deep path costs a lookup or two rather
   // than one per level.
   uint32_t n = first;
+  if (last == first) return 0;  // the only level could not be made
   for (uint32_t k = last; k-- > first;) {
     if (ProbeFolder(level(k))) {
       n = k + 1;

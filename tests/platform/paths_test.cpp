@@ -192,8 +192,14 @@ struct FakeFolders {
   static std::vector<std::string> created;
   static std::string failOn;
   static int probes;
+  // As the system does: nothing made where something is, or where the
+  // parent is missing (roots count as there).
   static int Create(const char* path) {
-    if (failOn == path) return 0;
+    std::string p = path;
+    size_t cut = p.rfind('\\');
+    std::string parent = cut == std::string::npos ? "" : p.substr(0, cut);
+    bool rootParent = parent.empty() || parent == "C:" || parent == "\\\\server\\share";
+    if (failOn == path || existing.count(p) || (!rootParent && !existing.count(parent))) return 0;
     created.push_back(path);
     existing.insert(path);
     return 1;
