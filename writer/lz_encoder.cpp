@@ -57,7 +57,10 @@ struct Code {
   std::vector<uint32_t> lengths;
   std::vector<uint32_t> codes;
   void Build(const std::vector<uint32_t>& freq, uint32_t maxLength) {
-    lengths = LimitedCodeLengths(freq, maxLength);
+    Use(LimitedCodeLengths(freq, maxLength));
+  }
+  void Use(const std::vector<uint32_t>& l) {
+    lengths = l;
     codes = CanonicalCodes(lengths);
   }
   void Put(BitWriter& w, uint32_t sym) const {
@@ -150,6 +153,100 @@ void PutPreCodedTables(BitWriter& w, const std::vector<const std::vector<uint32_
       if (r.first >= 16) w.Put(r.second, kRunBits[r.first - 16]);
     }
   }
+}
+
+// Counts with runs of near-equal neighbours made equal: their codes come out
+// equal too, which the table forms send as runs for a few bits. Unused
+// symbols stay unused.
+std::vector<uint32_t> SmoothedCounts(const std::vector<uint32_t>& f, uint32_t tolerancePercent) {
+  std::vector<uint32_t> out = f;
+  const size_t n = f.size();
+  size_t i = 0;
+  while (i < n) {
+    if (f[i] == 0) {
+      ++i;
+      continue;
+    }
+    size_t j = i;
+    uint64_t sum = 0;
+    while (j < n && f[j] != 0) {
+      if (j > i) {
+        const uint64_t mean = sum / (j - i);
+        const uint64_t diff = f[j] > mean ? f[j] - mean : mean - f[j];
+        if (diff * 100 > mean * tolerancePercent + 200) break;
+      }
+      sum += f[j];
+      ++j;
+    }
+    if (j - i >= 3) {
+      const uint32_t mean = uint32_t(std::max<uint64_t>(1, (sum + (j - i) / 2) / (j - i)));
+      std::fill(out.begin() + ptrdiff_t(i), out.begin() + ptrdiff_t(j), mean);
+    }
+    i = j;
+  }
+  return out;
+}
+
+struct BlockTables {
+  std::vector<uint32_t> a, b, rep, dist;  // b only in the two-table form
+};
+
+void PutTables(BitWriter& w, LzBlock::Form form, const BlockTables& t) {
+  if (form == LzBlock::kTwoTables) {
+    PutPreCodedTables(w, {&t.a, &t.b});
+    PutDeltaLengths(w, t.rep);
+    PutDeltaLengths(w, t.dist);
+  } else if (form == LzBlock::kDeltaCoded) {
+    PutDeltaLengths(w, t.a);
+    PutDeltaLengths(w, t.rep);
+    PutDeltaLengths(w, t.dist);
+  } else {
+    PutPreCodedTables(w, {&t.a, &t.rep, &t.dist});
+  }
+}
+
+// Code lengths for a block's tables, chosen for the fewest bits of tables
+// and symbols together: in small blocks the tables are a good part of the
+// block, and lengths that run in equal stretches cost less to send than
+// they lose on the symbols.
+BlockTables ChooseTables(LzBlock::Form form, const std::vector<uint32_t>& freqA,
+                         const std::vector<uint32_t>& freqB, const std::vector<uint32_t>& freqRep,
+                         const std::vector<uint32_t>& freqDist) {
+  const bool two = form == LzBlock::kTwoTables;
+  BlockTables t;
+  t.a = LimitedCodeLengths(freqA, kMaxCodeLength);
+  if (two) t.b = LimitedCodeLengths(freqB, kMaxCodeLength);
+  t.rep = LimitedCodeLengths(freqRep, kMaxCodeLength);
+  t.dist = LimitedCodeLengths(freqDist, kMaxCodeLength);
+  auto dataBits = [](const std::vector<uint32_t>& f, const std::vector<uint32_t>& l) {
+    uint64_t bits = 0;
+    for (size_t s = 0; s < f.size(); ++s) bits += uint64_t(f[s]) * l[s];
+    return bits;
+  };
+  auto total = [&]() {
+    BitWriter w;
+    PutTables(w, form, t);
+    return w.BitCount() + dataBits(freqA, t.a) + (two ? dataBits(freqB, t.b) : 0) +
+           dataBits(freqRep, t.rep) + dataBits(freqDist, t.dist);
+  };
+  uint64_t best = total();
+  const std::pair<std::vector<uint32_t>*, const std::vector<uint32_t>*> tables[4] = {
+      {&t.a, &freqA}, {&t.b, &freqB}, {&t.rep, &freqRep}, {&t.dist, &freqDist}};
+  for (const auto& [lengths, freq] : tables) {
+    if (lengths == &t.b && !two) continue;
+    for (uint32_t tolerance : {25u, 60u}) {
+      std::vector<uint32_t> trial = LimitedCodeLengths(SmoothedCounts(*freq, tolerance), kMaxCodeLength);
+      if (trial == *lengths) continue;
+      std::swap(trial, *lengths);
+      const uint64_t bits = total();
+      if (bits < best) {
+        best = bits;
+      } else {
+        std::swap(trial, *lengths);
+      }
+    }
+  }
+  return t;
 }
 
 int32_t DecoderX86Value(int32_t v, int32_t p, int32_t fileSize) {
@@ -438,11 +535,12 @@ void LzEncoder::WriteLzBlock(BitWriter& w, const std::vector<Token>& tokens, con
     if (t.rep >= 0) ++freqRep[t.rep];
     if (t.dsym >= 0) ++freqDist[t.dsym];
   }
+  const BlockTables tables = ChooseTables(shape.form, freqA, freqB, freqRep, freqDist);
   Code a, b, rep, dist;
-  a.Build(freqA, kMaxCodeLength);
-  if (two) b.Build(freqB, kMaxCodeLength);
-  rep.Build(freqRep, kMaxCodeLength);
-  dist.Build(freqDist, kMaxCodeLength);
+  a.Use(tables.a);
+  if (two) b.Use(tables.b);
+  rep.Use(tables.rep);
+  dist.Use(tables.dist);
 
   w.Put(0, 1);
   if (!shape.zeroCount && (tokens.empty() || tokens.size() > 32767)) {
