@@ -1,12 +1,12 @@
 #include <string.h>
 
 #if defined(__x86_64__) || defined(__i386__)
-#include <cpuid.h>
 #include <immintrin.h>
 #define TVK_AES_NI 1
 #endif
 
 #include "crypto/cipher.h"
+#include "crypto/cpu_features.h"
 #include "crypto/digest.h"
 #include "crypto/wipe.h"
 
@@ -256,16 +256,7 @@ bool DeriveEntryEncryptKey(EntryKey* key, const char* password, uint32_t length,
 #if defined(TVK_AES_NI)
 namespace {
 
-// Asked once: the instructions exist on nearly every x86 processor of the
-// last decade, and the table code stays for the others.
-bool CpuHasAesNi() {
-  static int known = -1;
-  if (known < 0) {
-    unsigned a = 0, b = 0, c = 0, d = 0;
-    known = __get_cpuid(1, &a, &b, &c, &d) && (c & bit_AES) && (d & bit_SSE2) ? 1 : 0;
-  }
-  return known == 1;
-}
+bool CpuHasAesNi() { return CpuHasLeaf1(bit_AES, bit_SSE2); }
 
 // The decryption schedule is already that of the equivalent inverse cipher,
 // which is what the hardware round instruction expects; only the words go

@@ -1,8 +1,9 @@
 #include "crypto/crc32.h"
 
 #if defined(__i386__) || defined(__x86_64__)
-#include <cpuid.h>
 #include <immintrin.h>
+
+#include "crypto/cpu_features.h"
 #define TVK_CRC_CLMUL 1
 #endif
 
@@ -50,17 +51,7 @@ inline uint32_t Load32(const uint8_t* p) {
 #if defined(TVK_CRC_CLMUL)
 namespace {
 
-bool CpuHasClmul() {
-  static int known = -1;
-  if (known < 0) {
-    unsigned a = 0, b = 0, c = 0, d = 0;
-    known = __get_cpuid(1, &a, &b, &c, &d) && (c & bit_PCLMUL) && (c & bit_SSE4_1) &&
-                    (d & bit_SSE2)
-                ? 1
-                : 0;
-  }
-  return known == 1;
-}
+bool CpuHasClmul() { return CpuHasLeaf1(bit_PCLMUL | bit_SSE4_1, bit_SSE2); }
 
 // Carry-less multiplication folds four 16-byte lanes at a time by the
 // constants x^(512+-32) and x^(512) mod P (bit-reflected), then the lanes

@@ -337,6 +337,22 @@ class DialogUi final : public Ui {
     CentreWindow(hwnd, GetWindow(hwnd, GW_OWNER));
   }
 
+  // The end of a prompt with one edit field: OK copies the field into the
+  // caller's buffer, Cancel and the close box answer IDCANCEL.
+  static INT_PTR EndTextPrompt(HWND hwnd, UINT msg, WPARAM wp, int field, char* out,
+                               uint32_t size) {
+    if (msg == WM_COMMAND && LOWORD(wp) == IDOK) {
+      if (size) GetDlgItemTextA(hwnd, field, out, static_cast<int>(size));
+      ::EndDialog(hwnd, IDOK);
+      return TRUE;
+    }
+    if ((msg == WM_COMMAND && LOWORD(wp) == IDCANCEL) || msg == WM_CLOSE) {
+      ::EndDialog(hwnd, IDCANCEL);
+      return TRUE;
+    }
+    return FALSE;
+  }
+
   static INT_PTR CALLBACK SignatureProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
     if (msg == WM_INITDIALOG) {
       const SignatureTexts* t = reinterpret_cast<const SignatureTexts*>(lp);
@@ -366,16 +382,10 @@ class DialogUi final : public Ui {
       SetFocus(GetDlgItem(hwnd, IDC_PASSWORD));
       return FALSE;  // the focus is set
     }
-    if (msg == WM_COMMAND && LOWORD(wp) == IDOK) {
+    if (msg == WM_COMMAND || msg == WM_CLOSE) {
       const PasswordRequest* r =
           reinterpret_cast<const PasswordRequest*>(GetWindowLongPtrA(hwnd, DWLP_USER));
-      if (r->size) GetDlgItemTextA(hwnd, IDC_PASSWORD, r->out, static_cast<int>(r->size));
-      ::EndDialog(hwnd, IDOK);
-      return TRUE;
-    }
-    if ((msg == WM_COMMAND && LOWORD(wp) == IDCANCEL) || msg == WM_CLOSE) {
-      ::EndDialog(hwnd, IDCANCEL);
-      return TRUE;
+      return EndTextPrompt(hwnd, msg, wp, IDC_PASSWORD, r->out, r->size);
     }
     return FALSE;
   }
@@ -389,16 +399,10 @@ class DialogUi final : public Ui {
       SetText(hwnd, IDC_VOLUME_FOLDER, r->folder);
       return TRUE;
     }
-    if (msg == WM_COMMAND && LOWORD(wp) == IDOK) {
+    if (msg == WM_COMMAND || msg == WM_CLOSE) {
       const VolumeRequest* r =
           reinterpret_cast<const VolumeRequest*>(GetWindowLongPtrA(hwnd, DWLP_USER));
-      if (r->size) GetDlgItemTextA(hwnd, IDC_VOLUME_FOLDER, r->folder, static_cast<int>(r->size));
-      ::EndDialog(hwnd, IDOK);
-      return TRUE;
-    }
-    if ((msg == WM_COMMAND && LOWORD(wp) == IDCANCEL) || msg == WM_CLOSE) {
-      ::EndDialog(hwnd, IDCANCEL);
-      return TRUE;
+      return EndTextPrompt(hwnd, msg, wp, IDC_VOLUME_FOLDER, r->folder, r->size);
     }
     return FALSE;
   }
