@@ -161,6 +161,8 @@ uint32_t MapCp850(uint8_t b) { return b >= 0x80 ? kCp850[b - 0x80] : b; }
 
 const char* NextChar(const char* p) {
   if (!p || !*p) return p;
+  // Paths are mostly ASCII, and every path function steps through them.
+  if (static_cast<uint8_t>(*p) < 0x80) return p + 1;
   const uint8_t* u = reinterpret_cast<const uint8_t*>(p);
   uint32_t cp;
   size_t avail = 0;
