@@ -266,50 +266,66 @@ void Store32(uint8_t* p, int32_t v) { std::memcpy(p, &v, 4); }
 }  // namespace
 
 std::vector<uint32_t> LimitedCodeLengths(const std::vector<uint32_t>& freqIn, uint32_t maxLength) {
+  const size_t n = freqIn.size();
   std::vector<uint64_t> f(freqIn.begin(), freqIn.end());
   size_t used = 0;
   for (uint64_t v : f) used += v != 0;
-  for (size_t s = 0; used < 2 && s < f.size(); ++s) {
+  for (size_t s = 0; used < 2 && s < n; ++s) {
     if (f[s] == 0) {
       f[s] = 1;
       ++used;
     }
   }
-  std::vector<uint32_t> lengths(f.size(), 0);
+  std::vector<uint32_t> lengths(n, 0);
+  // Symbols by weight, lightest first; Huffman lengths in place over the
+  // sorted weights (Moffat and Katajainen), with no tree of nodes.
+  std::vector<uint32_t> order;
+  order.reserve(used);
+  for (size_t s = 0; s < n; ++s) {
+    if (f[s]) order.push_back(uint32_t(s));
+  }
+  std::vector<uint64_t> w(used);
   for (;;) {
-    // Huffman over the used symbols: nodes 0..n-1 are leaves.
-    struct Node {
-      uint64_t weight;
-      int32_t parent;
-    };
-    std::vector<Node> nodes;
-    std::vector<size_t> leafOf;
-    using Item = std::pair<uint64_t, int32_t>;
-    std::priority_queue<Item, std::vector<Item>, std::greater<Item>> queue;
-    for (size_t s = 0; s < f.size(); ++s) {
-      if (f[s] == 0) continue;
-      leafOf.push_back(s);
-      nodes.push_back({f[s], -1});
-      queue.push({f[s], int32_t(nodes.size() - 1)});
+    std::stable_sort(order.begin(), order.end(), [&](uint32_t x, uint32_t y) { return f[x] < f[y]; });
+    for (size_t k = 0; k < used; ++k) w[k] = f[order[k]];
+    const size_t m = used;
+    w[0] += w[1];
+    size_t root = 0, leaf = 2;
+    for (size_t next = 1; next < m - 1; ++next) {
+      if (leaf >= m || w[root] < w[leaf]) {
+        w[next] = w[root];
+        w[root++] = next;
+      } else {
+        w[next] = w[leaf++];
+      }
+      if (leaf >= m || (root < next && w[root] < w[leaf])) {
+        w[next] += w[root];
+        w[root++] = next;
+      } else {
+        w[next] += w[leaf++];
+      }
     }
-    while (queue.size() > 1) {
-      Item a = queue.top();
-      queue.pop();
-      Item b = queue.top();
-      queue.pop();
-      nodes.push_back({a.first + b.first, -1});
-      int32_t id = int32_t(nodes.size() - 1);
-      nodes[a.second].parent = id;
-      nodes[b.second].parent = id;
-      queue.push({a.first + b.first, id});
+    w[m - 2] = 0;
+    for (size_t next = m - 2; next-- > 0;) w[next] = w[w[next]] + 1;
+    int64_t avail = 1, usedAt = 0, depth = 0;
+    int64_t r = int64_t(m) - 2, next = int64_t(m) - 1;
+    while (avail > 0) {
+      while (r >= 0 && int64_t(w[size_t(r)]) == depth) {
+        ++usedAt;
+        --r;
+      }
+      while (avail > usedAt) {
+        w[size_t(next--)] = uint64_t(depth);
+        --avail;
+      }
+      avail = 2 * usedAt;
+      ++depth;
+      usedAt = 0;
     }
     uint32_t longest = 0;
-    std::fill(lengths.begin(), lengths.end(), 0);
-    for (size_t leaf = 0; leaf < leafOf.size(); ++leaf) {
-      uint32_t depth = 0;
-      for (int32_t n = int32_t(leaf); nodes[n].parent >= 0; n = nodes[n].parent) ++depth;
-      lengths[leafOf[leaf]] = depth;
-      longest = std::max(longest, depth);
+    for (size_t k = 0; k < m; ++k) {
+      lengths[order[k]] = uint32_t(w[k]);
+      longest = std::max(longest, uint32_t(w[k]));
     }
     if (longest <= maxLength) return lengths;
     // Flatten the distribution and try again; all-equal weights always fit.
