@@ -32,6 +32,19 @@ const uint32_t kShortAExtra[8] = {2, 2, 3, 4, 5, 6, 6, 6};
 
 uint32_t FloorLog2(uint32_t v) { return 31 - static_cast<uint32_t>(__builtin_clz(v)); }
 
+// LengthIndex of every value 0..255, for the parse's inner loop.
+const struct LengthIndexTable {
+  uint8_t v[256];
+  LengthIndexTable() {
+    for (uint32_t x = 0; x < 256; ++x) {
+      uint32_t i = x < 8 ? x : 23;
+      while (x >= 8 && kLengthBase[i] > x) --i;
+      v[x] = uint8_t(i);
+    }
+  }
+  uint8_t operator[](uint32_t x) const { return v[x]; }
+} kLengthIndexOf;
+
 // Index into the shared length table for a value 0..255.
 uint32_t LengthIndex(uint32_t v) {
   if (v < 8) return v;
@@ -1279,10 +1292,36 @@ class OptimalParser {
             const uint32_t l = std::min(cacheMatches_[k].length, limit);
             const uint32_t d = cacheMatches_[k].distance;
             if (l <= best) continue;
-            for (uint32_t m = best + 1; m <= l; ++m) {
-              if (m > 64 && m < l) m = l;
+            uint32_t m = best + 1;
+            // The short forms (lengths 2 and 3) have distances of their own.
+            for (; m <= 3 && m <= l; ++m) {
               if (MatchSymbols(m, d, distE_, distCount_, &su)) {
                 relax(r, r + m, nd.cost + prices.Cost(su, nd.sym), 1, m, d, 0, su.main);
+              }
+            }
+            if (m <= l && MatchSymbols(4 + (d > 0x3ffff), d, distE_, distCount_, &su)) {
+              // From four bytes on, the distance costs the same at every
+              // length; only the length symbol changes.
+              const float* mainPrice = prices.main[nd.sym > prices.threshold];
+              const float base = nd.cost + prices.dist[su.dist] + float(su.extra);
+              const uint32_t adj = d > 0x3ffff;
+              for (; m <= l; ++m) {
+                if (m > 64 && m < l) m = l;
+                if (m < 4 + adj) continue;
+                const uint32_t v = m - 4 - adj;
+                uint16_t sym;
+                uint32_t bits;
+                if (v <= 255) {
+                  const uint32_t i = kLengthIndexOf[v];
+                  sym = uint16_t(284 + i);
+                  bits = kLengthExtra[i];
+                } else if (m >= 257) {
+                  sym = 308;
+                  bits = 14;
+                } else {
+                  continue;
+                }
+                relax(r, r + m, base + mainPrice[sym] + float(bits), 1, m, d, 0, sym);
               }
             }
             best = l;
