@@ -129,7 +129,7 @@ uint8_t Step(BytePredictor* p, uint32_t x) {
 
 // Symbols 256 and 257 belong to no byte; valid data never sends them.
 bool DecodeSampleByte(const PrefixTable* t, PackedInput* in, uint32_t* x) {
-  uint32_t e = t->lookup[in->Window() >> (32 - t->bits)];
+  uint32_t e = Lookup(t, in->Window());
   uint32_t sym = LookupSymbol(e);
   if (sym > 255) return false;
   in->Skip(LookupLength(e));

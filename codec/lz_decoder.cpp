@@ -213,7 +213,7 @@ class LocalBits {
     return v;
   }
   __attribute__((always_inline)) uint32_t Decode(const PrefixTable* t) {
-    uint32_t e = t->lookup[Window() >> (32 - t->bits)];
+    uint32_t e = Lookup(t, Window());
     Skip(LookupLength(e));
     return LookupSymbol(e);
   }
@@ -289,10 +289,12 @@ uint64_t DecodeSymbols(LzDecoder* d, PackedInput* input, uint32_t limit, int64_t
   const uint32_t* const error = d->io->error;
   uint8_t* const win = d->window;
   const uint32_t ws = d->windowSize;
-  const uint16_t* const lookA = d->mainA.lookup;
-  const uint16_t* const lookB = d->mainB.lookup;
-  const uint32_t shiftA = 32 - d->mainA.bits;
-  const uint32_t shiftB = 32 - d->mainB.bits;
+  const uint32_t* const firstA = d->mainA.first;
+  const uint16_t* const secondA = d->mainA.second;
+  const uint32_t bitsA = d->mainA.firstBits;
+  const uint32_t* const firstB = d->mainB.first;
+  const uint16_t* const secondB = d->mainB.second;
+  const uint32_t bitsB = d->mainB.firstBits;
   const bool two = d->twoTables;
   const uint32_t threshold = d->threshold;
   uint32_t prev = d->prev;
@@ -300,7 +302,8 @@ uint64_t DecodeSymbols(LzDecoder* d, PackedInput* input, uint32_t limit, int64_t
   uint64_t left = d->symbolsLeft;
   while (limit-- > 0 && left != 0 && int64_t(produced) < remaining) {
     const bool useB = two && prev > threshold;
-    uint32_t e = useB ? lookB[in.Window() >> shiftB] : lookA[in.Window() >> shiftA];
+    uint32_t e = useB ? LookupIn(firstB, secondB, bitsB, in.Window())
+                      : LookupIn(firstA, secondA, bitsA, in.Window());
     in.Skip(LookupLength(e));
     uint32_t sym = LookupSymbol(e);
     prev = sym;

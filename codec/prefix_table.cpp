@@ -20,21 +20,27 @@ bool InitTable(PrefixTable* t, uint32_t count, uint32_t width) {
   t->count = count;
   t->width = width;
   t->size = 1u << width;
+  uint32_t firstSize = 1u << (width < kFirstLevelBits ? width : kFirstLevelBits);
   t->lengths = static_cast<uint32_t*>(MemAllocZero(count * sizeof(uint32_t)));
-  t->lookup = static_cast<uint16_t*>(MemAllocZero(t->size * sizeof(uint16_t)));
-  if (!t->lengths || !t->lookup) {
+  t->first = static_cast<uint32_t*>(MemAllocZero(firstSize * sizeof(uint32_t)));
+  t->second = static_cast<uint16_t*>(MemAllocZero(t->size * sizeof(uint16_t)));
+  if (!t->lengths || !t->first || !t->second) {
     FreeTable(t);
     return false;
   }
+  t->firstBits = 1;  // a table never built answers symbol 0 of length 0
   return true;
 }
 
 void FreeTable(PrefixTable* t) {
   MemFree(t->lengths);
-  MemFree(t->lookup);
+  MemFree(t->first);
+  MemFree(t->second);
   t->lengths = nullptr;
-  t->lookup = nullptr;
+  t->first = nullptr;
+  t->second = nullptr;
   t->count = t->width = t->size = 0;
+  t->firstBits = 1;
 }
 
 bool BuildTable(PrefixTable* t) {
@@ -45,32 +51,62 @@ bool BuildTable(PrefixTable* t) {
     if (len > kMaxLength || len > n) return false;
     ++counts[len];
   }
-  // start[k] is where the codes of length k + 1 begin.
-  uint64_t start[kMaxLength + 1] = {};
-  for (uint32_t k = 1; k <= n; ++k) {
-    start[k] = start[k - 1] + (uint64_t(counts[k]) << (n - k));
-  }
   // Only a complete code fills the table; an empty or one-symbol set cannot.
-  if (start[n] != t->size) return false;
-  // Fill at the longest length in use: the same entries scaled down, since
-  // every start is then a multiple of 2^(n - longest).
+  uint64_t filled = 0;
+  for (uint32_t k = 1; k <= n; ++k) filled += uint64_t(counts[k]) << (n - k);
+  if (filled != t->size) return false;
   uint32_t longest = n;
   while (counts[longest] == 0) --longest;
-  const uint32_t scale = n - longest;
-  for (uint32_t k = 0; k <= n; ++k) start[k] >>= scale;
-  const uint64_t size = uint64_t(1) << longest;
+  const uint32_t fb = longest < kFirstLevelBits ? longest : kFirstLevelBits;
+
+  // Canonical codes: shorter codes first, and by symbol within a length.
+  uint32_t next[kMaxLength + 1] = {};
+  uint32_t code = 0;
+  counts[0] = 0;
+  for (uint32_t len = 1; len <= longest; ++len) {
+    code = (code + counts[len - 1]) << 1;
+    next[len] = code;
+  }
+  // The index width each first-level prefix of longer codes needs: its
+  // longest code.
+  uint8_t widthOf[1u << kFirstLevelBits] = {};
+  if (longest > fb) {
+    uint32_t probe[kMaxLength + 1];
+    memcpy(probe, next, sizeof(probe));
+    for (uint32_t s = 0; s < t->count; ++s) {
+      uint32_t len = t->lengths[s];
+      if (len == 0) continue;
+      uint32_t c = probe[len]++;
+      if (len <= fb) continue;
+      uint32_t prefix = c >> (len - fb);
+      if (len - fb > widthOf[prefix]) widthOf[prefix] = static_cast<uint8_t>(len - fb);
+    }
+    uint32_t offset = 0;
+    for (uint32_t p = 0; p < (1u << fb); ++p) {
+      if (!widthOf[p]) continue;
+      t->first[p] = kLookupLink | uint32_t(widthOf[p]) << 16 | offset;
+      offset += 1u << widthOf[p];
+      if (offset > t->size) return false;  // cannot happen with a complete code
+    }
+  }
   for (uint32_t s = 0; s < t->count; ++s) {
     uint32_t len = t->lengths[s];
     if (len == 0) continue;
-    uint64_t first = start[len - 1];
-    uint64_t span = uint64_t(1) << (longest - len);
-    if (first + span > size) return false;
-    uint16_t* p = t->lookup + first;
+    uint32_t c = next[len]++;
     const uint16_t e = static_cast<uint16_t>(s | len << kLookupSymbolBits);
-    for (uint64_t i = 0; i < span; ++i) p[i] = e;
-    start[len - 1] = first + span;
+    if (len <= fb) {
+      uint32_t* p = t->first + (c << (fb - len));
+      for (uint32_t i = 0, span = 1u << (fb - len); i < span; ++i) p[i] = e;
+    } else {
+      uint32_t prefix = c >> (len - fb);
+      uint32_t rest = len - fb;
+      uint32_t w = widthOf[prefix];
+      uint32_t low = c & ((1u << rest) - 1);
+      uint16_t* p = t->second + (t->first[prefix] & 0xFFFF) + (low << (w - rest));
+      for (uint32_t i = 0, span = 1u << (w - rest); i < span; ++i) p[i] = e;
+    }
   }
-  t->bits = longest;
+  t->firstBits = fb;
   return true;
 }
 

@@ -2,6 +2,9 @@
 // lengths are sent.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <random>
+
 #include "bit_test_support.h"
 #include "codec/prefix_table.h"
 #include "writer/bit_writer.h"
@@ -100,6 +103,53 @@ TEST(PrefixTable, RebuiltWithLongerAndShorterCodes) {
       ASSERT_EQ(Decode(&t.t, &in.in), s) << "longest " << longest;
       ASSERT_EQ(in.in.ReadBits(1), round & 1) << "longest " << longest << ", symbol " << s;
       if (++n % (longest + 1) == 0) ++round;
+    }
+  }
+}
+
+// The two-level lookup against a plain table of 2^width entries, for random
+// complete codes of every shape: each window must give the same symbol and
+// length as the single lookup would.
+TEST(PrefixTable, TwoLevelLookupMatchesASingleWideTable) {
+  std::mt19937 rng(77);
+  for (int round = 0; round < 400; ++round) {
+    const uint32_t width = round % 4 == 0 ? 16 : 15;
+    const uint32_t count = 2 + rng() % 309;
+    const uint32_t maxLen = 1 + rng() % width;
+    // A complete code: split random leaves until there are enough of them.
+    std::vector<uint32_t> leaves{0};
+    uint32_t want = 2 + rng() % (count - 1);
+    while (leaves.size() < want) {
+      std::vector<size_t> open;
+      for (size_t i = 0; i < leaves.size(); ++i) {
+        if (leaves[i] < maxLen) open.push_back(i);
+      }
+      if (open.empty()) break;
+      // Deep, lopsided trees as well as balanced ones.
+      size_t pick = round % 3 == 0 ? open[rng() % open.size()] : open.back();
+      uint32_t depth = ++leaves[pick];
+      leaves.push_back(depth);
+    }
+    if (leaves.size() < 2) continue;
+    std::vector<uint32_t> lengths(count, 0);
+    std::vector<uint32_t> slots(count);
+    for (uint32_t i = 0; i < count; ++i) slots[i] = i;
+    std::shuffle(slots.begin(), slots.end(), rng);
+    for (size_t i = 0; i < leaves.size() && i < count; ++i) lengths[slots[i]] = leaves[i];
+    if (leaves.size() > count) continue;
+    Table t(count, width);
+    ASSERT_TRUE(t.Build(lengths)) << round;
+    auto codes = test::CanonicalCodes(lengths);
+    std::vector<uint32_t> plain(size_t(1) << width, 0);
+    for (uint32_t sym = 0; sym < count; ++sym) {
+      uint32_t len = lengths[sym];
+      if (!len) continue;
+      uint32_t base = codes[sym] << (width - len);
+      for (uint32_t i = 0; i < (1u << (width - len)); ++i) plain[base + i] = sym | len << 9;
+    }
+    for (uint32_t i = 0; i < plain.size(); ++i) {
+      uint32_t window = i << (32 - width) | (rng() & ((1u << (32 - width)) - 1));
+      ASSERT_EQ(Lookup(&t.t, window), plain[i]) << "round " << round << ", index " << i;
     }
   }
 }
