@@ -12,7 +12,21 @@ class BitWriter {
  public:
   // Appends the low n bits of value, most significant first (0 <= n <= 32).
   void Put(uint32_t value, uint32_t n) {
-    for (uint32_t i = n; i-- > 0;) PutBit((value >> i) & 1);
+    if (n == 0) return;
+    if (n < 32) value &= (1u << n) - 1;
+    const uint32_t room = 32 - fill_;
+    if (n < room) {
+      acc_ |= value << (room - n);
+      fill_ += n;
+      return;
+    }
+    const uint32_t rest = n - room;
+    acc_ |= value >> rest;
+    Flush();
+    if (rest) {
+      acc_ = value << (32 - rest);
+      fill_ = rest;
+    }
   }
   void PutBit(uint32_t bit) {
     acc_ |= (bit & 1u) << (31 - fill_);

@@ -444,8 +444,12 @@ void LzEncoder::Reset(uint32_t windowSize) {
 
 void LzEncoder::AppendWindow(const uint8_t* p, size_t n) {
   history_.insert(history_.end(), p, p + n);
+  WindowGrew(n);
+}
+
+void LzEncoder::WindowGrew(size_t n) {
   windowTotal_ += n;
-  if (capture_) capture_->insert(capture_->end(), p, p + n);
+  if (capture_) capture_->insert(capture_->end(), history_.end() - ptrdiff_t(n), history_.end());
   if (history_.size() > 2 * size_t(windowSize_)) {
     history_.erase(history_.begin(), history_.end() - windowSize_);
   }
@@ -540,11 +544,14 @@ bool LzEncoder::MakeMatchToken(const LzOp& op, Token* t) {
   ++matchCount_;
   // The window receives the copy exactly as the decoder makes it; bytes from
   // before the known history read as the fresh decoder's zeros.
+  const size_t h = history_.size();
+  history_.resize(h + length);
+  uint8_t* w = history_.data();
   for (uint32_t k = 0; k < length; ++k) {
-    uint8_t b = distance != 0 && distance <= history_.size() ? history_[history_.size() - distance]
-                                                             : 0;
-    AppendWindow(&b, 1);
+    const size_t at = h + k;
+    w[at] = distance != 0 && distance <= at ? w[at - distance] : 0;
   }
+  WindowGrew(length);
   pos_ = (pos_ + length) & (windowSize_ - 1);
   return true;
 }
@@ -662,7 +669,8 @@ void LzEncoder::WriteBlocks(BitWriter& w, const std::vector<LzBlock>& blocks) {
       Token t;
       if (op.kind == LzOp::kLiteral) {
         t.sym = op.byte;
-        AppendWindow(&op.byte, 1);
+        history_.push_back(op.byte);
+        WindowGrew(1);
         pos_ = (pos_ + 1) & (windowSize_ - 1);
       } else if (!MakeMatchToken(op, &t)) {
         throw std::runtime_error("LZ encoder: a match that the stream cannot carry");

@@ -113,6 +113,7 @@ class LzEncoder {
   struct Token;
   void Reset(uint32_t windowSize);
   void AppendWindow(const uint8_t* p, size_t n);
+  void WindowGrew(size_t n);  // after n bytes were appended to history_
   bool MakeMatchToken(const LzOp& op, Token* t);
   void WriteLzBlock(BitWriter& w, const std::vector<Token>& tokens, const LzBlock& shape);
   void WriteBlocks(BitWriter& w, const std::vector<LzBlock>& blocks);
