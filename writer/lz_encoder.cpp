@@ -1077,7 +1077,18 @@ class OptimalParser {
         firstStates.push_back(next);
       }
       cuts.assign(1, 0);
-      Split(uses1, 0, ops1.size(), &cuts);
+      uint64_t firstBits;
+      BestShape(uses1, &firstBits);
+      const bool packs = firstBits < uint64_t(end - at) * 8 * 63 / 64;
+      if (packs) {
+        Split(uses1, 0, ops1.size(), &cuts);
+      } else {
+        // Data that does not pack (already packed files) gains nothing
+        // from more parses or cuts; only the count a header carries.
+        for (size_t k = 32767; k < ops1.size(); k += 32767) cuts.push_back(k);
+        cuts.push_back(ops1.size());
+      }
+
       for (size_t c = 1; c < cuts.size(); ++c) {
         const size_t a = cuts[c - 1], b = cuts[c];
         // The first parse's ops stay usable while the state they were made
@@ -1090,7 +1101,7 @@ class OptimalParser {
         PathState bestState = firstStates[b];
         if (!firstValid) bestBits = UINT64_MAX;
         // Each refinement is priced from the cheapest parse so far.
-        for (int pass = 0; pass < kRefinePasses; ++pass) {
+        for (int pass = 0; pass < (packs ? kRefinePasses : 0); ++pass) {
           PricesFor(bestUses, shape, &prices);
           trial.clear();
           trialUses.clear();
@@ -1193,12 +1204,20 @@ class OptimalParser {
     if (*inserted_ == p && p + 4 <= len_) {
       count = tree_->Find(buf_, p, len_, maxDistance_, found);
       ++*inserted_;
-      // The tree looks no further than nice; the stream carries more.
+      // The tree looks no further than nice; the stream carries more. A
+      // run that the previous position already measured at this distance
+      // goes on at least as far, so long runs are measured once, not once
+      // per position.
       LzMatch& top = found[count ? count - 1 : 0];
       if (count && top.length >= nice_) {
         const uint32_t limit = uint32_t(std::min<size_t>(kMaxMatch, len_ - p));
-        top.length += MatchLength(&buf_[p + top.length], &buf_[p + top.length - top.distance],
-                                  limit - top.length);
+        uint32_t known = top.length;
+        if (top.distance == runDistance_ && runEnd_ > p + known) {
+          known = uint32_t(std::min<size_t>(runEnd_ - p, limit));
+        }
+        top.length = known + MatchLength(&buf_[p + known], &buf_[p + known - top.distance], limit - known);
+        runDistance_ = top.distance;
+        runEnd_ = p + top.length;
       }
     }
     cacheMatches_.insert(cacheMatches_.end(), found, found + count);
@@ -1409,6 +1428,8 @@ class OptimalParser {
   uint32_t maxDistance_, nice_, distE_, distCount_;
   std::vector<ParseNode> nodes_;
   size_t cacheFrom_ = 0;
+  size_t runEnd_ = 0;          // where the last long match measured ended
+  uint32_t runDistance_ = 0;   // and its distance
   std::vector<uint32_t> cacheStart_;
   std::vector<LzMatch> cacheMatches_;
 };
@@ -1699,17 +1720,17 @@ std::vector<uint8_t> LzEncoder::Encode(const uint8_t* data, size_t n, const LzOp
       sizes.clear();
       for (size_t k = 0; k < ops.size(); k += per) sizes.push_back(uint32_t(std::min<size_t>(per, ops.size() - k)));
     }
-    std::vector<LzBlock> blocks;
+    // One block at a time: a copy of a whole segment's ops would double
+    // the memory that incompressible data takes.
+    std::vector<LzBlock> block(1);
+    block[0].chooseForm = opt.level >= 2;
+    block[0].chooseThreshold = opt.level >= 4;
     size_t k = 0;
     for (uint32_t count : sizes) {
-      LzBlock b;
-      b.ops.assign(ops.begin() + ptrdiff_t(k), ops.begin() + ptrdiff_t(k + count));
+      block[0].ops.assign(ops.begin() + ptrdiff_t(k), ops.begin() + ptrdiff_t(k + count));
       k += count;
-      b.chooseForm = opt.level >= 2;
-      b.chooseThreshold = opt.level >= 4;
-      blocks.push_back(std::move(b));
+      WriteBlocks(w, block);
     }
-    WriteBlocks(w, blocks);
     at += segLen;
   }
   return w.Finish();
