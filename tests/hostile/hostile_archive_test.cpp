@@ -135,6 +135,27 @@ TEST_F(HostileArchive, BaseFolderCannotBeUsedToClimbOut) {
   EXPECT_EQ(FilesIn(out_), (std::vector<std::string>{"e1", "e2"}));
 }
 
+#if !defined(_WIN32)
+// A link planted under an output name (the archive cannot make one) is
+// replaced by the extracted file; what it points to outside stays as it was.
+TEST_F(HostileArchive, LinksPlantedUnderOutputNamesAreReplacedNotFollowed) {
+  fs::path outside = dir_ / "outside.txt";
+  WriteAll(outside, "keep");
+  fs::create_symlink(outside, out_ / "x.txt");
+  fs::create_symlink(dir_ / "nowhere.txt", out_ / "y.txt");  // dangling
+  fs::path a = Write({}, {{File("x.txt"), B("new x")}, {File("y.txt"), B("new y")}});
+  Host host;
+  host.overwriteAnswers = {kOverwriteReplace, kOverwriteReplace};
+  ASSERT_EQ(Extract(a, &host), 0u);
+  EXPECT_EQ(ReadAll(outside), "keep");
+  EXPECT_FALSE(fs::exists(dir_ / "nowhere.txt"));
+  EXPECT_FALSE(fs::is_symlink(out_ / "x.txt"));
+  EXPECT_EQ(ReadAll(out_ / "x.txt"), "new x");
+  EXPECT_EQ(ReadAll(out_ / "y.txt"), "new y");
+  EXPECT_EQ(Strays(), std::vector<std::string>{"outside.txt"});
+}
+#endif
+
 TEST_F(HostileArchive, EntriesAimedAtTheProgramOrAVolumeAreRefused) {
   // The program stands in the target folder, as it does when run from there.
   ArchiveSpec program;
