@@ -1298,11 +1298,23 @@ class OptimalParser {
             longestDist = d;
             longestRep = int(k);
           }
-          for (uint32_t m = 2; m <= l; ++m) {
+          // The same choices as RepeatSymbols, with what does not depend
+          // on the length worked out once.
+          const uint32_t adj = (d > 0x3fff) + (d > 0x3ffff);
+          const float base = nd.cost + mainPrice[257 + k];
+          for (uint32_t m = 2 + adj; m <= l; ++m) {
             if (m > 64 && m < l) m = l;  // long repeats: only the whole
-            if (RepeatSymbols(k, m, d, &su)) {
-              relax(r, r + m, nd.cost + prices.Cost(su, nd.sym), 2, m, d, uint8_t(k), su.main);
+            const uint32_t v = m - 2 - adj;
+            float cost;
+            if (v <= 255) {
+              const uint32_t i = kLengthIndexOf[v];
+              cost = base + prices.rep[i] + float(kLengthExtra[i]);
+            } else if (m >= 257) {
+              cost = base + prices.rep[24] + 14.0f;
+            } else {
+              continue;
             }
+            relax(r, r + m, cost, 2, m, d, uint8_t(k), uint16_t(257 + k));
           }
         }
         if (nd.lastLength > 0 && nd.lastDistance > 0 && nd.lastDistance <= p &&
