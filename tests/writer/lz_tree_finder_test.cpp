@@ -90,24 +90,25 @@ TEST(LzTreeFinder, ReportsRealMatchesAndTheLongest) {
 
 // A shallow walk may miss the longest match but never reports a false one.
 TEST(LzTreeFinder, ShallowWalkStaysSound) {
-  const auto buf = Corpus(40000, 9);
+  const auto buf = Corpus(16000, 9);
   LzTreeFinder f;
   f.Reset(10, 4, 200);
   f.Grow(buf.size());
   Check check;
   Sweep(f, buf, 0, buf.size(), buf.size(), 1u << 20, 200, false, &check);
+  EXPECT_GT(check.positions, 10000u);
   EXPECT_GT(check.longestHits, check.positions / 4);
 }
 
 // The caller appends data in pieces and cuts the buffer's front; positions
 // keep their strings, and the longest match is still found behind the cut.
 TEST(LzTreeFinder, GrowAndSlide) {
-  const auto all = Corpus(90000, 17);
+  const auto all = Corpus(75000, 17);
   LzTreeFinder f;
   f.Reset(14, 100000, 64);
   std::vector<uint8_t> buf;
   size_t at = 0, inserted = 0;
-  const uint32_t maxDistance = 12000;
+  const uint32_t maxDistance = 6000;
   Check check;
   while (at < all.size()) {
     if (buf.size() > 30000) {
@@ -128,7 +129,7 @@ TEST(LzTreeFinder, GrowAndSlide) {
     if (HasFatalFailure()) return;
     inserted = std::max(inserted, stop);
   }
-  EXPECT_GT(check.positions, 55000u);
+  EXPECT_GT(check.positions, 45000u);
 }
 
 }  // namespace
