@@ -12,9 +12,25 @@ namespace {
 // Window per level: smaller windows for the fast levels.
 constexpr uint32_t kWindowCode[5] = {0, 5, 6, 7, 7};
 
-bool LooksLikeProgram(const uint8_t* p, size_t n) {
-  return (n >= 2 && p[0] == 'M' && p[1] == 'Z') ||
-         (n >= 4 && p[0] == 0x7F && p[1] == 'E' && p[2] == 'L' && p[3] == 'F');
+uint32_t Le16(const uint8_t* p) { return uint32_t(p[0]) | uint32_t(p[1]) << 8; }
+uint32_t Le32(const uint8_t* p) { return Le16(p) | Le16(p + 2) << 16; }
+
+// Linked x86 code, whose call operands the call filter turns into absolute
+// targets that repeat. Object files are left alone: their calls hold zeros
+// until linked, and the filter would make each one different. So is code of
+// other processors and 16-bit code.
+bool WantsCallFilter(const uint8_t* p, size_t n) {
+  if (n >= 20 && p[0] == 0x7F && p[1] == 'E' && p[2] == 'L' && p[3] == 'F') {
+    const uint32_t type = Le16(p + 16), machine = Le16(p + 18);
+    return (type == 2 || type == 3) && (machine == 3 || machine == 62);
+  }
+  if (n >= 64 && p[0] == 'M' && p[1] == 'Z') {
+    const uint32_t pe = Le32(p + 0x3C);
+    if (pe > n - 6 || std::memcmp(p + pe, "PE\0\0", 4) != 0) return false;
+    const uint32_t machine = Le16(p + pe + 4);
+    return machine == 0x14C || machine == 0x8664;
+  }
+  return false;
 }
 
 bool LooksLikeWave(const uint8_t* p, size_t n) {
@@ -64,7 +80,7 @@ tvk::Packer Packing::Packer() {
     LzOptions options;
     options.level = static_cast<uint32_t>(level);
     options.windowCode = request.dictCode;
-    options.x86 = LooksLikeProgram(request.data, request.size);
+    options.x86 = WantsCallFilter(request.data, request.size);
     result->packed = state->lz.Encode(request.data, request.size, options, request.solid);
     state->lzUsed = true;
     result->method = request.method;
