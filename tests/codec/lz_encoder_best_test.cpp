@@ -93,6 +93,30 @@ TEST(LzEncoderBest, MixedDataRoundTripsAloneAndSolid) {
   }
 }
 
+// The tree finder is rebuilt when the decoder's window took bytes it never
+// saw (forced blocks), the window size changed between solid entries, or an
+// entry in between used the chains of another level.
+TEST(LzEncoderBest, TreeFollowsTheWindowAfterForcedBlocksAndWindowChanges) {
+  const auto data = Mixture(500000, 21);
+  LzOptions o;
+  o.level = 4;
+  o.windowCode = 2;
+  Coder run;
+  run.Entry(std::vector<uint8_t>(data.begin(), data.begin() + 150000), o, "first");
+  std::vector<LzBlock> blocks(1);
+  for (size_t k = 0; k < 3000; ++k) blocks[0].ops.push_back(LzOp::Literal(uint8_t(data[k] ^ 0x55)));
+  const auto forced = run.enc.EncodeBlocks(blocks, o, true, 0);
+  ASSERT_EQ(run.dec.Decode(forced, 3000, o.windowCode, false, true).error, 0u);
+  run.Entry(std::vector<uint8_t>(data.begin(), data.begin() + 100000), o, "after forced");
+  o.windowCode = 0;
+  o.level = 3;  // the chains in between
+  run.Entry(std::vector<uint8_t>(data.begin() + 150000, data.begin() + 240000), o, "smaller window");
+  o.level = 4;
+  o.windowCode = 3;
+  run.Entry(std::vector<uint8_t>(data.begin() + 140000, data.begin() + 260000), o, "bigger window");
+  run.Entry(std::vector<uint8_t>(data.begin() + 100000, data.begin() + 180000), o, "same window");
+}
+
 // Two halves with nothing in common (and no previous symbol that tells them
 // apart): codes cut to each half pack the whole about as well as two
 // separate entries, one code for both would not.
