@@ -1,7 +1,9 @@
-// The LZ encoder of methods 1 to 4: a compressor (hash chains, greedy or lazy
-// parsing, length-limited canonical codes) and a construct-level writer that
-// can put every element of the stream on demand, with solid continuation and
-// both output filters.
+// The LZ encoder of methods 1 to 4: a compressor (hash chains with greedy or
+// lazy parsing at the fast levels; at the best level binary trees, a
+// price-based parse that each block repeats with the prices of its own codes,
+// and blocks cut where the statistics change; length-limited canonical codes)
+// and a construct-level writer that can put every element of the stream on
+// demand, with solid continuation and both output filters.
 #ifndef TVK_WRITER_LZ_ENCODER_H
 #define TVK_WRITER_LZ_ENCODER_H
 
