@@ -1459,7 +1459,11 @@ void LzEncoder::Parse(const uint8_t* data, size_t n, const LzOptions& opt, std::
   // Small entries get a small head table: clearing a million heads per
   // entry would cost more than the entry. It grows when the data outgrows it.
   const size_t span = std::min<size_t>(history_.size(), ws) + n;
-  const uint32_t wantBits = std::clamp<uint32_t>(FloorLog2(uint32_t(std::min<size_t>(span, 1u << 30)) | 1) + 1, 12, 20);
+  // The fastest level keeps its head table within the processor's cache:
+  // its few candidates per position are found about as well.
+  const uint32_t maxBits = opt.level <= 1 ? 17 : 20;
+  const uint32_t wantBits =
+      std::clamp<uint32_t>(FloorLog2(uint32_t(std::min<size_t>(span, 1u << 30)) | 1) + 1, 12, maxBits);
   if (!finderValid_ || finderHashBits_ < wantBits) finderHashBits_ = std::max(finderHashBits_, wantBits);
   const uint32_t kHashBits = finderHashBits_;
   std::vector<uint8_t>& buf = finderBuf_;
