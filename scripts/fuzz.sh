@@ -2,7 +2,8 @@
 # Builds the libFuzzer targets with clang (coverage, ASan, UBSan) and runs each
 # for TIME seconds, one after the other on one job. Corpora grow in
 # build/fuzz-corpus/TARGET, seeded from the writers (build/fuzz-seeds), the
-# committed seeds and the regression inputs. A crash stops the run with the
+# committed seeds, merged corpus (tests/fuzz/corpus: refresh it with
+# libFuzzer -merge=1 after long runs) and the regression inputs. A crash stops the run with the
 # input saved under build/fuzz-artifacts/. One process per target: one core.
 # Usage: scripts/fuzz.sh [TIME=60] [TARGET...]
 set -eu
@@ -26,7 +27,7 @@ for t in $targets; do
   corpus=build/fuzz-corpus/$short
   mkdir -p "$corpus"
   extra=()
-  for d in "$seeds/$short" "tests/fuzz/seeds/$short" "tests/fuzz/regressions/$short"; do
+  for d in "$seeds/$short" "tests/fuzz/seeds/$short" "tests/fuzz/corpus/$short" "tests/fuzz/regressions/$short"; do
     [ -d "$d" ] && extra+=("$d")
   done
   echo "== $t for ${time}s"
