@@ -3,11 +3,16 @@
 // programs do not.
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <cstring>
+#include <random>
+#include <string>
 #include <vector>
 
 #include "archive/format.h"
+#include "tests/codec/lz_test_support.h"
 #include "tools/tvk/packing.h"
+#include "writer/lz_encoder.h"
 
 namespace tvk::cli {
 namespace {
@@ -46,14 +51,55 @@ std::vector<uint8_t> Mz(bool pe, uint16_t machine) {
   return Program(h);
 }
 
-uint8_t FilterByteFor(const std::vector<uint8_t>& data) {
-  Packing packing(4, false);
+PackResult PackWith(int level, const std::vector<uint8_t>& data) {
+  Packing packing(level, false);
   PackResult result;
   const PackRequest request{data.data(), data.size(), packing.MethodFor(data.size()),
                             packing.DictCodeFor(packing.MethodFor(data.size())), false};
   EXPECT_TRUE(packing.Packer()(request, &result));
+  return result;
+}
+
+uint8_t FilterByteFor(const std::vector<uint8_t>& data) {
+  PackResult result = PackWith(4, data);
   EXPECT_NE(result.method, fmt::kMethodStored);
   return result.filterByte;
+}
+
+// Two channels of 16-bit samples of slowly changing tones with a little
+// noise: no repeats for LZ, small steps for a delta.
+std::vector<uint8_t> RawSound(size_t frames, uint32_t seed) {
+  std::mt19937 rng(seed);
+  std::vector<uint8_t> v;
+  for (size_t i = 0; i < frames; ++i) {
+    for (int ch = 0; ch < 2; ++ch) {
+      double t = double(i) / (ch ? 57.3 : 91.1);
+      int16_t x = int16_t(9000 * std::sin(t) + 3000 * std::sin(t * 0.37) + int(rng() % 7) - 3);
+      v.push_back(uint8_t(x));
+      v.push_back(uint8_t(uint16_t(x) >> 8));
+    }
+  }
+  return v;
+}
+
+std::vector<uint8_t> Wave(const std::vector<uint8_t>& samples) {
+  std::vector<uint8_t> v = {'R', 'I', 'F', 'F', 0, 0, 0, 0, 'W', 'A', 'V', 'E', 'f', 'm', 't', ' ',
+                            16, 0, 0, 0, 1, 0, 2, 0, 0x44, 0xAC, 0, 0, 0x10, 0xB1, 2, 0,
+                            4, 0, 16, 0, 'd', 'a', 't', 'a'};
+  uint32_t n = uint32_t(samples.size());
+  for (int i = 0; i < 4; ++i) v.push_back(uint8_t(n >> (8 * i)));
+  uint32_t riff = uint32_t(v.size() - 8 + samples.size());
+  for (int i = 0; i < 4; ++i) v[4 + i] = uint8_t(riff >> (8 * i));
+  v.insert(v.end(), samples.begin(), samples.end());
+  return v;
+}
+
+// The stream of an LZ result decoded as the self-extractor would.
+std::vector<uint8_t> Unpack(const PackResult& r, size_t size, uint32_t dictCode) {
+  test::LzHarness h;
+  test::LzResult out = h.Decode(r.packed, size, dictCode, r.filterByte != 0, false);
+  EXPECT_EQ(out.error, 0u);
+  return out.out;
 }
 
 TEST(Packing, CallFilterOnlyForLinkedX86Code) {
@@ -65,6 +111,42 @@ TEST(Packing, CallFilterOnlyForLinkedX86Code) {
   EXPECT_EQ(FilterByteFor(Mz(true, 0x8664)), 1);
   EXPECT_EQ(FilterByteFor(Mz(false, 0)), 0);  // 16-bit program
   EXPECT_EQ(FilterByteFor(Mz(true, 0x1C4)), 0);
+}
+
+// Raw samples in fixed strides get the delta filter that pays, and unpack to
+// the same bytes; text and small files are left without one.
+TEST(Packing, DeltaFilterChosenByTrialAndRoundTrips) {
+  Packing probe(3, false);
+  const uint32_t dict = probe.DictCodeFor(probe.MethodFor(1));
+  std::vector<uint8_t> sound = RawSound(60000, 3);
+  PackResult withDelta = PackWith(3, sound);
+  ASSERT_EQ(withDelta.method, 3);
+  EXPECT_EQ(withDelta.filterByte, 1);
+  EXPECT_EQ(Unpack(withDelta, sound.size(), dict), sound);
+  // Clearly smaller than the same data packed without a filter.
+  tvk::LzOptions plain;
+  plain.level = 3;
+  plain.windowCode = dict;
+  EXPECT_LT(withDelta.packed.size() * 100, tvk::EncodeLz(sound.data(), sound.size(), plain).size() * 90);
+
+  std::string text;
+  for (int i = 0; text.size() < 200000; ++i) text += "line " + std::to_string(i * 7919 % 100003) + " of a table\n";
+  std::vector<uint8_t> t(text.begin(), text.end());
+  PackResult r = PackWith(3, t);
+  EXPECT_EQ(r.filterByte, 0);
+  EXPECT_EQ(Unpack(r, t.size(), dict), t);
+}
+
+// PCM sound goes to the audio method unless plain LZ is smaller even at the
+// fastest level, as for silence.
+TEST(Packing, WaveUsesTheAudioMethodWhereItPays) {
+  std::vector<uint8_t> tones = Wave(RawSound(30000, 5));
+  EXPECT_EQ(PackWith(3, tones).method, fmt::kMethodAudio);
+  std::vector<uint8_t> silence = Wave(std::vector<uint8_t>(120000, 0));
+  PackResult r = PackWith(3, silence);
+  EXPECT_EQ(r.method, 3);
+  Packing probe(3, false);
+  EXPECT_EQ(Unpack(r, silence.size(), probe.DictCodeFor(3)), silence);
 }
 
 }  // namespace

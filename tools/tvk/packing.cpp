@@ -1,5 +1,6 @@
 #include "tools/tvk/packing.h"
 
+#include <algorithm>
 #include <cctype>
 #include <cstring>
 
@@ -37,6 +38,64 @@ bool LooksLikeWave(const uint8_t* p, size_t n) {
   return n >= 12 && std::memcmp(p, "RIFF", 4) == 0 && std::memcmp(p + 8, "WAVE", 4) == 0;
 }
 
+// Mostly printable text: a delta filter never pays there.
+bool LooksLikeText(const uint8_t* p, size_t n) {
+  size_t text = 0;
+  for (size_t i = 0; i < n; ++i) {
+    const uint8_t c = p[i];
+    text += (c >= 0x20 && c < 0x7F) || c == '\n' || c == '\r' || c == '\t' || c >= 0xA0;
+  }
+  return text * 20 >= n * 19;
+}
+
+// Where the samples of a file begin: behind a bitmap's headers, else at 0.
+uint32_t SampleStart(const uint8_t* p, size_t n) {
+  if (n >= 54 && p[0] == 'B' && p[1] == 'M') {
+    uint32_t offset;
+    std::memcpy(&offset, p + 10, 4);
+    if (offset < n) return offset;
+  }
+  return 0;
+}
+
+// A delta filter pays on samples laid out in fixed strides (uncompressed
+// images, raw sound, tables of binary numbers). Each kind and channel count
+// is tried on a piece of the file at the fastest level, and the best is kept
+// only when it is clearly smaller than no filter.
+void ChooseDelta(const uint8_t* p, size_t n, LzOptions* options) {
+  constexpr size_t kMinSize = 64 << 10;
+  constexpr size_t kSample = 256 << 10;
+  if (n < kMinSize) return;
+  const uint32_t start = SampleStart(p, n);
+  const uint8_t* sample = p + start;
+  const size_t length = std::min(n - start, kSample);
+  if (length < kMinSize / 2 || LooksLikeText(sample, std::min<size_t>(length, 16384))) return;
+  LzOptions trial;
+  trial.level = 1;
+  const size_t plain = EncodeLz(sample, length, trial).size();
+  size_t best = plain;
+  struct Shape {
+    uint8_t kind, channels;
+  };
+  static const Shape kShapes[] = {{0, 1}, {0, 2}, {0, 3}, {0, 4}, {1, 1}, {1, 2}};
+  Shape chosen{0, 0};
+  for (const Shape& s : kShapes) {
+    trial.delta = true;
+    trial.deltaKind = s.kind;
+    trial.deltaChannels = s.channels;
+    const size_t size = EncodeLz(sample, length, trial).size();
+    if (size < best) {
+      best = size;
+      chosen = s;
+    }
+  }
+  if (chosen.channels == 0 || best * 100 > plain * 97) return;
+  options->delta = true;
+  options->deltaKind = chosen.kind;
+  options->deltaChannels = chosen.channels;
+  options->deltaHeader = start;
+}
+
 }  // namespace
 
 struct Packing::State {
@@ -70,17 +129,24 @@ tvk::Packer Packing::Packer() {
     if (LooksLikeWave(request.data, request.size)) {
       uint32_t crc = 0;
       Bytes audio;
+      // The audio method unless even the fastest LZ packs this sound
+      // smaller (silence, synthetic tones).
       if (EncodeAudio(request.data, request.size, &audio, &crc) && audio.size() < request.size) {
-        result->packed = std::move(audio);
-        result->method = fmt::kMethodAudio;
-        result->crc = crc;
-        return true;
+        LzOptions quick;
+        quick.level = 1;
+        if (EncodeLz(request.data, request.size, quick).size() >= audio.size()) {
+          result->packed = std::move(audio);
+          result->method = fmt::kMethodAudio;
+          result->crc = crc;
+          return true;
+        }
       }
     }
     LzOptions options;
     options.level = static_cast<uint32_t>(level);
     options.windowCode = request.dictCode;
     options.x86 = WantsCallFilter(request.data, request.size);
+    if (!options.x86) ChooseDelta(request.data, request.size, &options);
     result->packed = state->lz.Encode(request.data, request.size, options, request.solid);
     state->lzUsed = true;
     result->method = request.method;
