@@ -765,16 +765,7 @@ ParseLevel LevelOf(uint32_t level) {
 }
 
 inline uint32_t MatchLength(const uint8_t* a, const uint8_t* b, uint32_t limit) {
-  uint32_t n = 0;
-  while (n + 8 <= limit) {
-    uint64_t x, y;
-    std::memcpy(&x, a + n, 8);
-    std::memcpy(&y, b + n, 8);
-    if (x != y) return n + uint32_t(__builtin_ctzll(x ^ y) >> 3);
-    n += 8;
-  }
-  while (n < limit && a[n] == b[n]) ++n;
-  return n;
+  return CommonLength(a, b, 0, limit);
 }
 
 struct Candidate {

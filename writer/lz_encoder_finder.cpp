@@ -22,16 +22,7 @@ inline uint32_t Hash3(const uint8_t* p) {
 }
 
 inline uint32_t Extend(const uint8_t* a, const uint8_t* b, uint32_t from, uint32_t limit) {
-  uint32_t n = from;
-  while (n + 8 <= limit) {
-    uint64_t x, y;
-    std::memcpy(&x, a + n, 8);
-    std::memcpy(&y, b + n, 8);
-    if (x != y) return n + uint32_t(__builtin_ctzll(x ^ y) >> 3);
-    n += 8;
-  }
-  while (n < limit && a[n] == b[n]) ++n;
-  return n;
+  return CommonLength(a, b, from, limit);
 }
 
 }  // namespace

@@ -8,9 +8,25 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <vector>
 
 namespace tvk {
+
+// How far two strings agree from offset `from` on, up to limit: eight bytes
+// a step, the first difference found from the lowest set bit.
+inline uint32_t CommonLength(const uint8_t* a, const uint8_t* b, uint32_t from, uint32_t limit) {
+  uint32_t n = from;
+  while (n + 8 <= limit) {
+    uint64_t x, y;
+    std::memcpy(&x, a + n, 8);
+    std::memcpy(&y, b + n, 8);
+    if (x != y) return n + uint32_t(__builtin_ctzll(x ^ y) >> 3);
+    n += 8;
+  }
+  while (n < limit && a[n] == b[n]) ++n;
+  return n;
+}
 
 struct LzMatch {
   uint32_t length;
