@@ -513,16 +513,18 @@ bool ArchiveWriter::AddEntry(const EntrySpec& shape, const Bytes& data) {
   if (!Begin()) return false;
   if (finished_) return Fail("the archive is finished");
 
-  // The packed stream, then its ciphertext.
+  // The packed stream, then its ciphertext. Big entries must not be copied
+  // on the way: `stream` points at whichever holds the bytes to write.
   Bytes packed;
+  const Bytes* stream = &packed;
   uint8_t filterByte = shape.filter;
   uint8_t method = shape.method;
   std::optional<uint32_t> packerCrc;
   if (!shape.folder) {
     if (shape.packed) {
-      packed = *shape.packed;
+      stream = &*shape.packed;
     } else if (shape.method == fmt::kMethodStored) {
-      packed = data;
+      stream = &data;
     } else {
       if (!spec_.packer) return Fail("no encoder for method " + std::to_string(shape.method));
       PackRequest request{data.data(), data.size(), shape.method, shape.dictCode, shape.solid};
@@ -533,16 +535,24 @@ bool ArchiveWriter::AddEntry(const EntrySpec& shape, const Bytes& data) {
       method = result.method;
       filterByte = result.filterByte;
       packerCrc = result.crc;
-      if (method == fmt::kMethodStored) packed = data;
+      if (method == fmt::kMethodStored) {
+        Bytes().swap(packed);
+        stream = &data;
+      }
     }
   }
-  const Bytes cipher = shape.folder ? Bytes{} : EncipherEntryData(shape.encryption, shape.password, packed);
+  Bytes cipher;
+  if (!shape.folder && (shape.encryption == 1 || shape.encryption == 2)) {
+    cipher = EncipherEntryData(shape.encryption, shape.password, *stream);
+    Bytes().swap(packed);
+    stream = &cipher;
+  }
   const uint64_t unpacked = shape.unpackedSize.value_or(shape.folder ? 0 : data.size());
   const uint32_t crc = shape.crc.value_or(
       shape.folder ? 0 : packerCrc.value_or(EntryCrc(data.data(), data.size())));
-  return WriteEntry(shape, method, filterByte, crc, unpacked, cipher.size(),
+  return WriteEntry(shape, method, filterByte, crc, unpacked, stream->size(),
                     [&](uint64_t pos, uint64_t length) {
-                      return out_->Write(cipher.data() + pos, static_cast<size_t>(length));
+                      return out_->Write(stream->data() + pos, static_cast<size_t>(length));
                     });
 }
 

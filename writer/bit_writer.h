@@ -3,6 +3,7 @@
 #ifndef TVK_WRITER_BIT_WRITER_H
 #define TVK_WRITER_BIT_WRITER_H
 
+#include <cstddef>
 #include <cstdint>
 #include <vector>
 
@@ -43,6 +44,18 @@ class BitWriter {
     }
     return out;
   }
+  // The same, but the bytes move out and the writer is left empty: no copy
+  // of a stream as large as its input.
+  std::vector<uint8_t> Take() {
+    if (fill_) Flush();
+    std::vector<uint8_t> out = std::move(bytes_);
+    bytes_.clear();
+    acc_ = fill_ = words_ = 0;
+    return out;
+  }
+  // Room for a stream of about this many bytes, so that it does not grow by
+  // doubling (and copying) on the way.
+  void Reserve(size_t bytes) { bytes_.reserve(bytes); }
 
  private:
   void Flush() {

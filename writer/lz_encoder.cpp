@@ -1696,6 +1696,9 @@ std::vector<uint8_t> LzEncoder::Encode(const uint8_t* data, size_t n, const LzOp
   }
   lastFilterWord_ = filterWord;
   BitWriter w;
+  // Incompressible data comes out a little larger than it went in; the
+  // pages of what is reserved and never written cost nothing.
+  w.Reserve(n + n / 16 + 4096);
   if (filterWord) WriteFilterHeader(w, filterWord, opt);
   // Segments of whole output chunks bound the memory taken by big entries:
   // filter, parse and write one segment before reading the next.
@@ -1740,7 +1743,7 @@ std::vector<uint8_t> LzEncoder::Encode(const uint8_t* data, size_t n, const LzOp
     }
     at += segLen;
   }
-  return w.Finish();
+  return w.Take();
 }
 
 std::vector<uint8_t> EncodeLz(const uint8_t* data, size_t n, const LzOptions& opt) {

@@ -130,11 +130,13 @@ tvk::Packer Packing::Packer() {
       uint32_t crc = 0;
       Bytes audio;
       // The audio method unless even the fastest LZ packs this sound
-      // smaller (silence, synthetic tones).
+      // smaller (silence, synthetic tones); judged on up to 8 MiB of it.
       if (EncodeAudio(request.data, request.size, &audio, &crc) && audio.size() < request.size) {
         LzOptions quick;
         quick.level = 1;
-        if (EncodeLz(request.data, request.size, quick).size() >= audio.size()) {
+        const size_t probe = std::min<size_t>(request.size, size_t(8) << 20);
+        const double lzShare = double(EncodeLz(request.data, probe, quick).size()) / double(probe);
+        if (lzShare * double(request.size) >= double(audio.size())) {
           result->packed = std::move(audio);
           result->method = fmt::kMethodAudio;
           result->crc = crc;
