@@ -222,13 +222,13 @@ Bytes EntryKeyBytes(uint32_t kind, const std::string& password) {
   return {};
 }
 
-Bytes EncipherEntryData(uint32_t kind, const std::string& password, const Bytes& data) {
-  if (kind != 1 && kind != 2) return data;
+void EncipherEntryDataInPlace(uint32_t kind, const std::string& password, Bytes* data) {
+  if (kind != 1 && kind != 2) return;
   Bytes keyBytes = EntryKeyBytes(kind, password);
   EntryKey key{};
   AesSetEncryptKey(&key, keyBytes.data(), static_cast<uint32_t>(keyBytes.size()));
   Wipe(keyBytes.data(), keyBytes.size());
-  Bytes out(data);
+  Bytes& out = *data;
   out.resize((out.size() + 15) & ~size_t{15}, 0);
   for (size_t at = 0; at < out.size(); at += 16) {
     uint8_t block[16];
@@ -236,6 +236,11 @@ Bytes EncipherEntryData(uint32_t kind, const std::string& password, const Bytes&
     std::memcpy(&out[at], block, 16);
   }
   Wipe(&key, sizeof key);
+}
+
+Bytes EncipherEntryData(uint32_t kind, const std::string& password, const Bytes& data) {
+  Bytes out(data);
+  EncipherEntryDataInPlace(kind, password, &out);
   return out;
 }
 
@@ -543,9 +548,14 @@ bool ArchiveWriter::AddEntry(const EntrySpec& shape, const Bytes& data) {
   }
   Bytes cipher;
   if (!shape.folder && (shape.encryption == 1 || shape.encryption == 2)) {
-    cipher = EncipherEntryData(shape.encryption, shape.password, *stream);
-    Bytes().swap(packed);
-    stream = &cipher;
+    // The packed stream is this function's own and is enciphered where it
+    // is; the caller's bytes are copied first.
+    if (stream == &packed) {
+      EncipherEntryDataInPlace(shape.encryption, shape.password, &packed);
+    } else {
+      cipher = EncipherEntryData(shape.encryption, shape.password, *stream);
+      stream = &cipher;
+    }
   }
   const uint64_t unpacked = shape.unpackedSize.value_or(shape.folder ? 0 : data.size());
   const uint32_t crc = shape.crc.value_or(

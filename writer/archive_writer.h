@@ -107,6 +107,7 @@ Bytes EncipherHead(const std::string& password, const Bytes& head);
 // archive's SHA-256 of the password (32 zero bytes for an empty one).
 // Kind 0 returns the data unchanged.
 Bytes EncipherEntryData(uint32_t kind, const std::string& password, const Bytes& data);
+void EncipherEntryDataInPlace(uint32_t kind, const std::string& password, Bytes* data);
 // The key bytes an entry of that kind is enciphered with (16 or 32 bytes).
 Bytes EntryKeyBytes(uint32_t kind, const std::string& password);
 
