@@ -5,6 +5,7 @@
 #define TVK_AES_NI 1
 #endif
 
+#include "crypto/built_once.h"
 #include "crypto/cipher.h"
 #include "crypto/cpu_features.h"
 #include "crypto/digest.h"
@@ -73,16 +74,7 @@ void MakeAesTables(AesTables& t) {
   }
 }
 
-AesTables g_aes;
-bool g_aesReady = false;
-
-const AesTables& Aes() {
-  if (!g_aesReady) {
-    MakeAesTables(g_aes);
-    g_aesReady = true;
-  }
-  return g_aes;
-}
+const AesTables& Aes() { return BuiltOnce<AesTables, MakeAesTables>(); }
 
 inline uint32_t LoadBe32(const uint8_t* p) {
   return uint32_t(p[0]) << 24 | uint32_t(p[1]) << 16 | uint32_t(p[2]) << 8 | uint32_t(p[3]);

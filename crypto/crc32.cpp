@@ -1,5 +1,7 @@
 #include "crypto/crc32.h"
 
+#include "crypto/built_once.h"
+
 #if defined(__i386__) || defined(__x86_64__)
 #include <immintrin.h>
 
@@ -31,16 +33,7 @@ void MakeTables(CrcTables& tables) {
   }
 }
 
-CrcTables g_tables;
-bool g_tablesReady = false;
-
-const CrcTables& Tables() {
-  if (!g_tablesReady) {
-    MakeTables(g_tables);
-    g_tablesReady = true;
-  }
-  return g_tables;
-}
+const CrcTables& Tables() { return BuiltOnce<CrcTables, MakeTables>(); }
 
 }  // namespace
 
