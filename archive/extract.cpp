@@ -207,11 +207,13 @@ int ArchiveReader::OverwriteCheck(const FileEntry& entry, char* outputPath) {
 }
 
 // ---------------------------------------------------------------------------
-// Output files: written under a temporary name beside the final one and put
-// in place only when the entry is complete and checked.
+// Output files. A name nobody has yet is made at once under that name, so no
+// one's file is at stake and nothing has to be moved afterwards. A name that
+// is taken (a file, a folder, a link) is written under a temporary name beside
+// it and put in place only when the entry is complete and checked.
 // ---------------------------------------------------------------------------
 
-bool ArchiveReader::OpenOutputFile() {
+bool ArchiveReader::OpenOutputFile(const FileEntry& entry) {
   char folder[kPathSize];
   FolderPart(folder, sizeof(folder), outputPath_);
   if (folder[0]) {
@@ -219,27 +221,36 @@ bool ArchiveReader::OpenOutputFile() {
     if (folder[n - 1] != '\\') StrAppend(folder, sizeof(folder), "\\");
   }
   tempPath_[0] = 0;
+  outputFresh_ = 0;
+  const uint32_t mode = NewFileMode(entry);
   bool foldersMade = false;
+  // Creation only succeeds where the name is free, and is itself the one
+  // lookup that answers whether it is. Nothing there and yet not made: the
+  // folder is missing (it is made once, then the name is tried again) or
+  // cannot be written. A bare name lies in the current folder, which exists.
+  for (;;) {
+    output_ = CreateNewFile(outputPath_, mode);
+    if (output_ != TVK_INVALID_FILE) {
+      outputFresh_ = 1;
+      return true;
+    }
+    FindData taken;
+    if (FileFind(outputPath_, &taken)) break;
+    if (foldersMade || !folder[0] || !MakeFoldersFor(folder)) return false;
+    foldersMade = true;
+  }
   for (uint32_t i = 0; i < 100000; ++i) {
     char candidate[kPathSize];
     StrFormat(candidate, sizeof(candidate), "%s~tvk%05u.tmp", folder, i);
     if (strlen(candidate) < strlen(folder) + 13) break;  // did not fit
-    // Created only if the name is free: a name taken by anything at all
-    // (file, folder, link) is passed over, and the creation itself is the
-    // one lookup that answers it.
-    output_ = CreateNewFile(candidate, false);
+    // A name taken by anything at all is passed over.
+    output_ = CreateNewFile(candidate, mode);
     if (output_ != TVK_INVALID_FILE) {
       StrCopy(tempPath_, sizeof(tempPath_), candidate);
       return true;
     }
     FindData taken;
-    if (FileFind(candidate, &taken)) continue;
-    // Nothing there and yet not made: the folder is missing (it is made
-    // once, then the same name is tried again) or cannot be written. A bare
-    // name lies in the current folder, which exists.
-    if (foldersMade || !folder[0] || !MakeFoldersFor(folder)) return false;
-    foldersMade = true;
-    --i;
+    if (!FileFind(candidate, &taken)) return false;  // the folder cannot be written
   }
   // No room for a temporary name: the file is written in place.
   output_ = CreateOutputFile(outputPath_);
@@ -260,6 +271,7 @@ void ArchiveReader::DiscardOutputFile(bool keep) {
     FileDelete(written);
   }
   tempPath_[0] = 0;
+  outputFresh_ = 0;
 }
 
 bool ArchiveReader::FinishOutputFile(const FileEntry& entry) {
@@ -269,9 +281,9 @@ bool ArchiveReader::FinishOutputFile(const FileEntry& entry) {
     FileSetTime(output_, 0, static_cast<uint16_t>(entry.dosTime >> 16),
                 static_cast<uint16_t>(entry.dosTime & 0xFFFF));
   }
-  bool modeSet = RestoreUnixMode(entry);
   FileClose(output_);
   output_ = TVK_INVALID_FILE;
+  outputFresh_ = 0;
   if (tempPath_[0]) {
 #if defined(_WIN32)
     // A read-only file in the way would refuse to be replaced; a rename on
@@ -287,29 +299,33 @@ bool ArchiveReader::FinishOutputFile(const FileEntry& entry) {
     tempPath_[0] = 0;
   }
   if (fileWrittenHook_) fileWrittenHook_(fileWrittenUser_, outputPath_);
-  if (!modeSet) RestoreAttributes(entry);
+  // A Unix mode was given to the file when it was made.
+  if (!HasUnixMode(entry)) RestoreAttributes(entry);
   return true;
 }
 
-// On the still open output, so that no path is looked up again. False when
-// the entry has no Unix mode (or on Windows): the attributes apply then.
-bool ArchiveReader::RestoreUnixMode(const FileEntry& entry) {
-#if !defined(_WIN32)
-  if (entry.hasUnixMode) {
-    // No set-uid, set-gid or sticky bit, and write access for group and
-    // others only where the freshly made file already had it.
-    uint32_t current = FileGetUnixMode(output_);
-    uint32_t unixMode = entry.unixMode & 0777 & (current | ~0022u);
-    if (extractOptions_.attributeMode <= kAttrModeWithArchiveBit &&
-        (entry.attributes & kAttrReadOnly)) {
-      unixMode &= ~0222u;
-    }
-    FileSetUnixMode(output_, unixMode);
-    return true;
-  }
-#endif
+// Linux files are made with the stored permission bits (no set-uid, set-gid
+// or sticky bit, no write access at all for a read-only entry), less the
+// umask as for any new file, so nothing becomes writable by others that the
+// user's setting forbids. Without a stored mode: as any new file, and the
+// attributes apply afterwards.
+bool ArchiveReader::HasUnixMode(const FileEntry& entry) {
+#if defined(_WIN32)
   (void)entry;
   return false;
+#else
+  return entry.hasUnixMode != 0;
+#endif
+}
+
+uint32_t ArchiveReader::NewFileMode(const FileEntry& entry) const {
+  if (!HasUnixMode(entry)) return 0666;
+  uint32_t mode = entry.unixMode & 0777;
+  if (extractOptions_.attributeMode <= kAttrModeWithArchiveBit &&
+      (entry.attributes & kAttrReadOnly)) {
+    mode &= ~0222u;
+  }
+  return mode;
 }
 
 void ArchiveReader::RestoreAttributes(const FileEntry& entry) {
@@ -543,7 +559,7 @@ void ArchiveReader::ExtractOneEntry(FileEntry* entry, bool* leave) {
 
   for (;;) {
     uint64_t data = entry->blockPosition + entry->headTotal;
-    if (file_ == TVK_INVALID_FILE || FileSeek(file_, static_cast<int64_t>(data), kSeekStart) < 0) {
+    if (!SeekIn(data)) {
       SetError(kErrFileAccess);
       *leave = true;
       return;
@@ -564,7 +580,7 @@ void ArchiveReader::ExtractOneEntry(FileEntry* entry, bool* leave) {
       if (!EntryDone(*entry)) *leave = true;
       return;
     }
-    if (!skip_ && !OpenOutputFile()) {
+    if (!skip_ && !OpenOutputFile(*entry)) {
       SetError(kErrFileAccess);
       *leave = true;
       return;
@@ -585,7 +601,7 @@ void ArchiveReader::ExtractOneEntry(FileEntry* entry, bool* leave) {
                       error_ != kErrCancelled && error_ != kErrMemory && error_ != kErrWrite;
     // A damaged result may stand in for a missing file, never for one the
     // user already has.
-    DiscardOutputFile(keepBroken && !FileExists(outputPath_));
+    DiscardOutputFile(keepBroken && (outputFresh_ || !FileExists(outputPath_)));
     if (!wrongPassword) break;
     // Wrong password: ask again and read the entry once more from the
     // volume where it begins.

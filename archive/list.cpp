@@ -120,7 +120,7 @@ uint32_t ArchiveReader::List(NameList* include, NameList* exclude, const EntryFi
         SetError(kErrFileAccess);
         break;
       }
-      if (!OpenVolume(file_)) {
+      if (!OpenVolume()) {
         CloseArchiveFile();
         SetError(kErrNotArchive);
         break;

@@ -24,6 +24,59 @@ void ArchiveReader::CloseArchiveFile() {
   if (file_ != TVK_INVALID_FILE) FileClose(file_);
   file_ = TVK_INVALID_FILE;
   sizeOf_ = TVK_INVALID_FILE;
+  // The next handle may carry the same number: nothing read is kept.
+  cacheLength_ = 0;
+  readPosition_ = 0;
+  filePosition_ = 0;
+}
+
+// A file just opened stands at its start; reads of the archive go through a
+// window of it, so that a walk over small heads costs one system call per
+// window instead of several per block. Large reads bypass the window.
+int64_t ArchiveReader::ReadIn(void* dest, uint32_t n) {
+  if (file_ == TVK_INVALID_FILE) return -1;
+  uint8_t* out = static_cast<uint8_t*>(dest);
+  uint32_t done = 0;
+  while (done < n) {
+    const uint64_t pos = readPosition_;
+    if (pos >= cacheStart_ && pos - cacheStart_ < cacheLength_) {
+      uint32_t offset = static_cast<uint32_t>(pos - cacheStart_);
+      uint32_t take = cacheLength_ - offset;
+      if (take > n - done) take = n - done;
+      memcpy(out + done, cache_ + offset, take);
+      done += take;
+      readPosition_ += take;
+      continue;
+    }
+    if (!cache_) cache_ = static_cast<uint8_t*>(MemAlloc(kReadCacheSize));  // none: read directly
+    if (filePosition_ != static_cast<int64_t>(pos)) {
+      if (FileSeek(file_, static_cast<int64_t>(pos), kSeekStart) < 0) return -1;
+      filePosition_ = static_cast<int64_t>(pos);
+    }
+    uint32_t want = n - done;
+    bool direct = !cache_ || want >= kReadCacheSize / 2;
+    int32_t got = FileRead(file_, direct ? out + done : cache_, direct ? want : kReadCacheSize);
+    if (got < 0) {
+      filePosition_ = -1;
+      return -1;
+    }
+    filePosition_ += got;
+    if (direct) {
+      done += static_cast<uint32_t>(got);
+      readPosition_ += static_cast<uint32_t>(got);
+    } else {
+      cacheStart_ = pos;
+      cacheLength_ = static_cast<uint32_t>(got);
+    }
+    if (got == 0) break;
+  }
+  return done;
+}
+
+bool ArchiveReader::SeekIn(uint64_t position) {
+  if (file_ == TVK_INVALID_FILE || position > static_cast<uint64_t>(INT64_MAX)) return false;
+  readPosition_ = position;
+  return true;
 }
 
 // Asked once per opened volume rather than once per block: a volume does not
@@ -70,6 +123,8 @@ void ArchiveReader::ClearState() {
 
 void ArchiveReader::Close() {
   ClearState();
+  MemFree(cache_);
+  cache_ = nullptr;
   ArchiveHandler::Close();
 }
 
@@ -88,23 +143,6 @@ void ArchiveReader::SetOptions(uint32_t kind, const void* record) {
 // ---------------------------------------------------------------------------
 // Heads
 // ---------------------------------------------------------------------------
-
-namespace {
-
-// Reads exactly n bytes unless the file ends: the count read, or -1.
-int64_t ReadFully(FileHandle f, void* buffer, uint32_t n) {
-  uint8_t* p = static_cast<uint8_t*>(buffer);
-  uint32_t done = 0;
-  while (done < n) {
-    int32_t got = FileRead(f, p + done, n - done);
-    if (got < 0) return -1;
-    if (got == 0) break;
-    done += static_cast<uint32_t>(got);
-  }
-  return done;
-}
-
-}  // namespace
 
 bool ArchiveReader::AskHeaderPassword() {
   if (!callbacks_.headerPassword) {
@@ -130,7 +168,7 @@ bool ArchiveReader::AskHeaderPassword() {
   return true;
 }
 
-bool ArchiveReader::ReadBlockHead(FileHandle file, uint32_t* headLength) {
+bool ArchiveReader::ReadBlockHead(uint32_t* headLength) {
   *headLength = 0;
   if (!headBuffer_) {
     SetError(kErrMemory);
@@ -138,7 +176,7 @@ bool ArchiveReader::ReadBlockHead(FileHandle file, uint32_t* headLength) {
   }
   uint8_t* head = headBuffer_;
   if (!encryptedHeads_) {
-    int64_t got = ReadFully(file, head, fmt::kBlockHeadSize);
+    int64_t got = ReadIn(head, fmt::kBlockHeadSize);
     if (got == 0) return false;  // the end of the file at a block boundary
     if (got != fmt::kBlockHeadSize) {
       SetError(kErrFileAccess);
@@ -151,7 +189,7 @@ bool ArchiveReader::ReadBlockHead(FileHandle file, uint32_t* headLength) {
       return false;
     }
     uint32_t rest = size - fmt::kBlockHeadSize;
-    if (rest && ReadFully(file, head + fmt::kBlockHeadSize, rest) != rest) {
+    if (rest && ReadIn(head + fmt::kBlockHeadSize, rest) != rest) {
       SetError(kErrData);
       return false;
     }
@@ -164,22 +202,18 @@ bool ArchiveReader::ReadBlockHead(FileHandle file, uint32_t* headLength) {
   }
 
   // Where the head starts, to read it again after a wrong password.
-  int64_t start = FileTell(file);
-  if (start < 0) {
-    SetError(kErrFileAccess);
-    return false;
-  }
+  const uint64_t start = readPosition_;
   bool askAgain = false;
   for (;;) {
     uint8_t lengthBytes[2];
-    int64_t got = ReadFully(file, lengthBytes, 2);
+    int64_t got = ReadIn(lengthBytes, 2);
     if (got == 0) return false;
     if (got != 2) {
       SetError(kErrFileAccess);
       return false;
     }
     uint32_t length = LoadU16(lengthBytes);
-    if (length && ReadFully(file, head, length) != length) {
+    if (length && ReadIn(head, length) != length) {
       SetError(kErrData);
       return false;
     }
@@ -198,27 +232,21 @@ bool ArchiveReader::ReadBlockHead(FileHandle file, uint32_t* headLength) {
     // Taken as a wrong archive password: the same head again after a new
     // answer. The callback gets the password that just failed, so a host
     // that hands out a stored password stops offering it.
-    if (FileSeek(file, start, kSeekStart) < 0) {
-      SetError(kErrFileAccess);
-      return false;
-    }
+    SeekIn(start);
     askAgain = true;
   }
 }
 
-bool ArchiveReader::ReadComment(FileHandle file, uint64_t position, FileEntry* entry,
+bool ArchiveReader::ReadComment(uint64_t position, FileEntry* entry,
                                 uint32_t* lengthInFile) {
   *lengthInFile = 0;
-  if (position != kNoPosition &&
-      (position > static_cast<uint64_t>(INT64_MAX) ||
-       FileSeek(file, static_cast<int64_t>(position), kSeekStart) < 0)) {
+  if (position != kNoPosition && !SeekIn(position)) {
     SetError(kErrFileAccess);
     return false;
   }
-  int64_t at = FileTell(file);
-  if (entry) entry->commentPosition = at < 0 ? kNoPosition : static_cast<uint64_t>(at);
+  if (entry) entry->commentPosition = readPosition_;
   uint32_t length = 0;
-  if (!ReadBlockHead(file, &length)) {
+  if (!ReadBlockHead(&length)) {
     SetError(kErrData);  // an announced comment is missing
     return false;
   }
@@ -264,10 +292,10 @@ bool ArchiveReader::ReadComment(FileHandle file, uint64_t position, FileEntry* e
   return true;
 }
 
-bool ArchiveReader::LocateMainHeader(FileHandle file) {
-  int64_t saved = FileTell(file);
-  int64_t size = FileSize(file);
-  if (saved < 0 || size < 0 || FileSeek(file, 0, kSeekStart) < 0) {
+bool ArchiveReader::LocateMainHeader() {
+  const uint64_t saved = readPosition_;
+  int64_t size = ArchiveFileSize();
+  if (size < 0 || !SeekIn(0)) {
     SetError(kErrFileAccess);
     return false;
   }
@@ -275,13 +303,13 @@ bool ArchiveReader::LocateMainHeader(FileHandle file) {
                                                : static_cast<uint32_t>(size);
   uint8_t* buffer = static_cast<uint8_t*>(MemAlloc(n ? n : 1));
   if (!buffer) {
-    FileSeek(file, saved, kSeekStart);
+    SeekIn(saved);
     SetError(kErrMemory);
     return false;
   }
-  if (ReadFully(file, buffer, n) != n) {
+  if (ReadIn(buffer, n) != n) {
     MemFree(buffer);
-    FileSeek(file, saved, kSeekStart);
+    SeekIn(saved);
     SetError(kErrFileAccess);
     return false;
   }
@@ -303,7 +331,7 @@ bool ArchiveReader::LocateMainHeader(FileHandle file) {
     break;
   }
   MemFree(buffer);
-  FileSeek(file, saved, kSeekStart);
+  SeekIn(saved);
   if (!found) return false;
 
   archiveStart_ = h;
@@ -316,9 +344,9 @@ bool ArchiveReader::LocateMainHeader(FileHandle file) {
   mainHeaderLength_ = headSize;
   if (hasComment_) {
     uint32_t commentLength = 0;
-    int64_t back = FileTell(file);
-    bool ok = ReadComment(file, h + headSize, nullptr, &commentLength);
-    FileSeek(file, back, kSeekStart);
+    const uint64_t back = readPosition_;
+    bool ok = ReadComment(h + headSize, nullptr, &commentLength);
+    SeekIn(back);
     if (!ok) return false;
     mainHeaderLength_ += commentLength;
   }
@@ -334,8 +362,7 @@ bool ArchiveReader::NextBlock(FileEntry* entry) {
   if (error_ || file_ == TVK_INVALID_FILE) return false;
 
   int64_t fileSize = ArchiveFileSize();
-  if (fileSize < 0 || p > static_cast<uint64_t>(INT64_MAX) ||
-      FileSeek(file_, static_cast<int64_t>(p), kSeekStart) < 0) {
+  if (fileSize < 0 || !SeekIn(p)) {
     SetError(kErrFileAccess);
     return false;
   }
@@ -346,7 +373,7 @@ bool ArchiveReader::NextBlock(FileEntry* entry) {
     return false;
   }
   uint32_t length = 0;
-  if (!ReadBlockHead(file_, &length)) return false;
+  if (!ReadBlockHead(&length)) return false;
   BlockHeader h = ParseBlockHeader(headBuffer_);
   uint64_t headTotal = length;
   uint64_t dataLength = 0;
@@ -405,8 +432,8 @@ bool ArchiveReader::NextBlock(FileEntry* entry) {
 
   uint16_t lastFlags = h.flags;
   while (subBlocks && (lastFlags & fmt::kFlagSubBlock)) {
-    int64_t at = FileTell(file_);
-    if (!ReadBlockHead(file_, &length)) {
+    const uint64_t at = readPosition_;
+    if (!ReadBlockHead(&length)) {
       SetError(kErrData);  // an announced sub-block is missing
       return false;
     }
@@ -425,9 +452,9 @@ bool ArchiveReader::NextBlock(FileEntry* entry) {
       }
       entry->hasWindowsTimes = 1;
     } else if (memcmp(tag, fmt::kTagDstv, 4) == 0) {
-      if (entry->dstvPosition == kNoPosition && at >= 0) entry->dstvPosition = at;
+      if (entry->dstvPosition == kNoPosition) entry->dstvPosition = at;
     } else if (memcmp(tag, fmt::kTagLatv, 4) == 0) {
-      if (entry->latvPosition == kNoPosition && at >= 0) entry->latvPosition = at;
+      if (entry->latvPosition == kNoPosition) entry->latvPosition = at;
     } else if (memcmp(tag, fmt::kTagUnixMode, 4) == 0 && sub.size >= fmt::kUnixModeHeadSize) {
       entry->unixMode = LoadU32(headBuffer_ + 11);
       entry->hasUnixMode = 1;
@@ -436,7 +463,7 @@ bool ArchiveReader::NextBlock(FileEntry* entry) {
 
   if (entry->isEntry && (entry->flags & fmt::kEntryComment)) {
     uint32_t commentLength = 0;
-    if (!ReadComment(file_, kNoPosition, entry, &commentLength)) return false;
+    if (!ReadComment(kNoPosition, entry, &commentLength)) return false;
     headTotal += commentLength;
   }
 
@@ -455,8 +482,8 @@ bool ArchiveReader::NextBlock(FileEntry* entry) {
 // Opening and volumes
 // ---------------------------------------------------------------------------
 
-bool ArchiveReader::OpenVolume(FileHandle file) {
-  if (!LocateMainHeader(file)) return false;
+bool ArchiveReader::OpenVolume() {
+  if (!LocateMainHeader()) return false;
   bodyStart_ = archiveStart_ + mainHeaderLength_;
   return true;
 }
@@ -468,7 +495,7 @@ bool ArchiveReader::OpenCurrentVolume() {
     SetError(kErrFileAccess);
     return false;
   }
-  if (!OpenVolume(file_)) {
+  if (!OpenVolume()) {
     CloseArchiveFile();
     SetError(kErrNotArchive);
     return false;
@@ -497,7 +524,7 @@ uint32_t ArchiveReader::Open(const char* path) {
     SetError(kErrFileAccess);
     return error_;
   }
-  if (!LocateMainHeader(file_)) {
+  if (!LocateMainHeader()) {
     CloseArchiveFile();
     SetError(kErrNotArchive);
     return error_;
@@ -594,7 +621,7 @@ bool ArchiveReader::SwitchVolume() {
   decode_.storedCrc = entry.crc;
   uint64_t data = entry.blockPosition + entry.headTotal;
   FreeEntryBuffers(&entry);
-  if (FileSeek(file_, static_cast<int64_t>(data), kSeekStart) < 0) {
+  if (!SeekIn(data)) {
     SetError(kErrFileAccess);
     return false;
   }
@@ -603,7 +630,7 @@ bool ArchiveReader::SwitchVolume() {
 
 int32_t ArchiveReader::ReadArchive(void* dest, uint32_t n) {
   if (file_ == TVK_INVALID_FILE) return -1;
-  int64_t got = ReadFully(file_, dest, n);
+  int64_t got = ReadIn(dest, n);
   return got < 0 ? -1 : static_cast<int32_t>(got);
 }
 

@@ -325,16 +325,17 @@ class ArchiveReader final : public ArchiveHandler, private PackedSource, private
   }
 
   // ---- The block layer (used by the driver, the listing and the tests) ----
-  // Finds the main header in the first 256 KiB of file; sets archive start,
-  // main header length and the archive switches.
-  bool LocateMainHeader(FileHandle file);
-  // Reads one head at the file's position into the head buffer; headLength
+  // All of them read the open volume. Finds the main header in the first
+  // 256 KiB of it; sets archive start, main header length and the archive
+  // switches.
+  bool LocateMainHeader();
+  // Reads one head at the read position into the head buffer; headLength
   // is its length in the file (size, or L + 2 with encrypted heads).
-  bool ReadBlockHead(FileHandle file, uint32_t* headLength);
-  // Reads a comment block at position (kNoPosition: where the file stands)
+  bool ReadBlockHead(uint32_t* headLength);
+  // Reads a comment block at position (kNoPosition: the read position)
   // for the archive (entry == nullptr) or an entry; lengthInFile is the
   // block's length in the file (an empty comment still has one).
-  bool ReadComment(FileHandle file, uint64_t position, FileEntry* entry, uint32_t* lengthInFile);
+  bool ReadComment(uint64_t position, FileEntry* entry, uint32_t* lengthInFile);
   // Decodes the block at the current block position and moves past it.
   bool NextBlock(FileEntry* entry);
 
@@ -348,10 +349,14 @@ class ArchiveReader final : public ArchiveHandler, private PackedSource, private
 
   void ClearState();
   bool AskHeaderPassword();
-  bool OpenVolume(FileHandle file);
+  bool OpenVolume();
   bool NextVolume(bool promptAllowed);
   bool OpenCurrentVolume();
   void CloseArchiveFile();
+  // The open volume through a read window: count read (short only at the
+  // end of the file) or -1; a seek only moves the read position.
+  int64_t ReadIn(void* dest, uint32_t n);
+  bool SeekIn(uint64_t position);
   int64_t ArchiveFileSize();
   bool VolumeExists(const char* path);
   bool IsSelected(const FileEntry& entry) const;
@@ -366,11 +371,12 @@ class ArchiveReader final : public ArchiveHandler, private PackedSource, private
   bool PrepareEntryKey(const FileEntry& entry, bool askAgain);
   bool AskEntryPassword(const char* fileName);
   void DecodeCurrentEntry(const FileEntry& entry);
-  bool OpenOutputFile();
+  bool OpenOutputFile(const FileEntry& entry);
   // Closes the open output; keep puts it in place, otherwise it is deleted.
   void DiscardOutputFile(bool keep = false);
   bool FinishOutputFile(const FileEntry& entry);
-  bool RestoreUnixMode(const FileEntry& entry);
+  static bool HasUnixMode(const FileEntry& entry);
+  uint32_t NewFileMode(const FileEntry& entry) const;
   void RestoreAttributes(const FileEntry& entry);
   bool CreateDecoderObjects();
   void DestroyDecoderObjects();
@@ -382,6 +388,12 @@ class ArchiveReader final : public ArchiveHandler, private PackedSource, private
   FileHandle file_ = TVK_INVALID_FILE;
   FileHandle sizeOf_ = TVK_INVALID_FILE;  // the handle knownSize_ was asked for
   int64_t knownSize_ = -1;
+  static constexpr uint32_t kReadCacheSize = 65536;
+  uint8_t* cache_ = nullptr;     // kReadCacheSize bytes, made on the first read
+  uint64_t cacheStart_ = 0;      // file position of cache_[0]
+  uint32_t cacheLength_ = 0;
+  uint64_t readPosition_ = 0;
+  int64_t filePosition_ = 0;     // where file_ itself stands; -1 unknown
   uint64_t archiveStart_ = 0;
   uint64_t mainHeaderLength_ = 0;
   uint64_t bodyStart_ = 0;
@@ -425,6 +437,7 @@ class ArchiveReader final : public ArchiveHandler, private PackedSource, private
   FileHandle output_ = TVK_INVALID_FILE;
   char outputPath_[kPathSize] = {};  // the final name of the open output
   char tempPath_[kPathSize] = {};    // where it is written until checked
+  uint32_t outputFresh_ = 0;         // made by this run under its final name
   char targetFolder_[kPathSize] = {};
   char baseFolder_[kPathSize] = {};
   char storedFolder_[kPathSize] = {};

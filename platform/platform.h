@@ -130,10 +130,10 @@ typedef int (*FolderProbe)(const char* path);
 void SetFolderHooks(FolderCreator create, FolderProbe isFolder);
 FileHandle CreateOutputFile(const char* path);
 // A file that must not exist yet (a link of that name counts as existing),
-// opened for writing; on Linux readable by the owner alone unless ownerOnly
-// is false (then as any new file: 0666 less the umask). For temporary files
-// in shared folders, and for output written under a name of its own.
-FileHandle CreateNewFile(const char* path, bool ownerOnly = true);
+// opened for writing; on Linux with the permission bits unixMode less the
+// umask (by default readable by the owner alone). For temporary files in
+// shared folders, and for output written under a name of its own.
+FileHandle CreateNewFile(const char* path, uint32_t unixMode = 0600);
 int UniqueTempName(const char* folderPath, const char* suffix, char* out, uint32_t outSize);
 void LongForm(char* path, uint32_t size);
 int RenameFile(const char* from, const char* to);   // replaces an existing target; 1 or 0
@@ -142,9 +142,6 @@ int RenameFile(const char* from, const char* to);   // replaces an existing targ
 // answers 1.
 int SetUnixMode(const char* path, uint32_t mode);
 uint32_t GetUnixMode(const char* path);
-// The same on an open file: no second lookup of its path.
-int FileSetUnixMode(FileHandle h, uint32_t mode);
-uint32_t FileGetUnixMode(FileHandle h);
 
 // ---------------------------------------------------------------------------
 // Paths (backslash separators; the posix backend turns them into '/')

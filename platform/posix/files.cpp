@@ -48,9 +48,10 @@ mode_t CurrentUmask() {
 FileHandle OpenChecked(const char* sysPath, int flags, mode_t mode) {
   int fd;
   // Non-blocking only while opening: a pipe planted under an output name
-  // would otherwise wait for a reader for ever.
+  // would otherwise wait for a reader for ever. openat, because some C
+  // libraries follow open with O_CLOEXEC by a second call that sets it again.
   do {
-    fd = open(sysPath, flags | O_CLOEXEC | O_NONBLOCK, mode);
+    fd = openat(AT_FDCWD, sysPath, flags | O_CLOEXEC | O_NONBLOCK, mode);
   } while (fd < 0 && errno == EINTR);
   if (fd < 0) return TVK_INVALID_FILE;
   // A folder opens for reading on Linux but never on Windows, and pipes and
@@ -137,16 +138,17 @@ FileHandle FileOpen(const char* path, const char* mode) {
   return OpenChecked(sys.text, flags, 0666);
 }
 
-FileHandle CreateNewFile(const char* path, bool ownerOnly) {
+FileHandle CreateNewFile(const char* path, uint32_t unixMode) {
   if (!path) return TVK_INVALID_FILE;
   SysPath sys(path);
   if (!sys.ok) return TVK_INVALID_FILE;
-  // Exclusive creation never opens what is already there (a pipe, a folder,
+  // openat: see OpenChecked. Exclusive creation never opens what is already there (a pipe, a folder,
   // a link): what it opens is a new empty file, so none of the checks of an
   // ordinary open apply and it cannot block.
   int fd;
   do {
-    fd = open(sys.text, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, ownerOnly ? 0600 : 0666);
+    fd = openat(AT_FDCWD, sys.text, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC,
+                static_cast<mode_t>(unixMode & 0777));
   } while (fd < 0 && errno == EINTR);
   return fd < 0 ? TVK_INVALID_FILE : Handle(fd);
 }
@@ -347,16 +349,6 @@ int SetUnixMode(const char* path, uint32_t mode) {
   // Permission bits only: set-user-id, set-group-id and sticky bits never
   // come from an archive.
   return sys.ok && chmod(sys.text, static_cast<mode_t>(mode & 0777)) == 0;
-}
-
-int FileSetUnixMode(FileHandle h, uint32_t mode) {
-  return h != TVK_INVALID_FILE && fchmod(Fd(h), static_cast<mode_t>(mode & 0777)) == 0;
-}
-
-uint32_t FileGetUnixMode(FileHandle h) {
-  struct stat st;
-  if (h == TVK_INVALID_FILE || fstat(Fd(h), &st) != 0) return 0;
-  return static_cast<uint32_t>(st.st_mode & 07777);
 }
 
 uint32_t GetUnixMode(const char* path) {

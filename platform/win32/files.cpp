@@ -48,7 +48,7 @@ FileHandle FileOpen(const char* path, const char* mode) {
   return static_cast<FileHandle>(h);
 }
 
-FileHandle CreateNewFile(const char* path, bool) {
+FileHandle CreateNewFile(const char* path, uint32_t) {
   if (!path) return TVK_INVALID_FILE;
   HANDLE h = CreateFileA(path, GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_NEW, FILE_ATTRIBUTE_ARCHIVE, nullptr);
   return static_cast<FileHandle>(h);
@@ -166,7 +166,5 @@ int RenameFile(const char* from, const char* to) {
 
 int SetUnixMode(const char*, uint32_t) { return 1; }  // nothing to keep on Windows
 uint32_t GetUnixMode(const char*) { return 0; }
-int FileSetUnixMode(FileHandle, uint32_t) { return 1; }
-uint32_t FileGetUnixMode(FileHandle) { return 0; }
 
 }  // namespace tvk

@@ -392,16 +392,19 @@ TEST_F(ArchiveTest, OverwriteAnswers) {
 }
 
 #if !defined(_WIN32)
-// The temporary name beside the output is created only where nothing
-// exists: a folder, a file or a link planted under the names tried first is
-// passed over and left as it was, and a link never leads the write outside.
+// The temporary name beside a file being replaced is created only where
+// nothing exists: a folder, a file or a link planted under the names tried
+// first is passed over and left as it was, and a link never leads the write
+// outside.
 TEST_F(ArchiveTest, TemporaryNamesTakenByAnythingArePassedOver) {
   fs::path outside = dir_ / "outside.txt";
   fs::create_directories(out_ / "~tvk00000.tmp");
   WriteAll(out_ / "~tvk00001.tmp", "planted");
   fs::create_symlink(outside, out_ / "~tvk00002.tmp");
   fs::path a = Write({}, {{File("x.txt"), B("fresh")}});
+  WriteAll(out_ / "x.txt", "old");
   Host host;
+  host.overwriteAnswers = {0};  // replace
   ASSERT_EQ(Extract(a, &host), 0u);
   EXPECT_EQ(ReadAll(out_ / "x.txt"), "fresh");
   EXPECT_TRUE(fs::is_directory(out_ / "~tvk00000.tmp"));
@@ -430,6 +433,26 @@ TEST_F(ArchiveTest, FailedEntryLeavesTheExistingFileAlone) {
   EXPECT_EQ(Extract(a, &host), kErrCrc);
   EXPECT_EQ(ReadAll(out_ / "keep.txt"), "precious");
   EXPECT_EQ(FilesIn(out_), std::vector<std::string>{"keep.txt"});
+}
+
+// Told to go on after errors, a damaged result stands in for a file that was
+// missing, never for one the user has, and the entries behind it still come.
+TEST_F(ArchiveTest, DamagedResultIsKeptOnlyWhereNoFileWas) {
+  EntrySpec fresh = File("fresh.txt");
+  fresh.crc = 12345;
+  EntrySpec mine = File("mine.txt");
+  mine.crc = 12345;
+  fs::path a = Write({}, {{fresh, B("damaged")}, {mine, B("damaged too")}, {File("after.txt"), B("fine")}});
+  WriteAll(out_ / "mine.txt", "precious");
+  Host host;
+  host.overwriteAnswers = {0};  // replace
+  ExtractOptions o = Options();
+  o.continueAfterErrors = 1;  // the errors are cleared
+  EXPECT_EQ(Extract(a, &host, {"*.*"}, &o), 0u);
+  EXPECT_EQ(ReadAll(out_ / "fresh.txt"), "damaged");
+  EXPECT_EQ(ReadAll(out_ / "mine.txt"), "precious");
+  EXPECT_EQ(ReadAll(out_ / "after.txt"), "fine");
+  EXPECT_EQ(FilesIn(out_), (std::vector<std::string>{"after.txt", "fresh.txt", "mine.txt"}));
 }
 
 TEST_F(ArchiveTest, WrongEntryPasswordIsAskedAgainAndTheRightOneServesLaterEntries) {
