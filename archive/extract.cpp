@@ -239,6 +239,10 @@ bool ArchiveReader::OpenOutputFile(const FileEntry& entry) {
     if (foldersMade || !folder[0] || !MakeFoldersFor(folder)) return false;
     foldersMade = true;
   }
+  // A file of this run that failed on its way out is deleted by name: the
+  // name is replaced only once no such deletion is pending.
+  WaitForOutputs();
+  if (error_) return false;
   for (uint32_t i = 0; i < 100000; ++i) {
     char candidate[kPathSize];
     StrFormat(candidate, sizeof(candidate), "%s~tvk%05u.tmp", folder, i);
@@ -257,8 +261,16 @@ bool ArchiveReader::OpenOutputFile(const FileEntry& entry) {
   return output_ != TVK_INVALID_FILE;
 }
 
+// The queue's failure, once everything handed to it is done.
+void ArchiveReader::WaitForOutputs() {
+  uint32_t failure = OutputQueueWait();
+  if (failure) SetError(failure);
+}
+
 void ArchiveReader::DiscardOutputFile(bool keep) {
   if (output_ == TVK_INVALID_FILE) return;
+  // Bytes of this file may still be on their way.
+  if (outputFresh_) WaitForOutputs();
   FileClose(output_);
   output_ = TVK_INVALID_FILE;
   const char* written = tempPath_[0] ? tempPath_ : outputPath_;
@@ -275,13 +287,20 @@ void ArchiveReader::DiscardOutputFile(bool keep) {
 }
 
 bool ArchiveReader::FinishOutputFile(const FileEntry& entry) {
-  if (extractOptions_.restoreWindowsTimes && entry.hasWindowsTimes) {
-    FileSetTimes(output_, &entry.utcTimes[0], &entry.utcTimes[1], &entry.utcTimes[2]);
+  OutputStamp stamp{};
+  stamp.exact = extractOptions_.restoreWindowsTimes && entry.hasWindowsTimes;
+  stamp.creation = entry.utcTimes[0];
+  stamp.lastAccess = entry.utcTimes[1];
+  stamp.lastWrite = entry.utcTimes[2];
+  stamp.dosDate = static_cast<uint16_t>(entry.dosTime >> 16);
+  stamp.dosTime = static_cast<uint16_t>(entry.dosTime & 0xFFFF);
+  if (outputFresh_) {
+    // Its bytes went to the queue; the queue stamps and closes it after them.
+    OutputQueueFinish(output_, stamp, outputPath_);
   } else {
-    FileSetTime(output_, 0, static_cast<uint16_t>(entry.dosTime >> 16),
-                static_cast<uint16_t>(entry.dosTime & 0xFFFF));
+    ApplyOutputStamp(output_, stamp);
+    FileClose(output_);
   }
-  FileClose(output_);
   output_ = TVK_INVALID_FILE;
   outputFresh_ = 0;
   if (tempPath_[0]) {
@@ -352,6 +371,11 @@ void ArchiveReader::Write(const uint8_t* data, uint32_t n) {
   }
   entryWritten_ += n;
   if (testMode_ || skip_ || output_ == TVK_INVALID_FILE || n == 0) return;
+  if (outputFresh_) {
+    OutputQueueWrite(output_, data, n);
+    if (uint32_t failure = OutputQueueFailure()) SetError(failure);
+    return;
+  }
   int32_t written = FileWrite(output_, data, n);
   if (written < 0 || static_cast<uint32_t>(written) != n) SetError(kErrWrite);
 }
@@ -505,6 +529,12 @@ bool ArchiveReader::EntryDone(const FileEntry& entry) {
 }
 
 void ArchiveReader::ExtractOneEntry(FileEntry* entry, bool* leave) {
+  // A file handed to the queue earlier failed: the run ends there.
+  if (uint32_t failure = OutputQueueFailure()) {
+    SetError(failure);
+    *leave = true;
+    return;
+  }
   bool selected = IsSelected(*entry);
   // In a solid archive every entry is decoded, so that the decoder's state
   // is right for the selected ones.
@@ -680,6 +710,7 @@ uint32_t ArchiveReader::ExtractEntries(NameList* include, NameList* exclude, Nam
   }
   FreeEntryBuffers(&entry);
   DiscardOutputFile(false);
+  WaitForOutputs();
   CloseArchiveFile();
   // The next run starts again from the volume that was opened.
   StrCopy(volumePath_, sizeof(volumePath_), firstVolumePath_);

@@ -375,6 +375,7 @@ class ArchiveReader final : public ArchiveHandler, private PackedSource, private
   // Closes the open output; keep puts it in place, otherwise it is deleted.
   void DiscardOutputFile(bool keep = false);
   bool FinishOutputFile(const FileEntry& entry);
+  void WaitForOutputs();
   static bool HasUnixMode(const FileEntry& entry);
   uint32_t NewFileMode(const FileEntry& entry) const;
   void RestoreAttributes(const FileEntry& entry);

@@ -134,6 +134,24 @@ FileHandle CreateOutputFile(const char* path);
 // umask (by default readable by the owner alone). For temporary files in
 // shared folders, and for output written under a name of its own.
 FileHandle CreateNewFile(const char* path, uint32_t unixMode = 0600);
+// When a file is stamped: the three UTC times when exact, else the local DOS
+// stamp for all three (as FileSetTime).
+struct OutputStamp {
+  uint32_t exact;
+  FileTime creation, lastAccess, lastWrite;
+  uint16_t dosDate, dosTime;
+};
+void ApplyOutputStamp(FileHandle h, const OutputStamp& stamp);
+// Output files finished behind the caller's back: the bytes, stamp and close
+// of a file handed over here are done in order on a second thread where the
+// platform has one (posix), at once elsewhere. The handle belongs to the
+// queue from OutputQueueFinish on. A failed write is kept: nothing more is
+// written, and that file and every file finished after it are closed and
+// deleted, until OutputQueueWait answers the failure.
+void OutputQueueWrite(FileHandle h, const void* data, uint32_t n);
+void OutputQueueFinish(FileHandle h, const OutputStamp& stamp, const char* path);
+uint32_t OutputQueueFailure();  // kErrWrite after a failed write, else 0; does not wait
+uint32_t OutputQueueWait();     // waits until all is done; the failure, which is then forgotten
 int UniqueTempName(const char* folderPath, const char* suffix, char* out, uint32_t outSize);
 void LongForm(char* path, uint32_t size);
 int RenameFile(const char* from, const char* to);   // replaces an existing target; 1 or 0

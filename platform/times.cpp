@@ -101,4 +101,12 @@ int FileTimeToDos(const FileTime* in, uint16_t* dosDate, uint16_t* dosTime) {
   return 1;
 }
 
+void ApplyOutputStamp(FileHandle h, const OutputStamp& stamp) {
+  if (stamp.exact) {
+    FileSetTimes(h, &stamp.creation, &stamp.lastAccess, &stamp.lastWrite);
+  } else {
+    FileSetTime(h, 0, stamp.dosDate, stamp.dosTime);
+  }
+}
+
 }  // namespace tvk
