@@ -175,7 +175,10 @@ int ArchiveReader::OverwriteCheck(const FileEntry& entry, char* outputPath) {
   }
   FindData existing;
   memset(&existing, 0, sizeof(existing));
-  if (!FileFind(outputPath, &existing)) return kOverwriteReplace;
+  if (!FileFind(outputPath, &existing)) {
+    nameFree_ = 1;
+    return kOverwriteReplace;
+  }
   FindData incoming;
   memset(&incoming, 0, sizeof(incoming));
   incoming.attributes = entry.attributes;
@@ -222,7 +225,15 @@ bool ArchiveReader::OpenOutputFile(const FileEntry& entry) {
   }
   tempPath_[0] = 0;
   outputFresh_ = 0;
+  outputModeSet_ = kModeAtCreation;
   const uint32_t mode = NewFileMode(entry);
+  // The lookup found the name free: the queue makes the file.
+  if (nameFree_ && OutputQueueOpen(outputPath_, mode)) {
+    NoteQueued(outputPath_);
+    output_ = TVK_QUEUED_FILE;
+    outputFresh_ = 1;
+    return true;
+  }
   bool foldersMade = false;
   // Creation only succeeds where the name is free, and is itself the one
   // lookup that answers whether it is. Nothing there and yet not made: the
@@ -257,6 +268,7 @@ bool ArchiveReader::OpenOutputFile(const FileEntry& entry) {
     if (!FileFind(candidate, &taken)) return false;  // the folder cannot be written
   }
   // No room for a temporary name: the file is written in place.
+  outputModeSet_ = 0;
   output_ = CreateOutputFile(outputPath_);
   return output_ != TVK_INVALID_FILE;
 }
@@ -265,10 +277,40 @@ bool ArchiveReader::OpenOutputFile(const FileEntry& entry) {
 void ArchiveReader::WaitForOutputs() {
   uint32_t failure = OutputQueueWait();
   if (failure) SetError(failure);
+  memset(queuedNames_, 0, sizeof(queuedNames_));
+}
+
+// Names handed to the queue since it was last through, as bits of a hash:
+// a false alarm costs a wait, never a wrong answer.
+namespace {
+uint32_t NameBit(const char* path) {
+  uint32_t h = 2166136261u;
+  for (const unsigned char* p = reinterpret_cast<const unsigned char*>(path); *p; ++p) {
+    h = (h ^ *p) * 16777619u;
+  }
+  return h ^ (h >> 16);
+}
+}  // namespace
+
+void ArchiveReader::NoteQueued(const char* path) {
+  uint32_t bit = NameBit(path) % (sizeof(queuedNames_) * 8);
+  queuedNames_[bit / 64] |= uint64_t(1) << (bit % 64);
+}
+
+bool ArchiveReader::MaybeQueued(const char* path) const {
+  uint32_t bit = NameBit(path) % (sizeof(queuedNames_) * 8);
+  return (queuedNames_[bit / 64] >> (bit % 64)) & 1;
 }
 
 void ArchiveReader::DiscardOutputFile(bool keep) {
   if (output_ == TVK_INVALID_FILE) return;
+  if (output_ == TVK_QUEUED_FILE) {
+    OutputQueueDiscard(output_, keep, outputPath_);
+    output_ = TVK_INVALID_FILE;
+    outputFresh_ = 0;
+    WaitForOutputs();
+    return;
+  }
   // Bytes of this file may still be on their way.
   if (outputFresh_) WaitForOutputs();
   FileClose(output_);
@@ -318,33 +360,27 @@ bool ArchiveReader::FinishOutputFile(const FileEntry& entry) {
     tempPath_[0] = 0;
   }
   if (fileWrittenHook_) fileWrittenHook_(fileWrittenUser_, outputPath_);
-  // A Unix mode was given to the file when it was made.
-  if (!HasUnixMode(entry)) RestoreAttributes(entry);
+  if (!outputModeSet_) RestoreAttributes(entry);
   return true;
 }
 
-// Linux files are made with the stored permission bits (no set-uid, set-gid
-// or sticky bit, no write access at all for a read-only entry), less the
-// umask as for any new file, so nothing becomes writable by others that the
-// user's setting forbids. Without a stored mode: as any new file, and the
-// attributes apply afterwards.
-bool ArchiveReader::HasUnixMode(const FileEntry& entry) {
+// Linux files are made with their final permission bits: the stored Unix
+// mode (no set-uid, set-gid or sticky bit), or as any new file without one;
+// no write access at all for a read-only entry; less the umask as for any new
+// file, so nothing becomes writable by others that the user's setting
+// forbids. Windows files take their attributes once they are complete.
+uint32_t ArchiveReader::NewFileMode(const FileEntry& entry) const {
 #if defined(_WIN32)
   (void)entry;
-  return false;
+  return 0;
 #else
-  return entry.hasUnixMode != 0;
-#endif
-}
-
-uint32_t ArchiveReader::NewFileMode(const FileEntry& entry) const {
-  if (!HasUnixMode(entry)) return 0666;
-  uint32_t mode = entry.unixMode & 0777;
+  uint32_t mode = entry.hasUnixMode ? entry.unixMode & 0777 : 0666;
   if (extractOptions_.attributeMode <= kAttrModeWithArchiveBit &&
       (entry.attributes & kAttrReadOnly)) {
     mode &= ~0222u;
   }
   return mode;
+#endif
 }
 
 void ArchiveReader::RestoreAttributes(const FileEntry& entry) {
@@ -564,8 +600,12 @@ void ArchiveReader::ExtractOneEntry(FileEntry* entry, bool* leave) {
     }
   }
   StrCopy(outputPath_, sizeof(outputPath_), path);
+  nameFree_ = 0;
 
   skip_ = !selected || testMode_;
+  // A name handed to the queue may not be made yet: what is found under it
+  // is only known once the queue is through.
+  if (!skip_ && MaybeQueued(outputPath_)) WaitForOutputs();
   if (!skip_ && extractOptions_.overwriteMode == 0) {
     int answer = OverwriteCheck(*entry, outputPath_);
     if (answer == kOverwriteSkip) {
@@ -595,7 +635,9 @@ void ArchiveReader::ExtractOneEntry(FileEntry* entry, bool* leave) {
       return;
     }
     if (entry->type == fmt::kTypeFolder) {
-      if (!skip_) {
+      if (!skip_ && OutputQueueFolder(outputPath_)) {
+        NoteQueued(outputPath_);
+      } else if (!skip_) {
         if (!MakeFolders(outputPath_)) {
           SetError(kErrFileAccess);
           *leave = true;

@@ -376,7 +376,8 @@ class ArchiveReader final : public ArchiveHandler, private PackedSource, private
   void DiscardOutputFile(bool keep = false);
   bool FinishOutputFile(const FileEntry& entry);
   void WaitForOutputs();
-  static bool HasUnixMode(const FileEntry& entry);
+  void NoteQueued(const char* path);
+  bool MaybeQueued(const char* path) const;
   uint32_t NewFileMode(const FileEntry& entry) const;
   void RestoreAttributes(const FileEntry& entry);
   bool CreateDecoderObjects();
@@ -439,6 +440,14 @@ class ArchiveReader final : public ArchiveHandler, private PackedSource, private
   char outputPath_[kPathSize] = {};  // the final name of the open output
   char tempPath_[kPathSize] = {};    // where it is written until checked
   uint32_t outputFresh_ = 0;         // made by this run under its final name
+  uint32_t outputModeSet_ = 0;       // its permissions were given when it was made
+  uint32_t nameFree_ = 0;            // the overwrite lookup found nothing there
+#if defined(_WIN32)
+  static constexpr bool kModeAtCreation = false;
+#else
+  static constexpr bool kModeAtCreation = true;
+#endif
+  uint64_t queuedNames_[1024] = {};
   char targetFolder_[kPathSize] = {};
   char baseFolder_[kPathSize] = {};
   char storedFolder_[kPathSize] = {};

@@ -142,16 +142,26 @@ struct OutputStamp {
   uint16_t dosDate, dosTime;
 };
 void ApplyOutputStamp(FileHandle h, const OutputStamp& stamp);
-// Output files finished behind the caller's back: the bytes, stamp and close
-// of a file handed over here are done in order on a second thread where the
-// platform has one (posix), at once elsewhere. The handle belongs to the
-// queue from OutputQueueFinish on. A failed write is kept: nothing more is
-// written, and that file and every file finished after it are closed and
-// deleted, until OutputQueueWait answers the failure.
+// Output files made and finished behind the caller's back: what is handed
+// over here is done in order on a second thread where the platform has one
+// (posix), at once elsewhere. OutputQueueOpen makes a new file as
+// CreateNewFile does, its missing folders first, and OutputQueueFolder a
+// folder as MakeFolders does; both answer false where there is no second
+// thread (the caller does the work), and the file made stands as
+// TVK_QUEUED_FILE in the calls that follow. A handle belongs to the queue
+// from OutputQueueFinish or OutputQueueDiscard on. A failure is kept: nothing
+// more is made or written, and that file and every file finished after it
+// are closed and deleted, until OutputQueueWait answers it.
+#define TVK_QUEUED_FILE ((::tvk::FileHandle)(intptr_t)-2)
+bool OutputQueueOpen(const char* path, uint32_t unixMode);
+bool OutputQueueFolder(const char* path);
 void OutputQueueWrite(FileHandle h, const void* data, uint32_t n);
 void OutputQueueFinish(FileHandle h, const OutputStamp& stamp, const char* path);
-uint32_t OutputQueueFailure();  // kErrWrite after a failed write, else 0; does not wait
-uint32_t OutputQueueWait();     // waits until all is done; the failure, which is then forgotten
+void OutputQueueDiscard(FileHandle h, bool keep, const char* path);
+// 28004 after a failed write, 28002 after a file or folder that could not be
+// made, else 0; does not wait.
+uint32_t OutputQueueFailure();
+uint32_t OutputQueueWait();  // waits until all is done; the failure, which is then forgotten
 int UniqueTempName(const char* folderPath, const char* suffix, char* out, uint32_t outSize);
 void LongForm(char* path, uint32_t size);
 int RenameFile(const char* from, const char* to);   // replaces an existing target; 1 or 0

@@ -1,8 +1,10 @@
-// Output files finished on a second thread. Making a file costs the kernel
-// about as much as decoding it costs us, so the decoding thread hands each
-// fresh file's bytes, stamp and close to a worker and goes on with the next
-// entry. One ring of records, one producer, one consumer, in order.
+// Output files made and finished on a second thread. Making a file costs the
+// kernel about as much as decoding it costs us, so the decoding thread hands
+// the making of each fresh file and folder, the bytes, the stamp and the
+// close to a worker and goes on with the next entry. One ring of records, one
+// producer, one consumer, in order.
 #include <pthread.h>
+#include <stddef.h>
 #include <string.h>
 #include <unistd.h>
 
@@ -17,7 +19,14 @@ constexpr uint32_t kRingSize = 1u << 20;
 constexpr uint32_t kPieceSize = kRingSize / 4;  // the most one record carries
 constexpr uint32_t kAlign = 16;
 
-enum RecordKind : uint32_t { kRecordPad = 0, kRecordData = 1, kRecordFinish = 2 };
+enum RecordKind : uint32_t {
+  kRecordPad = 0,
+  kRecordData = 1,
+  kRecordFinish = 2,
+  kRecordOpen = 3,
+  kRecordDiscard = 4,
+  kRecordFolder = 5,
+};
 
 struct RecordHead {
   uint32_t kind;
@@ -27,8 +36,10 @@ struct RecordHead {
 constexpr uint32_t kHeadSlot = kAlign;
 static_assert(sizeof(RecordHead) <= kHeadSlot, "a head fits its slot");
 
-struct FinishBody {
-  OutputStamp stamp;
+// What every record but data carries; the path is cut to its used length.
+struct Body {
+  OutputStamp stamp;  // finish
+  uint32_t value;     // open: the Unix mode; discard: keep the file
   char path[kPathSize];
 };
 
@@ -41,7 +52,12 @@ struct Queue {
   uint64_t tail = 0;  // done up to here (worker)
   bool running = false;
   bool unavailable = false;  // no thread or no ring: everything at once
+  bool sleeping = false;     // the worker waits for Wake
+  uint64_t sleptAt = 0;      // head when it began to
+  uint32_t unsignalled = 0;  // records published since
   uint32_t failure = 0;  // read without the lock by the decoding thread
+  // The worker's: the file it made for TVK_QUEUED_FILE, until finished.
+  FileHandle current = TVK_INVALID_FILE;
 };
 
 Queue g_queue;
@@ -51,41 +67,73 @@ void StoreFailure(uint32_t code) { __atomic_store_n(&g_queue.failure, code, __AT
 
 uint32_t Round(uint32_t n) { return (n + kAlign - 1) & ~(kAlign - 1); }
 
-// The worker's side of one file operation. After a failure nothing more is
-// written, and each file finished from then on is removed: the run ends at
-// the failure, and a file cut short must not pass for a whole one.
-void Perform(const RecordHead& h, const uint8_t* body) {
-  bool failed = LoadFailure() != 0;
-  if (h.kind == kRecordData) {
-    if (failed) return;
-    int32_t written = FileWrite(h.handle, body, h.length);
-    if (written < 0 || static_cast<uint32_t>(written) != h.length) {
-      StoreFailure(kErrWrite);
+// A new file where the name is free, its folders made first when missing.
+FileHandle MakeFile(const char* path, uint32_t mode) {
+  FileHandle h = CreateNewFile(path, mode);
+  if (h != TVK_INVALID_FILE) return h;
+  FindData taken;
+  char folder[kPathSize];
+  FolderPart(folder, sizeof(folder), path);
+  if (FileFind(path, &taken) || !folder[0] || !MakeFoldersFor(folder)) return TVK_INVALID_FILE;
+  return CreateNewFile(path, mode);
+}
+
+// The worker's side of one record. After a failure nothing more is made or
+// written, and each file the worker made and finishes from then on is
+// removed: the run ends at the failure, and a file cut short must not pass
+// for a whole one. A file it could not make is nobody's to remove.
+void Perform(const RecordHead& h, const uint8_t* data) {
+  Queue& q = g_queue;
+  const bool failed = LoadFailure() != 0;
+  const Body* body = reinterpret_cast<const Body*>(data);
+  FileHandle file = h.handle == TVK_QUEUED_FILE ? q.current : h.handle;
+  switch (h.kind) {
+    case kRecordOpen:
+      q.current = failed ? TVK_INVALID_FILE : MakeFile(body->path, body->value);
+      if (!failed && q.current == TVK_INVALID_FILE) StoreFailure(kErrFileAccess);
+      break;
+    case kRecordFolder:
+      if (!failed && !MakeFolders(body->path)) StoreFailure(kErrFileAccess);
+      break;
+    case kRecordData:
+      if (failed || file == TVK_INVALID_FILE) break;
+      if (FileWrite(file, data, h.length) != static_cast<int32_t>(h.length)) StoreFailure(kErrWrite);
+      break;
+    case kRecordFinish:
+    case kRecordDiscard: {
+      if (file == TVK_INVALID_FILE) break;
+      bool keep = h.kind == kRecordFinish ? !failed : body->value != 0;
+      if (h.kind == kRecordFinish && keep) ApplyOutputStamp(file, body->stamp);
+      FileClose(file);
+      if (!keep) FileDelete(body->path);
+      if (h.handle == TVK_QUEUED_FILE) q.current = TVK_INVALID_FILE;
+      break;
     }
-  } else if (h.kind == kRecordFinish) {
-    const FinishBody* f = reinterpret_cast<const FinishBody*>(body);
-    if (!failed) ApplyOutputStamp(h.handle, f->stamp);
-    FileClose(h.handle);
-    if (failed) FileDelete(f->path);
+    default:
+      break;
   }
 }
 
-inline void CpuRelax() {
-#if defined(__x86_64__) || defined(__i386__)
-  __builtin_ia32_pause();
-#endif
-}
+// A sleeping worker is woken once a batch has gathered rather than for each
+// record: every wake costs the decoding thread a system call, and in a
+// virtual machine an interrupt to the other processor. The producer also
+// wakes it whenever it is about to wait itself.
+constexpr uint32_t kBatchRecords = 48;
+constexpr uint32_t kBatchBytes = kRingSize / 4;
 
-// Files come every few dozen microseconds. Waking a sleeping thread costs the
-// waker a system call and, in a virtual machine, an interrupt to the other
-// processor each time; a worker that looks a little longer before it sleeps
-// is usually found awake, and the decoding thread then pays nothing.
 void WaitForWork(Queue& q) {
   if (q.tail != q.head) return;
-  pthread_mutex_unlock(&q.lock);
-  for (int i = 0; i < 4000 && __atomic_load_n(&q.head, __ATOMIC_ACQUIRE) == q.tail; ++i) CpuRelax();
-  pthread_mutex_lock(&q.lock);
-  while (q.tail == q.head) pthread_cond_wait(&q.filled, &q.lock);
+  q.sleeping = true;
+  q.sleptAt = q.head;
+  q.unsignalled = 0;
+  while (q.sleeping) pthread_cond_wait(&q.filled, &q.lock);
+}
+
+// Under the lock.
+void Wake(Queue& q) {
+  if (!q.sleeping) return;
+  q.sleeping = false;
+  pthread_cond_signal(&q.filled);
 }
 
 void* Worker(void*) {
@@ -122,6 +170,8 @@ void ForgetAfterFork() {
   q.head = q.tail = 0;
   q.running = false;
   q.unavailable = false;
+  q.sleeping = false;
+  q.current = TVK_INVALID_FILE;
   StoreFailure(0);
 }
 
@@ -157,14 +207,16 @@ uint8_t* Reserve(uint32_t size) {
   uint32_t offset = static_cast<uint32_t>(q.head % kRingSize);
   uint32_t pad = kRingSize - offset < size ? kRingSize - offset : 0;
   pthread_mutex_lock(&q.lock);
-  while (kRingSize - (q.head - q.tail) < pad + size) pthread_cond_wait(&q.drained, &q.lock);
+  while (kRingSize - (q.head - q.tail) < pad + size) {
+    Wake(q);
+    pthread_cond_wait(&q.drained, &q.lock);
+  }
   pthread_mutex_unlock(&q.lock);
   if (pad) {
     RecordHead h{kRecordPad, 0, TVK_INVALID_FILE};
     memcpy(q.ring + offset, &h, sizeof(h));
     pthread_mutex_lock(&q.lock);
-    __atomic_store_n(&q.head, q.head + pad, __ATOMIC_RELEASE);
-    pthread_cond_signal(&q.filled);
+    q.head += pad;
     pthread_mutex_unlock(&q.lock);
     offset = 0;
   }
@@ -174,12 +226,51 @@ uint8_t* Reserve(uint32_t size) {
 void Publish(uint32_t size) {
   Queue& q = g_queue;
   pthread_mutex_lock(&q.lock);
-  __atomic_store_n(&q.head, q.head + size, __ATOMIC_RELEASE);
-  pthread_cond_signal(&q.filled);
+  q.head += size;
+  if (q.sleeping && (q.head - q.sleptAt >= kBatchBytes || ++q.unsignalled >= kBatchRecords)) Wake(q);
   pthread_mutex_unlock(&q.lock);
 }
 
 }  // namespace
+
+namespace {
+
+// A record other than data: done at once when there is no worker.
+void Submit(uint32_t kind, FileHandle h, const Body& body) {
+  uint32_t length = static_cast<uint32_t>(offsetof(Body, path) + strlen(body.path) + 1);
+  RecordHead head{kind, length, h};
+  if (!Start()) {
+    Perform(head, reinterpret_cast<const uint8_t*>(&body));
+    return;
+  }
+  uint32_t size = kHeadSlot + Round(length);
+  uint8_t* slot = Reserve(size);
+  memcpy(slot, &head, sizeof(head));
+  memcpy(slot + kHeadSlot, &body, length);
+  Publish(size);
+}
+
+Body BodyFor(const char* path, uint32_t value) {
+  Body body;
+  memset(&body.stamp, 0, sizeof(body.stamp));
+  body.value = value;
+  StrCopy(body.path, sizeof(body.path), path ? path : "");
+  return body;
+}
+
+}  // namespace
+
+bool OutputQueueOpen(const char* path, uint32_t unixMode) {
+  if (!Start() || !path) return false;
+  Submit(kRecordOpen, TVK_QUEUED_FILE, BodyFor(path, unixMode));
+  return true;
+}
+
+bool OutputQueueFolder(const char* path) {
+  if (!Start() || !path) return false;
+  Submit(kRecordFolder, TVK_QUEUED_FILE, BodyFor(path, 0));
+  return true;
+}
 
 void OutputQueueWrite(FileHandle h, const void* data, uint32_t n) {
   const uint8_t* p = static_cast<const uint8_t*>(data);
@@ -202,20 +293,13 @@ void OutputQueueWrite(FileHandle h, const void* data, uint32_t n) {
 }
 
 void OutputQueueFinish(FileHandle h, const OutputStamp& stamp, const char* path) {
-  FinishBody body;
+  Body body = BodyFor(path, 0);
   body.stamp = stamp;
-  StrCopy(body.path, sizeof(body.path), path);
-  if (!Start()) {
-    RecordHead head{kRecordFinish, sizeof(body), h};
-    Perform(head, reinterpret_cast<const uint8_t*>(&body));
-    return;
-  }
-  uint32_t size = kHeadSlot + Round(sizeof(body));
-  uint8_t* slot = Reserve(size);
-  RecordHead head{kRecordFinish, sizeof(body), h};
-  memcpy(slot, &head, sizeof(head));
-  memcpy(slot + kHeadSlot, &body, sizeof(body));
-  Publish(size);
+  Submit(kRecordFinish, h, body);
+}
+
+void OutputQueueDiscard(FileHandle h, bool keep, const char* path) {
+  Submit(kRecordDiscard, h, BodyFor(path, keep ? 1 : 0));
 }
 
 uint32_t OutputQueueFailure() { return LoadFailure(); }
@@ -224,7 +308,10 @@ uint32_t OutputQueueWait() {
   Queue& q = g_queue;
   if (q.running) {
     pthread_mutex_lock(&q.lock);
-    while (q.tail != q.head) pthread_cond_wait(&q.drained, &q.lock);
+    while (q.tail != q.head) {
+      Wake(q);
+      pthread_cond_wait(&q.drained, &q.lock);
+    }
     pthread_mutex_unlock(&q.lock);
   }
   return __atomic_exchange_n(&q.failure, 0u, __ATOMIC_RELAXED);

@@ -455,6 +455,42 @@ TEST_F(ArchiveTest, DamagedResultIsKeptOnlyWhereNoFileWas) {
   EXPECT_EQ(FilesIn(out_), (std::vector<std::string>{"after.txt", "fresh.txt", "mine.txt"}));
 }
 
+// Files and folders are made on their way out while later entries decode:
+// one that cannot be made still ends the run with 28002 before anything
+// after it appears, and a name met twice is asked about the second time.
+TEST_F(ArchiveTest, OutputsThatCannotBeMadeEndTheRunAndRepeatedNamesAreAsked) {
+  WriteAll(out_ / "blocked", "a file where a folder is needed");
+  struct Case {
+    const char* name;
+    EntrySpec blocked;
+  };
+  for (const Case& c : {Case{"folder", Folder("blocked\\sub")}, Case{"file", File("blocked\\x.txt")}}) {
+    SCOPED_TRACE(c.name);
+    fs::path a = Write({}, {{File("first.txt"), B("1")}, {c.blocked, c.blocked.folder ? Bytes{} : B("x")},
+                            {File("later.txt"), B("2")}});
+    Host host;
+    EXPECT_EQ(Extract(a, &host), kErrFileAccess);
+    reader_.Close();
+    EXPECT_EQ(ReadAll(out_ / "first.txt"), "1");
+    EXPECT_FALSE(fs::exists(out_ / "later.txt"));
+    EXPECT_EQ(ReadAll(out_ / "blocked"), "a file where a folder is needed");
+    fs::remove(out_ / "first.txt");
+  }
+  fs::remove(out_ / "blocked");
+
+  std::vector<Item> items;
+  for (int i = 0; i < 40; ++i) items.push_back({File("f" + std::to_string(i) + ".txt"), B("filler")});
+  items.push_back({File("dup.txt"), B("first copy")});
+  items.push_back({File("dup.txt"), B("second copy")});
+  fs::path d = Write({}, items, "d.tvk");
+  Host host;
+  host.overwriteAnswers = {0};  // replace
+  EXPECT_EQ(Extract(d, &host), 0u);
+  EXPECT_EQ(host.overwriteExisting, std::vector<std::string>{"dup.txt"});
+  EXPECT_EQ(ReadAll(out_ / "dup.txt"), "second copy");
+  EXPECT_EQ(FilesIn(out_).size(), 41u);
+}
+
 TEST_F(ArchiveTest, WrongEntryPasswordIsAskedAgainAndTheRightOneServesLaterEntries) {
   EntrySpec one = File("one.txt");
   one.encryption = 2;
