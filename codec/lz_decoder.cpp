@@ -126,51 +126,13 @@ void Flush(LzDecoder* d) {
   d->flushedPos = d->pos;
 }
 
-void CopyMatch(LzDecoder* d, uint32_t length, uint32_t distance) {
-  d->distCache[d->matchCount & 3] = distance;
-  d->matchCount++;
-  uint32_t pos = d->pos;
+// A match that reaches back before the window start or runs into its end:
+// one byte at a time through the mask, flushing whenever the window fills.
+// Rare, so kept out of the symbol loop.
+__attribute__((noinline)) void CopyWrapping(LzDecoder* d, uint32_t length, uint32_t distance) {
   uint8_t* w = d->window;
-  if (distance != 0 && distance <= pos && pos + length < d->windowSize) {
-    uint8_t* dst = w + pos;
-    const uint8_t* src = dst - distance;
-    d->pos = pos + length;
-    if (distance >= length) {
-      // Source and destination do not overlap. Short copies, the common
-      // case, as two fixed-size moves that overlap each other rather than a
-      // call: never a byte past the match, which may still be history.
-      if (length >= 8 && length <= 16) {
-        uint64_t a, b;
-        memcpy(&a, src, 8);
-        memcpy(&b, src + length - 8, 8);
-        memcpy(dst, &a, 8);
-        memcpy(dst + length - 8, &b, 8);
-      } else if (length >= 4 && length < 8) {
-        uint32_t a, b;
-        memcpy(&a, src, 4);
-        memcpy(&b, src + length - 4, 4);
-        memcpy(dst, &a, 4);
-        memcpy(dst + length - 4, &b, 4);
-      } else if (length < 4) {
-        while (length--) *dst++ = *src++;
-      } else {
-        memcpy(dst, src, length);
-      }
-    } else if (distance >= 8) {
-      // Each 8-byte step reads only bytes already written.
-      while (length >= 8) {
-        memcpy(dst, src, 8);
-        dst += 8;
-        src += 8;
-        length -= 8;
-      }
-      while (length--) *dst++ = *src++;
-    } else {
-      while (length--) *dst++ = *src++;
-    }
-    return;
-  }
   const uint32_t mask = d->windowSize - 1;
+  uint32_t pos = d->pos;
   while (length--) {
     w[pos] = w[(pos - distance) & mask];
     if (++pos == d->windowSize) {
@@ -182,6 +144,86 @@ void CopyMatch(LzDecoder* d, uint32_t length, uint32_t distance) {
   d->pos = pos;
 }
 
+__attribute__((always_inline)) inline void Move8(uint8_t* dst, const uint8_t* src) {
+  uint64_t v;
+  memcpy(&v, src, 8);
+  memcpy(dst, &v, 8);
+}
+
+// Bytes a stored 8-byte pattern of period d can advance and stay in phase.
+const uint8_t kPatternStep[8] = {0, 8, 8, 6, 8, 5, 6, 7};
+
+// A match that lies wholly inside the window, 1 <= distance <= its position.
+// Wide moves, but never a byte written past the match: the bytes beyond it
+// are still history that later matches may reach.
+__attribute__((always_inline)) inline void CopyInside(uint8_t* dst, uint32_t length,
+                                                      uint32_t distance) {
+  const uint8_t* src = dst - distance;
+  if (distance >= length) {
+    // Source and destination do not overlap: fixed-size moves that overlap
+    // each other rather than a call.
+    if (length > 16) {
+      while (length > 16) {
+        Move8(dst, src);
+        Move8(dst + 8, src + 8);
+        dst += 16;
+        src += 16;
+        length -= 16;
+      }
+      Move8(dst + length - 16, src + length - 16);
+      Move8(dst + length - 8, src + length - 8);
+    } else if (length >= 8) {
+      uint64_t a, b;
+      memcpy(&a, src, 8);
+      memcpy(&b, src + length - 8, 8);
+      memcpy(dst, &a, 8);
+      memcpy(dst + length - 8, &b, 8);
+    } else if (length >= 4) {
+      uint32_t a, b;
+      memcpy(&a, src, 4);
+      memcpy(&b, src + length - 4, 4);
+      memcpy(dst, &a, 4);
+      memcpy(dst + length - 4, &b, 4);
+    } else if (length >= 2) {
+      uint16_t a, b;
+      memcpy(&a, src, 2);
+      memcpy(&b, src + length - 2, 2);
+      memcpy(dst, &a, 2);
+      memcpy(dst + length - 2, &b, 2);
+    } else if (length == 1) {
+      *dst = *src;
+    }
+  } else if (distance >= 8) {
+    // Each 8-byte step reads only bytes already written; so does the last
+    // one, which ends exactly at the match end.
+    while (length > 8) {
+      Move8(dst, src);
+      dst += 8;
+      src += 8;
+      length -= 8;
+    }
+    Move8(dst + length - 8, src + length - 8);
+  } else {
+    // A short period (runs of one byte, two-byte patterns...): one period
+    // spread over eight bytes, stored at steps that keep it in phase.
+    if (length >= 8) {
+      uint8_t pattern[8];
+      for (uint32_t k = 0; k < 8; ++k) pattern[k] = k < distance ? src[k] : pattern[k - distance];
+      uint64_t v;
+      memcpy(&v, pattern, 8);
+      const uint32_t step = kPatternStep[distance];
+      do {
+        memcpy(dst, &v, 8);
+        dst += step;
+        length -= step;
+      } while (length >= 8);
+    }
+    while (length--) {
+      *dst = *(dst - distance);
+      ++dst;
+    }
+  }
+}
 
 // The bit reader's state held in locals for the symbol loop. Every byte
 // stored into the window may alias the reader's fields, so going through
@@ -212,24 +254,26 @@ class LocalBits {
     Skip(n);
     return v;
   }
-  __attribute__((always_inline)) uint32_t Decode(const PrefixTable* t) {
-    uint32_t e = Lookup(t, Window());
+  __attribute__((always_inline)) uint32_t Decode(const uint32_t* first, const uint16_t* second,
+                                                 uint32_t firstBits) {
+    uint32_t e = LookupIn(first, second, firstBits, Window());
     Skip(LookupLength(e));
     return LookupSymbol(e);
   }
 
  private:
-  void Fill() {
+  __attribute__((always_inline)) void Fill() {
     // The buffer moves on once the cursor stands at its refill word; with
     // fewer than 32 bits left that is so whenever the word to add lies
     // beyond it, and the words up to there are still in place.
-    if (next_ > kRefillWordIndex) {
-      Store();
-      in_->Refill();
-      next_ -= kRefillWordIndex;
-    }
+    if (__builtin_expect(next_ > kRefillWordIndex, 0)) MoveBuffer();
     bits_ |= uint64_t(words_[next_++]) << (32 - left_);
     left_ += 32;
+  }
+  __attribute__((noinline)) void MoveBuffer() {
+    Store();
+    in_->Refill();
+    next_ -= kRefillWordIndex;
   }
   void Store() {
     uint32_t position = next_ * 32 - left_;  // in bits from the buffer start
@@ -241,14 +285,6 @@ class LocalBits {
   uint32_t left_;   // 32..64 between steps
   uint32_t next_;   // the word to add next
 };
-
-// A distance from the distance table; 0 when the code lies beyond the
-// window's valid count (corrupt data).
-inline uint32_t ReadDistance(LzDecoder* d, LocalBits& in) {
-  uint32_t code = in.Decode(&d->dist);
-  if (code >= d->distCount) return 0;
-  return d->distBase[code] + in.Bits(d->distExtra[code]) + 1;
-}
 
 enum class Header { kLz, kModel, kBad };
 
@@ -278,14 +314,14 @@ Header ReadBlockHeader(LzDecoder* d, PackedInput* in, uint32_t* modelBytes) {
   return ok ? Header::kLz : Header::kBad;
 }
 
-// Decodes up to `limit` symbols of the current block. Returns the bytes
-// produced; false in *ok on corrupt data. The window position and the table
-// arrays live in locals here: every byte stored into the window could
-// otherwise alias them and force reloads.
+// Decodes up to `limit` symbols of the current block, stopping early once
+// `remaining` bytes are made. Returns the bytes produced; false in *ok on
+// corrupt data. Everything the loop touches per symbol lives in locals:
+// every byte stored into the window could otherwise alias the decoder's
+// fields and force reloads.
 uint64_t DecodeSymbols(LzDecoder* d, PackedInput* input, uint32_t limit, int64_t remaining,
                        bool* ok) {
   LocalBits in(input);
-  uint64_t produced = 0;
   const uint32_t* const error = d->io->error;
   uint8_t* const win = d->window;
   const uint32_t ws = d->windowSize;
@@ -295,22 +331,37 @@ uint64_t DecodeSymbols(LzDecoder* d, PackedInput* input, uint32_t limit, int64_t
   const uint32_t* const firstB = d->mainB.first;
   const uint16_t* const secondB = d->mainB.second;
   const uint32_t bitsB = d->mainB.firstBits;
-  const bool two = d->twoTables;
-  const uint32_t threshold = d->threshold;
+  const uint32_t* const firstR = d->repeat.first;
+  const uint16_t* const secondR = d->repeat.second;
+  const uint32_t bitsR = d->repeat.firstBits;
+  const uint32_t* const firstD = d->dist.first;
+  const uint16_t* const secondD = d->dist.second;
+  const uint32_t bitsD = d->dist.firstBits;
+  const uint32_t distCount = d->distCount;
+  // With one table no symbol can pass this threshold, so B is never chosen.
+  const uint32_t threshold = d->twoTables ? d->threshold : 0xFFFFFFFFu;
   uint32_t prev = d->prev;
   uint32_t pos = d->pos;
-  uint64_t left = d->symbolsLeft;
-  while (limit-- > 0 && left != 0 && int64_t(produced) < remaining) {
-    const bool useB = two && prev > threshold;
-    uint32_t e = useB ? LookupIn(firstB, secondB, bitsB, in.Window())
-                      : LookupIn(firstA, secondA, bitsA, in.Window());
+  uint32_t cache[4] = {d->distCache[0], d->distCache[1], d->distCache[2], d->distCache[3]};
+  uint32_t matchCount = d->matchCount;
+  uint32_t lastLength = d->lastLength;
+  uint32_t lastDistance = d->lastDistance;
+  // Both the batch limit and the block's own count bound the symbols, so one
+  // counter serves for the two.
+  const uint32_t symbols = d->symbolsLeft < limit ? static_cast<uint32_t>(d->symbolsLeft) : limit;
+  uint32_t n = symbols;
+  int64_t room = remaining;
+  while (n != 0 && room > 0) {
+    const bool useB = prev > threshold;
+    uint32_t e = LookupIn(useB ? firstB : firstA, useB ? secondB : secondA, useB ? bitsB : bitsA,
+                          in.Window());
     in.Skip(LookupLength(e));
-    uint32_t sym = LookupSymbol(e);
+    const uint32_t sym = LookupSymbol(e);
     prev = sym;
-    --left;
+    --n;
     if (sym < 256) {
       win[pos] = static_cast<uint8_t>(sym);
-      produced += 1;
+      --room;
       if (++pos == ws) {
         d->pos = pos;
         Flush(d);
@@ -322,11 +373,11 @@ uint64_t DecodeSymbols(LzDecoder* d, PackedInput* input, uint32_t limit, int64_t
     uint32_t length;
     uint32_t distance;
     if (sym == 256) {
-      length = d->lastLength;
-      distance = d->lastDistance;
+      length = lastLength;
+      distance = lastDistance;
     } else if (sym <= 260) {
-      distance = d->distCache[(d->matchCount - sym) & 3];
-      uint32_t i = in.Decode(&d->repeat);
+      distance = cache[(matchCount - sym) & 3];
+      uint32_t i = in.Decode(firstR, secondR, bitsR);
       if (i == 24) {
         length = 257 + in.Bits(14);
       } else {
@@ -334,8 +385,8 @@ uint64_t DecodeSymbols(LzDecoder* d, PackedInput* input, uint32_t limit, int64_t
         if (distance > 0x3fff) length++;
         if (distance > 0x3ffff) length++;
       }
-      d->lastLength = length;
-      d->lastDistance = distance;
+      lastLength = length;
+      lastDistance = distance;
     } else if (sym <= 268) {
       uint32_t j = sym - 261;
       length = 2;
@@ -351,26 +402,39 @@ uint64_t DecodeSymbols(LzDecoder* d, PackedInput* input, uint32_t limit, int64_t
         uint32_t i = sym - 284;
         length = kLengthBase[i] + in.Bits(kLengthExtra[i]) + 4;
       }
-      distance = ReadDistance(d, in);
-      if (distance == 0) {
+      uint32_t code = in.Decode(firstD, secondD, bitsD);
+      // A code beyond the window's valid count: corrupt data.
+      if (code >= distCount) {
         *ok = false;
         break;
       }
+      distance = d->distBase[code] + in.Bits(d->distExtra[code]) + 1;
       if (sym != 308 && distance > 0x3ffff) length++;
     } else {
       *ok = false;
       break;
     }
-    d->pos = pos;
-    CopyMatch(d, length, distance);
-    pos = d->pos;
-    produced += length;
+    cache[matchCount & 3] = distance;
+    matchCount++;
+    room -= length;
+    if (distance != 0 && distance <= pos && pos + length < ws) {
+      CopyInside(win + pos, length, distance);
+      pos += length;
+    } else {
+      d->pos = pos;
+      CopyWrapping(d, length, distance);
+      pos = d->pos;
+    }
     if (*error) break;
   }
   d->pos = pos;
   d->prev = prev;
-  d->symbolsLeft = left;
-  return produced;
+  d->symbolsLeft -= symbols - n;
+  memcpy(d->distCache, cache, sizeof(cache));
+  d->matchCount = matchCount;
+  d->lastLength = lastLength;
+  d->lastDistance = lastDistance;
+  return static_cast<uint64_t>(remaining - room);
 }
 
 }  // namespace
