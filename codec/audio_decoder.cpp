@@ -6,6 +6,7 @@
 #include <string.h>
 
 #include "codec/decode.h"
+#include "codec/local_bits.h"
 #include "codec/prefix_table.h"
 #include "crypto/crc32.h"
 #include "platform/platform.h"
@@ -190,26 +191,26 @@ void Decode8(AudioDecoder* d, EntryIo& io, bool stereo, uint32_t sampleBytes) {
 
 // One block of one channel: predictor type, Rice parameter, n signed values.
 // False when the stream has run out inside a run of zero bits.
-bool ReadResiduals(WordState* s, int32_t* res, uint32_t n, PackedInput* in) {
-  s->type = in->ReadBits(3);
-  uint32_t k = in->ReadBits(4);
+bool ReadResiduals(WordState* s, int32_t* res, uint32_t n, PackedInput* input) {
+  LocalBits in(input);
+  s->type = in.Bits(3);
+  const uint32_t k = in.Bits(4);
   for (uint32_t i = 0; i < n; ++i) {
-    uint32_t sign = in->ReadBits(1);
+    uint32_t sign = in.Bits(1);
     uint32_t q = 0;
     for (;;) {
-      uint32_t w = in->Window();
+      uint32_t w = in.Window();
       if (w != 0) {
         uint32_t zeros = static_cast<uint32_t>(__builtin_clz(w));
         q += zeros;
-        in->Skip(zeros + 1);
+        in.Skip(zeros + 1);
         break;
       }
       q += 32;
-      in->Skip(32);
-      if (in->Overrun()) return false;
+      in.Skip(32);
+      if (in.Overrun()) return false;
     }
-    uint32_t v = q << k;
-    if (k) v |= in->ReadBits(k);
+    uint32_t v = (q << k) | in.Bits(k);
     res[i] = static_cast<int32_t>(sign ? 0u - v : v);
   }
   return true;
@@ -236,11 +237,13 @@ void Predict(WordState* st, const int32_t* res, int32_t* smp, uint32_t n) {
   uint32_t h3 = static_cast<uint32_t>(st->h3);
   int32_t r = 0, s = 0;
   uint32_t prev = 0;
+  // Held apart from the samples, which the compiler must assume may alias it.
+  const uint32_t type = st->type;
   for (uint32_t i = 0; i < n; ++i) {
     int32_t f = res[i];
     uint32_t uf = static_cast<uint32_t>(f);
     uint32_t b;
-    switch (st->type) {
+    switch (type) {
       case 0: {
         uint32_t t = Magnitude(r) >> 4;
         b = h1 + uf + (r < 0 ? 0u - t : t);
