@@ -4,6 +4,7 @@
 // close to a worker and goes on with the next entry. One ring of records, one
 // producer, one consumer, in order.
 #include <pthread.h>
+#include <sched.h>
 #include <stddef.h>
 #include <string.h>
 #include <unistd.h>
@@ -121,7 +122,19 @@ void Perform(const RecordHead& h, const uint8_t* data) {
 constexpr uint32_t kBatchRecords = 48;
 constexpr uint32_t kBatchBytes = kRingSize / 4;
 
+inline void CpuRelax() {
+#if defined(__x86_64__) || defined(__i386__)
+  __builtin_ia32_pause();
+#endif
+}
+
 void WaitForWork(Queue& q) {
+  if (q.tail != q.head) return;
+  // Records usually follow within a few microseconds: a short look first
+  // saves a sleep and a wake.
+  pthread_mutex_unlock(&q.lock);
+  for (int i = 0; i < 1000 && __atomic_load_n(&q.head, __ATOMIC_RELAXED) == q.tail; ++i) CpuRelax();
+  pthread_mutex_lock(&q.lock);
   if (q.tail != q.head) return;
   q.sleeping = true;
   q.sleptAt = q.head;
@@ -184,6 +197,12 @@ bool Start() {
     pthread_atfork(nullptr, nullptr, ForgetAfterFork);
     forkHandler = true;
   }
+  // With one processor to run on, a second thread only adds its switches.
+  cpu_set_t cpus;
+  if (sched_getaffinity(0, sizeof(cpus), &cpus) == 0 && CPU_COUNT(&cpus) < 2) {
+    q.unavailable = true;
+    return false;
+  }
   if (!q.ring) q.ring = static_cast<uint8_t*>(MemAlloc(kRingSize));
   pthread_attr_t attr;
   pthread_t thread;
@@ -216,7 +235,7 @@ uint8_t* Reserve(uint32_t size) {
     RecordHead h{kRecordPad, 0, TVK_INVALID_FILE};
     memcpy(q.ring + offset, &h, sizeof(h));
     pthread_mutex_lock(&q.lock);
-    q.head += pad;
+    __atomic_store_n(&q.head, q.head + pad, __ATOMIC_RELAXED);
     pthread_mutex_unlock(&q.lock);
     offset = 0;
   }
@@ -226,7 +245,7 @@ uint8_t* Reserve(uint32_t size) {
 void Publish(uint32_t size) {
   Queue& q = g_queue;
   pthread_mutex_lock(&q.lock);
-  q.head += size;
+  __atomic_store_n(&q.head, q.head + size, __ATOMIC_RELAXED);
   if (q.sleeping && (q.head - q.sleptAt >= kBatchBytes || ++q.unsignalled >= kBatchRecords)) Wake(q);
   pthread_mutex_unlock(&q.lock);
 }
