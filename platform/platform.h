@@ -47,6 +47,11 @@ void* MemAllocZero(size_t size);        // zero-filled
 void MemFree(void* p);                  // nullptr is fine
 // 16-byte-aligned block; the underlying address sits in the word before it.
 void* AlignedAlloc16(size_t size);
+// Zero-filled whole pages for the decoders' large buffers, which fill front
+// to back: where the system can, they are backed by large pages, one fault
+// instead of 512. Freed with MemFreeLarge and the size they were made with.
+void* MemAllocLarge(size_t size);
+void MemFreeLarge(void* p, size_t size);
 void AlignedFree16(void* p);
 // Fills with zeros in a way the optimiser does not drop (key material).
 void SecureZero(void* p, size_t size);

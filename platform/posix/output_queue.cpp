@@ -16,7 +16,7 @@ namespace tvk {
 
 namespace {
 
-constexpr uint32_t kRingSize = 1u << 20;
+constexpr uint32_t kRingSize = 2u << 20;  // one large page
 constexpr uint32_t kPieceSize = kRingSize / 4;  // the most one record carries
 constexpr uint32_t kAlign = 16;
 
@@ -203,7 +203,7 @@ bool Start() {
     q.unavailable = true;
     return false;
   }
-  if (!q.ring) q.ring = static_cast<uint8_t*>(MemAlloc(kRingSize));
+  if (!q.ring) q.ring = static_cast<uint8_t*>(MemAllocLarge(kRingSize));
   pthread_attr_t attr;
   pthread_t thread;
   bool made = false;

@@ -5,6 +5,7 @@
 #include <stdlib.h>
 #include <string.h>
 #include <time.h>
+#include <sys/mman.h>
 #include <unistd.h>
 
 #include "platform/platform.h"
@@ -136,6 +137,33 @@ int UtcToLocalFileTime(const FileTime* utc, FileTime* local) {
   c.minute = static_cast<uint16_t>(tm.tm_min);
   c.second = static_cast<uint16_t>(tm.tm_sec > 59 ? 59 : tm.tm_sec);  // leap second
   return CalendarToFileTime(&c, static_cast<uint32_t>(value % kTicksPerSecond), local);
+}
+
+namespace {
+constexpr size_t kLargePage = 2u << 20;
+constexpr size_t kPage = 4096;
+size_t PagesOf(size_t size) { return (size + kPage - 1) & ~(kPage - 1); }
+}  // namespace
+
+void* MemAllocLarge(size_t size) {
+  if (size == 0 || size > SIZE_MAX / 2) return nullptr;
+  const size_t length = PagesOf(size);
+  // Mapped with room to start on a large-page boundary; the rest goes back.
+  const size_t span = length + kLargePage;
+  void* raw = mmap(nullptr, span, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+  if (raw == MAP_FAILED) return nullptr;
+  uintptr_t base = reinterpret_cast<uintptr_t>(raw);
+  uintptr_t start = (base + kLargePage - 1) & ~(kLargePage - 1);
+  if (start > base) munmap(raw, start - base);
+  size_t tail = span - (start - base) - length;
+  if (tail) munmap(reinterpret_cast<void*>(start + length), tail);
+  void* p = reinterpret_cast<void*>(start);
+  madvise(p, length, MADV_HUGEPAGE);  // advice: no large pages is fine too
+  return p;
+}
+
+void MemFreeLarge(void* p, size_t size) {
+  if (p) munmap(p, PagesOf(size));
 }
 
 }  // namespace tvk

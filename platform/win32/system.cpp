@@ -63,4 +63,8 @@ int UtcToLocalFileTime(const FileTime* utc, FileTime* local) {
                                                                                                              : 0;
 }
 
+void* MemAllocLarge(size_t size) { return size ? MemAllocZero(size) : nullptr; }
+
+void MemFreeLarge(void* p, size_t) { MemFree(p); }
+
 }  // namespace tvk

@@ -251,6 +251,23 @@ TEST(Memory, AlignedBlocksAndZeroing) {
   void* empty = tvk::MemAlloc(0);
   EXPECT_NE(empty, nullptr);
   tvk::MemFree(empty);
+
+  // Large blocks: zeros to the last byte of odd sizes, and room for each.
+  EXPECT_EQ(tvk::MemAllocLarge(0), nullptr);
+  EXPECT_EQ(tvk::MemAllocLarge(SIZE_MAX - 4), nullptr);
+  for (size_t size : {size_t{1}, size_t{4097}, (size_t{4} << 20) + 32768}) {
+    auto* a = static_cast<unsigned char*>(tvk::MemAllocLarge(size));
+    auto* b = static_cast<unsigned char*>(tvk::MemAllocLarge(size));
+    ASSERT_NE(a, nullptr);
+    ASSERT_NE(b, nullptr);
+    EXPECT_EQ(a[0] | a[size / 2] | a[size - 1] | b[size - 1], 0);
+    memset(a, 0x11, size);
+    memset(b, 0x22, size);
+    EXPECT_EQ(a[size - 1], 0x11);
+    tvk::MemFreeLarge(a, size);
+    tvk::MemFreeLarge(b, size);
+  }
+  tvk::MemFreeLarge(nullptr, 100);
 }
 
 }  // namespace
