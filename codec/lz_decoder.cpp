@@ -266,19 +266,25 @@ class LocalBits {
     // The buffer moves on once the cursor stands at its refill word; with
     // fewer than 32 bits left that is so whenever the word to add lies
     // beyond it, and the words up to there are still in place.
-    if (__builtin_expect(next_ > kRefillWordIndex, 0)) MoveBuffer();
+    if (__builtin_expect(next_ > kRefillWordIndex, 0)) {
+      MoveBuffer(in_, next_, left_, Window());
+      next_ -= kRefillWordIndex;
+    }
     bits_ |= uint64_t(words_[next_++]) << (32 - left_);
     left_ += 32;
   }
-  __attribute__((noinline)) void MoveBuffer() {
-    Store();
-    in_->Refill();
-    next_ -= kRefillWordIndex;
+  // Takes the state by value: were the object's address to escape, every
+  // byte stored into the window would force its fields back to memory.
+  __attribute__((noinline)) static void MoveBuffer(PackedInput* in, uint32_t next, uint32_t left,
+                                                   uint32_t window) {
+    StoreTo(in, next, left, window);
+    in->Refill();
   }
-  void Store() {
-    uint32_t position = next_ * 32 - left_;  // in bits from the buffer start
-    in_->SetCursor({Window(), position & 31, position >> 5});
+  static void StoreTo(PackedInput* in, uint32_t next, uint32_t left, uint32_t window) {
+    uint32_t position = next * 32 - left;  // in bits from the buffer start
+    in->SetCursor({window, position & 31, position >> 5});
   }
+  void Store() { StoreTo(in_, next_, left_, Window()); }
   PackedInput* in_;
   const uint32_t* words_;
   uint64_t bits_;   // the next left_ bits of the stream, from the top bit
@@ -325,12 +331,11 @@ uint64_t DecodeSymbols(LzDecoder* d, PackedInput* input, uint32_t limit, int64_t
   const uint32_t* const error = d->io->error;
   uint8_t* const win = d->window;
   const uint32_t ws = d->windowSize;
+  // Both main tables are built with a full first level (fullFirst).
   const uint32_t* const firstA = d->mainA.first;
   const uint16_t* const secondA = d->mainA.second;
-  const uint32_t bitsA = d->mainA.firstBits;
   const uint32_t* const firstB = d->mainB.first;
   const uint16_t* const secondB = d->mainB.second;
-  const uint32_t bitsB = d->mainB.firstBits;
   const uint32_t* const firstR = d->repeat.first;
   const uint16_t* const secondR = d->repeat.second;
   const uint32_t bitsR = d->repeat.firstBits;
@@ -350,10 +355,14 @@ uint64_t DecodeSymbols(LzDecoder* d, PackedInput* input, uint32_t limit, int64_t
   // counter serves for the two.
   const uint32_t symbols = d->symbolsLeft < limit ? static_cast<uint32_t>(d->symbolsLeft) : limit;
   uint32_t n = symbols;
-  int64_t room = remaining;
-  while (n != 0 && room > 0) {
+  int64_t room = remaining;  // as of syncPos: literals since then are not yet taken off
+  // Literals need one test each: stopPos is where the window ends or the
+  // entry's bytes run out, whichever comes first.
+  uint32_t syncPos = pos;
+  uint32_t stopPos = pos + (room < int64_t(ws - pos) ? static_cast<uint32_t>(room) : ws - pos);
+  while (n != 0) {
     const bool useB = prev > threshold;
-    uint32_t e = LookupIn(useB ? firstB : firstA, useB ? secondB : secondA, useB ? bitsB : bitsA,
+    uint32_t e = LookupIn(useB ? firstB : firstA, useB ? secondB : secondA, kFirstLevelBits,
                           in.Window());
     in.Skip(LookupLength(e));
     const uint32_t sym = LookupSymbol(e);
@@ -361,12 +370,20 @@ uint64_t DecodeSymbols(LzDecoder* d, PackedInput* input, uint32_t limit, int64_t
     --n;
     if (sym < 256) {
       win[pos] = static_cast<uint8_t>(sym);
-      --room;
-      if (++pos == ws) {
-        d->pos = pos;
-        Flush(d);
-        pos = 0;
-        if (*error) break;
+      if (++pos == stopPos) {
+        room -= pos - syncPos;
+        if (pos == ws) {
+          d->pos = pos;
+          Flush(d);
+          pos = 0;
+          if (*error) {
+            syncPos = pos;
+            break;
+          }
+        }
+        syncPos = pos;
+        if (room <= 0) break;
+        stopPos = pos + (room < int64_t(ws - pos) ? static_cast<uint32_t>(room) : ws - pos);
       }
       continue;
     }
@@ -416,7 +433,7 @@ uint64_t DecodeSymbols(LzDecoder* d, PackedInput* input, uint32_t limit, int64_t
     }
     cache[matchCount & 3] = distance;
     matchCount++;
-    room -= length;
+    room -= int64_t(pos - syncPos) + length;
     if (distance != 0 && distance <= pos && pos + length < ws) {
       CopyInside(win + pos, length, distance);
       pos += length;
@@ -425,8 +442,11 @@ uint64_t DecodeSymbols(LzDecoder* d, PackedInput* input, uint32_t limit, int64_t
       CopyWrapping(d, length, distance);
       pos = d->pos;
     }
-    if (*error) break;
+    syncPos = pos;
+    if (*error || room <= 0) break;
+    stopPos = pos + (room < int64_t(ws - pos) ? static_cast<uint32_t>(room) : ws - pos);
   }
+  room -= pos - syncPos;
   d->pos = pos;
   d->prev = prev;
   d->symbolsLeft -= symbols - n;
@@ -455,6 +475,7 @@ LzDecoder* CreateLzDecoder() {
     DestroyLzDecoder(d);
     return nullptr;
   }
+  d->mainA.fullFirst = d->mainB.fullFirst = true;
   d->windowSize = kMinWindow;
   return d;
 }

@@ -57,7 +57,8 @@ bool BuildTable(PrefixTable* t) {
   if (filled != t->size) return false;
   uint32_t longest = n;
   while (counts[longest] == 0) --longest;
-  const uint32_t fb = longest < kFirstLevelBits ? longest : kFirstLevelBits;
+  const uint32_t most = t->fullFirst ? n : longest;
+  const uint32_t fb = most < kFirstLevelBits ? most : kFirstLevelBits;
 
   // Canonical codes: shorter codes first, and by symbol within a length.
   uint32_t next[kMaxLength + 1] = {};

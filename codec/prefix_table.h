@@ -25,6 +25,10 @@ struct PrefixTable {
   // entry a single lookup on `width` bits would find.
   uint32_t* first = nullptr;
   uint32_t firstBits = 1;
+  // The first level always spans min(width, kFirstLevelBits) bits, even when
+  // every code is shorter, so that a hot loop can look up with a constant
+  // shift (the large alphabets rarely have codes that short anyway).
+  bool fullFirst = false;
   uint16_t* second = nullptr;  // size entries at most
 };
 
