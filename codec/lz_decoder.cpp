@@ -153,6 +153,43 @@ __attribute__((always_inline)) inline void Move8(uint8_t* dst, const uint8_t* sr
 // Bytes a stored 8-byte pattern of period d can advance and stay in phase.
 const uint8_t kPatternStep[8] = {0, 8, 8, 6, 8, 5, 6, 7};
 
+// Copies between ranges that do not overlap: fixed-size moves that overlap
+// each other rather than a call.
+__attribute__((always_inline)) inline void CopyApart(uint8_t* dst, const uint8_t* src,
+                                                     uint32_t length) {
+  if (length > 16) {
+    while (length > 16) {
+      Move8(dst, src);
+      Move8(dst + 8, src + 8);
+      dst += 16;
+      src += 16;
+      length -= 16;
+    }
+    Move8(dst + length - 16, src + length - 16);
+    Move8(dst + length - 8, src + length - 8);
+  } else if (length >= 8) {
+    uint64_t a, b;
+    memcpy(&a, src, 8);
+    memcpy(&b, src + length - 8, 8);
+    memcpy(dst, &a, 8);
+    memcpy(dst + length - 8, &b, 8);
+  } else if (length >= 4) {
+    uint32_t a, b;
+    memcpy(&a, src, 4);
+    memcpy(&b, src + length - 4, 4);
+    memcpy(dst, &a, 4);
+    memcpy(dst + length - 4, &b, 4);
+  } else if (length >= 2) {
+    uint16_t a, b;
+    memcpy(&a, src, 2);
+    memcpy(&b, src + length - 2, 2);
+    memcpy(dst, &a, 2);
+    memcpy(dst + length - 2, &b, 2);
+  } else if (length == 1) {
+    *dst = *src;
+  }
+}
+
 // A match that lies wholly inside the window, 1 <= distance <= its position.
 // Wide moves, but never a byte written past the match: the bytes beyond it
 // are still history that later matches may reach.
@@ -160,39 +197,7 @@ __attribute__((always_inline)) inline void CopyInside(uint8_t* dst, uint32_t len
                                                       uint32_t distance) {
   const uint8_t* src = dst - distance;
   if (distance >= length) {
-    // Source and destination do not overlap: fixed-size moves that overlap
-    // each other rather than a call.
-    if (length > 16) {
-      while (length > 16) {
-        Move8(dst, src);
-        Move8(dst + 8, src + 8);
-        dst += 16;
-        src += 16;
-        length -= 16;
-      }
-      Move8(dst + length - 16, src + length - 16);
-      Move8(dst + length - 8, src + length - 8);
-    } else if (length >= 8) {
-      uint64_t a, b;
-      memcpy(&a, src, 8);
-      memcpy(&b, src + length - 8, 8);
-      memcpy(dst, &a, 8);
-      memcpy(dst + length - 8, &b, 8);
-    } else if (length >= 4) {
-      uint32_t a, b;
-      memcpy(&a, src, 4);
-      memcpy(&b, src + length - 4, 4);
-      memcpy(dst, &a, 4);
-      memcpy(dst + length - 4, &b, 4);
-    } else if (length >= 2) {
-      uint16_t a, b;
-      memcpy(&a, src, 2);
-      memcpy(&b, src + length - 2, 2);
-      memcpy(dst, &a, 2);
-      memcpy(dst + length - 2, &b, 2);
-    } else if (length == 1) {
-      *dst = *src;
-    }
+    CopyApart(dst, src, length);
   } else if (distance >= 8) {
     // Each 8-byte step reads only bytes already written; so does the last
     // one, which ends exactly at the match end.
@@ -438,9 +443,18 @@ uint64_t DecodeSymbols(LzDecoder* d, PackedInput* input, uint32_t limit, int64_t
       CopyInside(win + pos, length, distance);
       pos += length;
     } else {
-      d->pos = pos;
-      CopyWrapping(d, length, distance);
-      pos = d->pos;
+      // After the window has wrapped, a source near its end for a
+      // destination near its start: still one piece each, apart.
+      const uint32_t from = (pos - distance) & (ws - 1);
+      if (pos + length < ws && from + length <= ws &&
+          (from + length <= pos || from >= pos + length)) {
+        CopyApart(win + pos, win + from, length);
+        pos += length;
+      } else {
+        d->pos = pos;
+        CopyWrapping(d, length, distance);
+        pos = d->pos;
+      }
     }
     syncPos = pos;
     if (*error || room <= 0) break;
