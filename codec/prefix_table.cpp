@@ -70,15 +70,15 @@ bool BuildTable(PrefixTable* t) {
   }
   // The index width each first-level prefix of longer codes needs: its
   // longest code.
-  uint8_t widthOf[1u << kFirstLevelBits] = {};
+  uint8_t widthOf[1u << kFirstLevelBits];
   if (longest > fb) {
+    memset(widthOf, 0, sizeof(uint8_t) << fb);
     uint32_t probe[kMaxLength + 1];
     memcpy(probe, next, sizeof(probe));
     for (uint32_t s = 0; s < t->count; ++s) {
       uint32_t len = t->lengths[s];
-      if (len == 0) continue;
-      uint32_t c = probe[len]++;
       if (len <= fb) continue;
+      uint32_t c = probe[len]++;
       uint32_t prefix = c >> (len - fb);
       if (len - fb > widthOf[prefix]) widthOf[prefix] = static_cast<uint8_t>(len - fb);
     }
@@ -94,17 +94,32 @@ bool BuildTable(PrefixTable* t) {
     uint32_t len = t->lengths[s];
     if (len == 0) continue;
     uint32_t c = next[len]++;
-    const uint16_t e = static_cast<uint16_t>(s | len << kLookupSymbolBits);
+    const uint32_t e = s | len << kLookupSymbolBits;
     if (len <= fb) {
+      // Spans are powers of two at aligned places: two entries per store
+      // from two on.
       uint32_t* p = t->first + (c << (fb - len));
-      for (uint32_t i = 0, span = 1u << (fb - len); i < span; ++i) p[i] = e;
+      const uint32_t span = 1u << (fb - len);
+      if (span == 1) {
+        *p = e;
+      } else {
+        const uint64_t pair = uint64_t(e) << 32 | e;
+        for (uint32_t i = 0; i < span; i += 2) memcpy(p + i, &pair, 8);
+      }
     } else {
       uint32_t prefix = c >> (len - fb);
       uint32_t rest = len - fb;
       uint32_t w = widthOf[prefix];
       uint32_t low = c & ((1u << rest) - 1);
       uint16_t* p = t->second + (t->first[prefix] & 0xFFFF) + (low << (w - rest));
-      for (uint32_t i = 0, span = 1u << (w - rest); i < span; ++i) p[i] = e;
+      const uint32_t span = 1u << (w - rest);
+      if (span < 4) {
+        p[0] = static_cast<uint16_t>(e);
+        if (span == 2) p[1] = static_cast<uint16_t>(e);
+      } else {
+        const uint64_t quad = uint64_t(e) * 0x0001000100010001ull;
+        for (uint32_t i = 0; i < span; i += 4) memcpy(p + i, &quad, 8);
+      }
     }
   }
   t->firstBits = fb;
