@@ -99,10 +99,13 @@ void Output(LzDecoder* d, const uint8_t* data, uint32_t n) {
   if (st->bytesToWrite <= 0 || n == 0) return;
   if (uint64_t(n) > uint64_t(st->bytesToWrite)) n = static_cast<uint32_t>(st->bytesToWrite);
   const uint8_t* out = data;
-  if (d->filter.active || d->x86) {
+  if (d->filter.active) {
     memcpy(d->staging, data, n);
     d->filter.FilterChunk(d->staging, n);
     if (d->x86) X86CallFilter(d->staging, n, &st->e8Pos, st->e8Size);
+    out = d->staging;
+  } else if (d->x86) {
+    X86CallFilterCopy(data, d->staging, n, &st->e8Pos, st->e8Size);
     out = d->staging;
   }
   uint32_t before = *d->io->error;

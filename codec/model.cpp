@@ -233,39 +233,51 @@ void DeltaFilter::ForwardChunk(uint8_t* data, uint32_t n) {
   predictors.Forward(kind, channels, data, n);
 }
 
-void X86CallFilter(uint8_t* data, uint32_t n, uint32_t* pos, uint32_t size) {
+void X86CallFilterCopy(const uint8_t* src, uint8_t* dst, uint32_t n, uint32_t* pos,
+                       uint32_t size) {
+  uint32_t i = 0;
   if (n >= 256) {
     const int32_t fileSize = static_cast<int32_t>(size);
     const uint32_t limit = n - 7;
-    for (uint32_t i = 0; i < limit;) {
+    while (i < limit) {
       // Eight bytes at a time past stretches without 0xE8 (a zero byte in
       // the xor-ed word shows one); the bytes checked one by one stay the
-      // same as in a plain byte loop.
+      // same as in a plain byte loop. The word goes out as it came even
+      // when it holds one: the call's operand is stored again below.
       while (i + 8 <= limit) {
         uint64_t w;
-        memcpy(&w, data + i, 8);
+        memcpy(&w, src + i, 8);
+        memcpy(dst + i, &w, 8);
         w ^= 0xE8E8E8E8E8E8E8E8ull;
         if (((w - 0x0101010101010101ull) & ~w & 0x8080808080808080ull) != 0) break;
         i += 8;
       }
-      if (data[i] != 0xE8) {
+      const uint8_t b = src[i];
+      dst[i] = b;
+      if (b != 0xE8) {
         ++i;
         continue;
       }
-      int32_t v = LoadLe32(data + i + 1);
+      // Only original bytes are read: an operand once converted is skipped.
+      int32_t v = LoadLe32(src + i + 1);
       int32_t p = static_cast<int32_t>(*pos + i);
       if (v != INT32_MIN && v != INT32_MAX) {
         if (v > 0 && v < fileSize) {
-          StoreLe32(data + i + 1, static_cast<int32_t>(static_cast<uint32_t>(v) - uint32_t(p)));
+          v = static_cast<int32_t>(static_cast<uint32_t>(v) - uint32_t(p));
         } else if (v < 0 && -v < p) {
-          StoreLe32(data + i + 1,
-                    static_cast<int32_t>(static_cast<uint32_t>(v) + uint32_t(fileSize)));
+          v = static_cast<int32_t>(static_cast<uint32_t>(v) + uint32_t(fileSize));
         }
       }
+      StoreLe32(dst + i + 1, v);
       i += 5;
     }
   }
+  if (src != dst) memcpy(dst + i, src + i, n - i);
   *pos += n;
+}
+
+void X86CallFilter(uint8_t* data, uint32_t n, uint32_t* pos, uint32_t size) {
+  X86CallFilterCopy(data, data, n, pos, size);
 }
 
 }  // namespace tvk

@@ -185,6 +185,10 @@ struct DeltaFilter {
 // The x86 call filter of one chunk (decoder direction); *pos counts the
 // entry's bytes that have passed it.
 void X86CallFilter(uint8_t* data, uint32_t n, uint32_t* pos, uint32_t size);
+// The same filter on its way from src to dst (which may be src), so that a
+// chunk leaving the window is read once.
+void X86CallFilterCopy(const uint8_t* src, uint8_t* dst, uint32_t n, uint32_t* pos,
+                       uint32_t size);
 
 }  // namespace tvk
 
