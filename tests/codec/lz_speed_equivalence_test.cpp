@@ -113,8 +113,8 @@ TEST(LzSpeedEquivalence, CopiesAtEveryEdgeMatchTheWindow) {
     // The same stream cut short: inside a literal run, inside a match, and
     // exactly at a window end. Nothing past the entry's size leaves, and the
     // chunks still break at the window end.
-    for (uint64_t cut : {uint64_t(ws), uint64_t(2 * ws), uint64_t(ws + 1), window.size() / 2 + 7,
-                         window.size() - 1}) {
+    const uint64_t size = window.size();
+    for (uint64_t cut : {uint64_t(ws), uint64_t(2 * ws), uint64_t(ws + 1), size / 2 + 7, size - 1}) {
       LzHarness c;
       LzResult rc = c.Decode(packed, cut, 0, false, false);
       ASSERT_EQ(rc.error, 0u) << cut;
