@@ -38,8 +38,9 @@ function(tvk_glob_sources out)
 endfunction()
 
 # Loops that measurably run faster when built for speed keep that in the
-# programs made for size (the audio decoder: a quarter faster; the LZ loop
-# gains nothing); the rest of the program stays small.
+# programs made for size (the audio decoder: a quarter faster; the LZ loop,
+# once its state lives in registers: 4 to 5%, for 4 KB); the rest of the
+# program stays small.
 function(tvk_hot_sources)
   if(CMAKE_BUILD_TYPE STREQUAL "MinSizeRel")
     set_source_files_properties(${ARGN} DIRECTORY ${CMAKE_CURRENT_SOURCE_DIR}

@@ -41,8 +41,9 @@ class LocalBits {
     Skip(n);
     return v;
   }
-  __attribute__((always_inline)) uint32_t Decode(const PrefixTable* t) {
-    uint32_t e = Lookup(t, Window());
+  __attribute__((always_inline)) uint32_t Decode(const uint32_t* first, const uint16_t* second,
+                                                 uint32_t firstBits) {
+    uint32_t e = LookupIn(first, second, firstBits, Window());
     Skip(LookupLength(e));
     return LookupSymbol(e);
   }
@@ -53,22 +54,29 @@ class LocalBits {
   }
 
  private:
-  void Fill() {
+  __attribute__((always_inline)) void Fill() {
     // The buffer moves on once the cursor stands at its refill word; with
     // fewer than 32 bits left that is so whenever the word to add lies
     // beyond it, and the words up to there are still in place.
-    if (next_ > kRefillWordIndex) {
-      Store();
-      in_->Refill();
+    if (__builtin_expect(next_ > kRefillWordIndex, 0)) {
+      MoveBuffer(in_, next_, left_, Window());
       next_ -= kRefillWordIndex;
     }
     bits_ |= uint64_t(words_[next_++]) << (32 - left_);
     left_ += 32;
   }
-  void Store() {
-    uint32_t position = next_ * 32 - left_;  // in bits from the buffer start
-    in_->SetCursor({Window(), position & 31, position >> 5});
+  // Takes the state by value: were the object's address to escape, every
+  // byte stored into the window would force its fields back to memory.
+  __attribute__((noinline)) static void MoveBuffer(PackedInput* in, uint32_t next, uint32_t left,
+                                                   uint32_t window) {
+    StoreTo(in, next, left, window);
+    in->Refill();
   }
+  static void StoreTo(PackedInput* in, uint32_t next, uint32_t left, uint32_t window) {
+    uint32_t position = next * 32 - left;  // in bits from the buffer start
+    in->SetCursor({window, position & 31, position >> 5});
+  }
+  void Store() { StoreTo(in_, next_, left_, Window()); }
   PackedInput* in_;
   const uint32_t* words_;
   uint64_t bits_;   // the next left_ bits of the stream, from the top bit
