@@ -273,7 +273,9 @@ bool ArchiveReader::OpenOutputFile(const FileEntry& entry) {
   return output_ != TVK_INVALID_FILE;
 }
 
-// The queue's failure, once everything handed to it is done.
+// The queue's failure, once everything handed to it is done. It stays with
+// the queue until the run ends, so that an error the run forgives or asks
+// again about (a wrong password) cannot hide it.
 void ArchiveReader::WaitForOutputs() {
   uint32_t failure = OutputQueueWait();
   if (failure) SetError(failure);
@@ -753,6 +755,7 @@ uint32_t ArchiveReader::ExtractEntries(NameList* include, NameList* exclude, Nam
   FreeEntryBuffers(&entry);
   DiscardOutputFile(false);
   WaitForOutputs();
+  OutputQueueClear();
   CloseArchiveFile();
   // The next run starts again from the volume that was opened.
   StrCopy(volumePath_, sizeof(volumePath_), firstVolumePath_);

@@ -156,7 +156,7 @@ void ApplyOutputStamp(FileHandle h, const OutputStamp& stamp);
 // TVK_QUEUED_FILE in the calls that follow. A handle belongs to the queue
 // from OutputQueueFinish or OutputQueueDiscard on. A failure is kept: nothing
 // more is made or written, and that file and every file finished after it
-// are closed and deleted, until OutputQueueWait answers it.
+// are closed and deleted, until OutputQueueClear (at the end of a run).
 #define TVK_QUEUED_FILE ((::tvk::FileHandle)(intptr_t)-2)
 bool OutputQueueOpen(const char* path, uint32_t unixMode);
 bool OutputQueueFolder(const char* path);
@@ -166,7 +166,8 @@ void OutputQueueDiscard(FileHandle h, bool keep, const char* path);
 // 28004 after a failed write, 28002 after a file or folder that could not be
 // made, else 0; does not wait.
 uint32_t OutputQueueFailure();
-uint32_t OutputQueueWait();  // waits until all is done; the failure, which is then forgotten
+uint32_t OutputQueueWait();  // waits until all is done; the failure
+void OutputQueueClear();     // forgets the failure; nothing may be queued
 int UniqueTempName(const char* folderPath, const char* suffix, char* out, uint32_t outSize);
 void LongForm(char* path, uint32_t size);
 int RenameFile(const char* from, const char* to);   // replaces an existing target; 1 or 0

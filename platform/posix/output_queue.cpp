@@ -333,7 +333,9 @@ uint32_t OutputQueueWait() {
     }
     pthread_mutex_unlock(&q.lock);
   }
-  return __atomic_exchange_n(&q.failure, 0u, __ATOMIC_RELAXED);
+  return LoadFailure();
 }
+
+void OutputQueueClear() { StoreFailure(0); }
 
 }  // namespace tvk

@@ -31,10 +31,8 @@ void OutputQueueFinish(FileHandle h, const OutputStamp& stamp, const char* path)
 
 uint32_t OutputQueueFailure() { return g_failure; }
 
-uint32_t OutputQueueWait() {
-  uint32_t failure = g_failure;
-  g_failure = 0;
-  return failure;
-}
+uint32_t OutputQueueWait() { return g_failure; }
+
+void OutputQueueClear() { g_failure = 0; }
 
 }  // namespace tvk

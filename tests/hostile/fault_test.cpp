@@ -71,6 +71,25 @@ TEST_F(FaultTest, FullDiskEndsWithTheWriteErrorAndDeletesThePartialFile) {
     EXPECT_EQ(status, 0);
     ForceRemove(out_);
   }
+
+  // The disk fills up while a later entry is still being asked for its
+  // password: the wrong first answer and the retry must not hide the failure.
+  EntrySpec locked = File("locked.txt");
+  locked.encryption = 2;
+  locked.password = "right";
+  fs::path b = Write({}, {{File("first.txt"), B("finished")}, {File("stored.bin"), big}, {locked, B("secret")}},
+                     "b.tvk");
+  int status = WithFileSizeLimit(256 * 1024, [&] {
+    Host host;
+    host.entryAnswers = {"wrong", "right"};
+    uint32_t err = Extract(b, &host);
+    reader_.Close();
+    if (err != kErrWrite) return 1;
+    if (fs::exists(out_ / "stored.bin") || fs::exists(out_ / "locked.txt")) return 2;
+    if (ReadAll(out_ / "first.txt") != "finished") return 3;
+    return 0;
+  });
+  EXPECT_EQ(status, 0);
 }
 #endif
 
