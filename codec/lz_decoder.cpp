@@ -154,6 +154,17 @@ __attribute__((always_inline)) inline void Move8(uint8_t* dst, const uint8_t* sr
   memcpy(dst, &v, 8);
 }
 
+// length bytes, sizeof(T) <= length <= 2 * sizeof(T), as two fixed-size moves
+// that may overlap each other and never touch a byte beyond the range.
+template <typename T>
+__attribute__((always_inline)) inline void CopyEnds(uint8_t* dst, const uint8_t* src, uint32_t length) {
+  T a, b;
+  memcpy(&a, src, sizeof(T));
+  memcpy(&b, src + length - sizeof(T), sizeof(T));
+  memcpy(dst, &a, sizeof(T));
+  memcpy(dst + length - sizeof(T), &b, sizeof(T));
+}
+
 // Bytes a stored 8-byte pattern of period d can advance and stay in phase.
 const uint8_t kPatternStep[8] = {0, 8, 8, 6, 8, 5, 6, 7};
 
@@ -172,23 +183,11 @@ __attribute__((always_inline)) inline void CopyApart(uint8_t* dst, const uint8_t
     Move8(dst + length - 16, src + length - 16);
     Move8(dst + length - 8, src + length - 8);
   } else if (length >= 8) {
-    uint64_t a, b;
-    memcpy(&a, src, 8);
-    memcpy(&b, src + length - 8, 8);
-    memcpy(dst, &a, 8);
-    memcpy(dst + length - 8, &b, 8);
+    CopyEnds<uint64_t>(dst, src, length);
   } else if (length >= 4) {
-    uint32_t a, b;
-    memcpy(&a, src, 4);
-    memcpy(&b, src + length - 4, 4);
-    memcpy(dst, &a, 4);
-    memcpy(dst + length - 4, &b, 4);
+    CopyEnds<uint32_t>(dst, src, length);
   } else if (length >= 2) {
-    uint16_t a, b;
-    memcpy(&a, src, 2);
-    memcpy(&b, src + length - 2, 2);
-    memcpy(dst, &a, 2);
-    memcpy(dst + length - 2, &b, 2);
+    CopyEnds<uint16_t>(dst, src, length);
   } else if (length == 1) {
     *dst = *src;
   }

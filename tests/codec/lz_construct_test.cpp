@@ -12,15 +12,7 @@ namespace {
 
 using test::LzHarness;
 using test::LzResult;
-
-struct Rng {
-  uint32_t s;
-  uint32_t Next() {
-    s = s * 1664525u + 1013904223u;
-    return s >> 8;
-  }
-  uint32_t Below(uint32_t n) { return Next() % n; }
-};
+using test::Rng;
 
 // Random ops that only reach back into bytes already produced, with every
 // symbol kind represented.

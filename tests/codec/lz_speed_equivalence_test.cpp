@@ -17,15 +17,7 @@ namespace {
 
 using test::LzHarness;
 using test::LzResult;
-
-struct Rng {
-  uint32_t s;
-  uint32_t Next() {
-    s = s * 1664525u + 1013904223u;
-    return s >> 8;
-  }
-  uint32_t Below(uint32_t n) { return Next() % n; }
-};
+using test::Rng;
 
 // Ops that keep the copy fast paths busy in a 32 KiB window: periods of 1 to
 // 20 bytes for up to 300 bytes, sources far back (after a wrap they lie near

@@ -13,6 +13,16 @@
 
 namespace tvk::test {
 
+// A small fixed generator, so that random streams are the same on every run.
+struct Rng {
+  uint32_t s;
+  uint32_t Next() {
+    s = s * 1664525u + 1013904223u;
+    return s >> 8;
+  }
+  uint32_t Below(uint32_t n) { return Next() % n; }
+};
+
 struct LzResult {
   std::vector<uint8_t> out;
   uint32_t error = 0;
