@@ -11,6 +11,7 @@ namespace tvk {
 namespace {
 
 using test::LzHarness;
+using test::EncodeAndDecode;
 using test::LzResult;
 using test::Rng;
 
@@ -83,9 +84,8 @@ TEST(LzConstruct, EveryBlockFormAndSymbolKind) {
     }
     blocks.back().zeroCount = true;
     std::vector<uint8_t> window;
-    auto packed = enc.EncodeBlocks(blocks, o, false, 0, &window);
     LzHarness h;
-    LzResult r = h.Decode(packed, window.size(), code, false, false);
+    LzResult r = EncodeAndDecode(h, enc, blocks, o, false, &window);
     ASSERT_EQ(r.error, 0u) << "window code " << code;
     EXPECT_TRUE(r.out == window) << "window code " << code;
   }
@@ -124,9 +124,8 @@ TEST(LzConstruct, ModelBlocksOfBothKindsAndEveryShape) {
   LzOptions o;
   o.windowCode = 7;
   std::vector<uint8_t> window;
-  auto packed = enc.EncodeBlocks(blocks, o, false, 0, &window);
   LzHarness h;
-  LzResult r = h.Decode(packed, window.size(), 7, false, false);
+  LzResult r = EncodeAndDecode(h, enc, blocks, o, false, &window);
   ASSERT_EQ(r.error, 0u);
   EXPECT_TRUE(r.out == window);
 }
@@ -149,9 +148,8 @@ TEST(LzConstruct, ModelBlockAcrossTheWindowEnd) {
   LzOptions o;
   o.windowCode = 0;
   std::vector<uint8_t> window;
-  auto packed = enc.EncodeBlocks({lits, model, after}, o, false, 0, &window);
   LzHarness h;
-  LzResult r = h.Decode(packed, window.size(), 0, false, false);
+  LzResult r = EncodeAndDecode(h, enc, {lits, model, after}, o, false, &window);
   ASSERT_EQ(r.error, 0u);
   EXPECT_TRUE(r.out == window);
   ASSERT_GE(r.chunks.size(), 2u);
@@ -162,8 +160,7 @@ TEST(LzConstruct, ModelBlockAcrossTheWindowEnd) {
   LzBlock more;
   more.ops = {LzOp::Match(1000, 1701), LzOp::Literal('.')};
   std::vector<uint8_t> next;
-  auto packed2 = enc.EncodeBlocks({more}, o, true, 0, &next);
-  r = h.Decode(packed2, next.size(), 0, false, true);
+  r = EncodeAndDecode(h, enc, {more}, o, true, &next);
   ASSERT_EQ(r.error, 0u);
   EXPECT_TRUE(r.out == next);
 }

@@ -16,6 +16,7 @@ namespace tvk {
 namespace {
 
 using test::LzHarness;
+using test::EncodeAndDecode;
 using test::LzResult;
 using test::Rng;
 
@@ -150,8 +151,7 @@ TEST(LzSpeedEquivalence, SolidEntriesCarryTheCacheAcrossBatches) {
       }
     }
     std::vector<uint8_t> window;
-    auto packed = enc.EncodeBlocks({block}, o, entry > 0, 0, &window);
-    LzResult r = h.Decode(packed, window.size(), 2, false, entry > 0);
+    LzResult r = EncodeAndDecode(h, enc, {block}, o, entry > 0, &window);
     ASSERT_EQ(r.error, 0u) << entry;
     EXPECT_TRUE(r.out == window) << entry;
     all.insert(all.end(), window.begin(), window.end());

@@ -10,6 +10,7 @@
 #include "bit_test_support.h"
 #include "codec/decode.h"
 #include "crypto/crc32.h"
+#include "writer/lz_encoder.h"
 
 namespace tvk::test {
 
@@ -77,6 +78,14 @@ inline std::vector<uint8_t> ReadFileBytes(const std::string& path, size_t limit 
   }
   if (v.size() > limit) v.resize(limit);
   return v;
+}
+
+// Encodes the blocks as one entry (solid: continuing the encoder's last one),
+// with the bytes they stand for in *window, and decodes that entry back.
+inline LzResult EncodeAndDecode(LzHarness& h, LzEncoder& enc, const std::vector<LzBlock>& blocks,
+                                const LzOptions& o, bool solid, std::vector<uint8_t>* window) {
+  std::vector<uint8_t> packed = enc.EncodeBlocks(blocks, o, solid, 0, window);
+  return h.Decode(packed, window->size(), o.windowCode, false, solid);
 }
 
 }  // namespace tvk::test
