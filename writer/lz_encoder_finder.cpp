@@ -35,6 +35,7 @@ void LzTreeFinder::Reset(uint32_t hashBits, uint32_t depth, uint32_t nice) {
   head3_.assign(size_t(1) << kHash3Bits, -1);
   head2_.assign(size_t(1) << 16, -1);
   son_.clear();
+  waitFrom_ = waitTo_ = 0;
 }
 
 void LzTreeFinder::Grow(size_t bufferSize) {
@@ -52,6 +53,9 @@ void LzTreeFinder::Slide(size_t cut) {
   renumber(head3_);
   renumber(head2_);
   renumber(son_);
+  // Waiting positions that fell off the front are gone with their bytes.
+  waitFrom_ = std::max(waitFrom_, cut) - cut;
+  waitTo_ = std::max(waitTo_, cut) - cut;
 }
 
 size_t LzTreeFinder::MemoryBytes() const {
@@ -118,6 +122,57 @@ uint32_t LzTreeFinder::Tree(const uint8_t* buf, size_t pos, size_t end, uint32_t
   return count;
 }
 
+uint32_t LzTreeFinder::Search(const uint8_t* buf, size_t pos, size_t end, uint32_t maxDistance,
+                              uint32_t minLength, LzMatch* out) const {
+  const uint32_t limit = uint32_t(std::min<size_t>(nice_, end - pos));
+  int32_t cur = head4_[Hash4(buf + pos, hashBits_)];
+  uint32_t lenSmaller = 0, lenLarger = 0;
+  uint32_t best = minLength;
+  uint32_t count = 0;
+  const uint8_t* p = buf + pos;
+  for (uint32_t steps = depth_; steps > 0 && cur >= 0 && pos - size_t(cur) <= maxDistance; --steps) {
+    const int32_t* pair = &son_[2 * size_t(cur)];
+    const uint8_t* q = buf + cur;
+    uint32_t len = std::min(lenSmaller, lenLarger);
+    if (q[len] == p[len]) {
+      len = Extend(p, q, len + 1, limit);
+      if (len > best) {
+        best = len;
+        out[count++] = {len, uint32_t(pos - size_t(cur))};
+        if (count == kMaxMatches) break;
+      }
+      if (len >= limit) break;
+    }
+    if (q[len] < p[len]) {
+      cur = pair[1];
+      lenSmaller = len;
+    } else {
+      cur = pair[0];
+      lenLarger = len;
+    }
+  }
+  return count;
+}
+
+void LzTreeFinder::InsertWaiting(const uint8_t* buf, size_t end, uint32_t maxDistance) {
+  while (waitFrom_ < waitTo_ && end - waitFrom_ >= nice_) {
+    Tree<false>(buf, waitFrom_++, end, maxDistance, 0, nullptr);
+  }
+}
+
+template <bool kCollect>
+uint32_t LzTreeFinder::Place(const uint8_t* buf, size_t pos, size_t end, uint32_t maxDistance,
+                             uint32_t minLength, LzMatch* out) {
+  InsertWaiting(buf, end, maxDistance);
+  if (waitFrom_ == waitTo_ && end - pos >= nice_) {
+    waitFrom_ = waitTo_ = pos + 1;
+    return Tree<kCollect>(buf, pos, end, maxDistance, minLength, out);
+  }
+  if (waitFrom_ == waitTo_) waitFrom_ = pos;
+  waitTo_ = pos + 1;
+  return kCollect ? Search(buf, pos, end, maxDistance, minLength, out) : 0;
+}
+
 uint32_t LzTreeFinder::Find(const uint8_t* buf, size_t pos, size_t end, uint32_t maxDistance,
                             LzMatch* out) {
   const uint8_t* p = buf + pos;
@@ -144,17 +199,17 @@ uint32_t LzTreeFinder::Find(const uint8_t* buf, size_t pos, size_t end, uint32_t
     }
   }
   if (best >= limit) {
-    Tree<false>(buf, pos, end, maxDistance, best, nullptr);
+    Place<false>(buf, pos, end, maxDistance, best, nullptr);
     return count;
   }
-  return count + Tree<true>(buf, pos, end, maxDistance, std::max<uint32_t>(best, 3), out + count);
+  return count + Place<true>(buf, pos, end, maxDistance, std::max<uint32_t>(best, 3), out + count);
 }
 
 void LzTreeFinder::Skip(const uint8_t* buf, size_t pos, size_t end, uint32_t maxDistance) {
   const uint8_t* p = buf + pos;
   head2_[uint32_t(p[0]) | uint32_t(p[1]) << 8] = int32_t(pos);
   head3_[Hash3(p)] = int32_t(pos);
-  Tree<false>(buf, pos, end, maxDistance, 0, nullptr);
+  Place<false>(buf, pos, end, maxDistance, 0, nullptr);
 }
 
 }  // namespace tvk

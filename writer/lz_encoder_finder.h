@@ -52,6 +52,13 @@ class LzTreeFinder {
   // length; inserts pos. Positions must come in order, each exactly once,
   // through Find or Skip. Returns the count written to out, which must hold
   // kMaxOut.
+  //
+  // The buffer may grow between calls (solid entries, segments). A position
+  // closer than nice to the current end cannot be placed in its tree yet:
+  // its string is known only in part, and a tree sorted on part of a string
+  // lets later walks infer common lengths that the bytes do not have. Such
+  // positions are searched without being linked and are inserted once the
+  // buffer has grown past them.
   static constexpr uint32_t kMaxMatches = 96;
   static constexpr uint32_t kMaxOut = kMaxMatches + 2;
   uint32_t Find(const uint8_t* buf, size_t pos, size_t end, uint32_t maxDistance, LzMatch* out);
@@ -63,6 +70,16 @@ class LzTreeFinder {
   template <bool kCollect>
   uint32_t Tree(const uint8_t* buf, size_t pos, size_t end, uint32_t maxDistance, uint32_t minLength,
                 LzMatch* out);
+  // A walk that leaves the tree as it is (positions not yet insertable).
+  uint32_t Search(const uint8_t* buf, size_t pos, size_t end, uint32_t maxDistance, uint32_t minLength,
+                  LzMatch* out) const;
+  // Links the waiting positions that the bytes up to end now cover.
+  void InsertWaiting(const uint8_t* buf, size_t end, uint32_t maxDistance);
+  // Finds (kCollect) or skips pos: linked when its string is known far
+  // enough, searched and left waiting otherwise.
+  template <bool kCollect>
+  uint32_t Place(const uint8_t* buf, size_t pos, size_t end, uint32_t maxDistance, uint32_t minLength,
+                 LzMatch* out);
 
   std::vector<int32_t> head4_;
   std::vector<int32_t> head3_;
@@ -71,6 +88,9 @@ class LzTreeFinder {
   uint32_t hashBits_ = 0;
   uint32_t depth_ = 32;
   uint32_t nice_ = 64;
+  // Positions [waitFrom_, waitTo_) are searched but not yet linked.
+  size_t waitFrom_ = 0;
+  size_t waitTo_ = 0;
 };
 
 }  // namespace tvk
