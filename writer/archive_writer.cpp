@@ -525,6 +525,7 @@ bool ArchiveWriter::AddEntry(const EntrySpec& shape, const Bytes& data) {
   uint8_t filterByte = shape.filter;
   uint8_t method = shape.method;
   std::optional<uint32_t> packerCrc;
+  std::optional<bool> solidOverride;
   if (!shape.folder) {
     if (shape.packed) {
       stream = &*shape.packed;
@@ -532,7 +533,7 @@ bool ArchiveWriter::AddEntry(const EntrySpec& shape, const Bytes& data) {
       stream = &data;
     } else {
       if (!spec_.packer) return Fail("no encoder for method " + std::to_string(shape.method));
-      PackRequest request{data.data(), data.size(), shape.method, shape.dictCode, shape.solid};
+      PackRequest request{data.data(), data.size(), shape.method, shape.dictCode, shape.solid, &shape.name};
       PackResult result;
       result.method = shape.method;
       if (!spec_.packer(request, &result)) return Fail("the encoder failed on " + shape.name);
@@ -540,6 +541,7 @@ bool ArchiveWriter::AddEntry(const EntrySpec& shape, const Bytes& data) {
       method = result.method;
       filterByte = result.filterByte;
       packerCrc = result.crc;
+      solidOverride = result.solid;
       if (method == fmt::kMethodStored) {
         Bytes().swap(packed);
         stream = &data;
@@ -560,7 +562,14 @@ bool ArchiveWriter::AddEntry(const EntrySpec& shape, const Bytes& data) {
   const uint64_t unpacked = shape.unpackedSize.value_or(shape.folder ? 0 : data.size());
   const uint32_t crc = shape.crc.value_or(
       shape.folder ? 0 : packerCrc.value_or(EntryCrc(data.data(), data.size())));
-  return WriteEntry(shape, method, filterByte, crc, unpacked, stream->size(),
+  const EntrySpec* spec = &shape;
+  EntrySpec restarted;
+  if (solidOverride && *solidOverride != shape.solid) {
+    restarted = shape;
+    restarted.solid = *solidOverride;
+    spec = &restarted;
+  }
+  return WriteEntry(*spec, method, filterByte, crc, unpacked, stream->size(),
                     [&](uint64_t pos, uint64_t length) {
                       return out_->Write(stream->data() + pos, static_cast<size_t>(length));
                     });

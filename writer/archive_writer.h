@@ -212,12 +212,16 @@ struct PackRequest {
   uint8_t method;
   uint32_t dictCode;
   bool solid;
+  const std::string* name;  // as stored, for messages
 };
 struct PackResult {
   Bytes packed;
   uint8_t method = 0;
   uint8_t filterByte = 0;
   std::optional<uint32_t> crc;
+  // Set when the packer had to start the entry afresh although it was asked
+  // to continue the previous one's state.
+  std::optional<bool> solid;
 };
 using Packer = std::function<bool(const PackRequest& request, PackResult* result)>;
 

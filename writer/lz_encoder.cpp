@@ -450,6 +450,15 @@ void LzEncoder::AppendWindow(const uint8_t* p, size_t n) {
 void LzEncoder::WindowGrew(size_t n) {
   windowTotal_ += n;
   if (capture_) capture_->insert(capture_->end(), history_.end() - ptrdiff_t(n), history_.end());
+  if (expect_) {
+    if (n > expectLeft_ || std::memcmp(&*(history_.end() - ptrdiff_t(n)), expect_, n) != 0) {
+      expectFailed_ = true;
+      expect_ = nullptr;
+    } else {
+      expect_ += n;
+      expectLeft_ -= n;
+    }
+  }
   if (history_.size() > 2 * size_t(windowSize_)) {
     history_.erase(history_.begin(), history_.end() - windowSize_);
   }
@@ -723,6 +732,7 @@ void LzEncoder::WriteBlocks(BitWriter& w, const std::vector<LzBlock>& blocks) {
 std::vector<uint8_t> LzEncoder::EncodeBlocks(const std::vector<LzBlock>& blocks,
                                              const LzOptions& opt, bool solid, uint32_t filterWord,
                                              std::vector<uint8_t>* window) {
+  expect_ = nullptr;  // an Encode cut short by a throw may have left it set
   const uint32_t ws = 32768u << std::min<uint32_t>(opt.windowCode, 7);
   if (!solid || windowSize_ == 0) {
     Reset(ws);
@@ -1649,6 +1659,7 @@ void LzEncoder::Parse(const uint8_t* data, size_t n, const LzOptions& opt, std::
 
 std::vector<uint8_t> LzEncoder::Encode(const uint8_t* data, size_t n, const LzOptions& opt,
                                        bool solid) {
+  expect_ = nullptr;
   const uint32_t ws = 32768u << std::min<uint32_t>(opt.windowCode, 7);
   if (!solid || windowSize_ == 0) {
     Reset(ws);
@@ -1736,11 +1747,17 @@ std::vector<uint8_t> LzEncoder::Encode(const uint8_t* data, size_t n, const LzOp
     block[0].chooseForm = opt.level >= 2;
     block[0].chooseThreshold = opt.level >= 4;
     size_t k = 0;
+    expect_ = work.data();
+    expectLeft_ = segLen;
+    expectFailed_ = false;
     for (uint32_t count : sizes) {
       block[0].ops.assign(ops.begin() + ptrdiff_t(k), ops.begin() + ptrdiff_t(k + count));
       k += count;
       WriteBlocks(w, block);
     }
+    const bool reproduced = !expectFailed_ && expectLeft_ == 0;
+    expect_ = nullptr;
+    if (!reproduced) throw std::runtime_error("LZ encoder: the parse does not reproduce the data");
     at += segLen;
   }
   return w.Take();

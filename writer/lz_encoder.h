@@ -95,6 +95,8 @@ class LzEncoder {
 
   // Compresses one entry. solid continues the previous entry's window and
   // distance cache (the decoder must see the entries in the same order).
+  // Throws std::runtime_error when the ops it made do not reproduce the
+  // data; the encoder must then start afresh (not solid).
   std::vector<uint8_t> Encode(const uint8_t* data, size_t n, const LzOptions& opt, bool solid);
 
   // Writes the given blocks for one entry (tests). The filter word, when not
@@ -137,6 +139,12 @@ class LzEncoder {
   std::vector<uint8_t> history_;  // the last windowSize_ window bytes (at least)
   uint64_t windowTotal_ = 0;      // bytes the window received since Reset
   std::vector<uint8_t>* capture_ = nullptr;
+  // While Encode writes a segment: the bytes the window must receive, so
+  // that ops which would decode to anything else are caught where they are
+  // made, not by whoever extracts the archive.
+  const uint8_t* expect_ = nullptr;
+  size_t expectLeft_ = 0;
+  bool expectFailed_ = false;
   uint32_t lastFilterWord_ = 0;
   // The match finder outlives an entry so that solid entries hash only their
   // own bytes. It is in step with the window while finderTotal_ equals

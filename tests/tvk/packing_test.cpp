@@ -55,7 +55,7 @@ PackResult PackWith(int level, const std::vector<uint8_t>& data) {
   Packing packing(level, false);
   PackResult result;
   const PackRequest request{data.data(), data.size(), packing.MethodFor(data.size()),
-                            packing.DictCodeFor(packing.MethodFor(data.size())), false};
+                            packing.DictCodeFor(packing.MethodFor(data.size())), false, nullptr};
   EXPECT_TRUE(packing.Packer()(request, &result));
   return result;
 }
@@ -147,6 +147,119 @@ TEST(Packing, WaveUsesTheAudioMethodWhereItPays) {
   EXPECT_EQ(r.method, 3);
   Packing probe(3, false);
   EXPECT_EQ(Unpack(r, silence.size(), probe.DictCodeFor(3)), silence);
+}
+
+// A run of entries through one packer as tvk a makes them, each decoded as
+// the self-extractor would (continuing the last one where the entry says
+// so).
+struct PackedRun {
+  Packing packing;
+  tvk::Packer packer;
+  test::LzHarness harness;
+  std::vector<std::string> notices;
+  std::vector<PackResult> results;
+  std::vector<bool> solidFlags;
+
+  PackedRun(int level, bool solid) : packing(level, solid) {
+    packing.SetNotice([this](const std::string& m) { notices.push_back(m); });
+  }
+
+  // Packs and decodes each of data; false when an entry does not decode
+  // back to its bytes.
+  bool Run(const std::vector<std::vector<uint8_t>>& data) {
+    packer = packing.Packer();
+    bool all = true;
+    for (size_t k = 0; k < data.size(); ++k) {
+      const auto& d = data[k];
+      const uint8_t method = packing.MethodFor(d.size());
+      const std::string name = "dir\\file" + std::to_string(k) + ".txt";
+      const PackRequest request{d.data(), d.size(), method, packing.DictCodeFor(method),
+                                packing.SolidFor(method), &name};
+      PackResult r;
+      r.method = method;
+      EXPECT_TRUE(packer(request, &r));
+      const bool solid = r.solid.value_or(request.solid);
+      solidFlags.push_back(solid);
+      if (r.method == fmt::kMethodStored) {
+        results.push_back(r);
+        continue;
+      }
+      test::LzResult out = harness.Decode(r.packed, d.size(), request.dictCode, r.filterByte != 0, solid);
+      all = all && out.error == 0 && out.out == d;
+      results.push_back(std::move(r));
+    }
+    return all;
+  }
+};
+
+std::vector<std::vector<uint8_t>> TextFiles(size_t count, size_t size) {
+  std::vector<std::vector<uint8_t>> files;
+  uint32_t seed = 99;
+  for (size_t k = 0; k < count; ++k) {
+    std::string t;
+    while (t.size() < size) {
+      seed = seed * 1664525u + 1013904223u;
+      t += "    value_" + std::to_string((seed >> 20) % 300) + " = call(" + std::to_string(k) + ")\n";
+    }
+    files.emplace_back(t.begin(), t.begin() + ptrdiff_t(size));
+  }
+  return files;
+}
+
+// A stream broken inside the encoder is caught by reading it back: the file
+// is packed again at the next lower level as the start of a new solid group,
+// one line names it, and the entries after it continue the new group. With
+// the check off the same damage reaches the archive, so the check is what
+// caught it.
+TEST(PackingVerify, ABrokenStreamIsPackedAgainAndArrivesIntact) {
+  const auto files = TextFiles(5, 20000);
+  auto breakThird = [](int* calls) {
+    return [calls](Bytes& packed, int attempt) {
+      if ((*calls)++ == 2 && attempt == 0) std::fill(packed.begin() + 40, packed.begin() + 60, 0xA5);
+    };
+  };
+  int calls = 0;
+  PackedRun run(4, true);
+  run.packing.SetStreamHook(breakThird(&calls));
+  EXPECT_TRUE(run.Run(files));
+  ASSERT_EQ(run.notices.size(), 1u);
+  EXPECT_EQ(run.notices[0], "dir/file2.txt: its packed stream did not read back; packed again at -m3");
+  EXPECT_EQ(run.solidFlags, (std::vector<bool>{false, true, false, true, true}));
+  EXPECT_NE(run.results[2].method, fmt::kMethodStored);
+
+  int offCalls = 0;
+  PackedRun unchecked(4, true);
+  unchecked.packing.SetVerify(false);
+  unchecked.packing.SetStreamHook(breakThird(&offCalls));
+  EXPECT_FALSE(unchecked.Run(files));
+  EXPECT_TRUE(unchecked.notices.empty());
+}
+
+// When no level gives a stream that reads back the file is stored, and the
+// next file starts a new group: the decoder's state is that of a bad stream.
+TEST(PackingVerify, StoredWhenNoStreamReadsBack) {
+  const auto files = TextFiles(3, 30000);
+  for (int level : {1, 4}) {
+    PackedRun run(level, true);
+    // Every attempt at the middle file is damaged.
+    std::vector<int> attemptsOfMiddle;
+    int entry = 0, lastAttempt = -1;
+    run.packing.SetStreamHook([&](Bytes& packed, int attempt) {
+      if (attempt <= lastAttempt) ++entry;
+      lastAttempt = attempt;
+      if (entry == 1) {
+        attemptsOfMiddle.push_back(attempt);
+        std::fill(packed.begin() + 20, packed.begin() + 50, 0x5A);
+      }
+    });
+    EXPECT_TRUE(run.Run(files));
+    EXPECT_EQ(run.results[1].method, fmt::kMethodStored) << level;
+    EXPECT_EQ(run.solidFlags, (std::vector<bool>{false, false, false})) << level;
+    ASSERT_EQ(run.notices.size(), 1u);
+    EXPECT_EQ(run.notices[0], "dir/file1.txt: no packed stream read back; stored");
+    const std::vector<int> expected = level == 1 ? std::vector<int>{0} : std::vector<int>{0, 1, 2};
+    EXPECT_EQ(attemptsOfMiddle, expected) << level;
+  }
 }
 
 }  // namespace

@@ -103,6 +103,8 @@ bool ParseArgs(int argc, char** argv, int first, const std::vector<std::string>&
       args->aes128 = true;
     } else if (name == "--encrypt-headers") {
       args->encryptHeaders = true;
+    } else if (name == "--no-verify") {
+      args->noVerify = true;
     } else if (name == "--sign" || name == "--key") {
       if (!value(&v)) return false;
       args->signKey = v;

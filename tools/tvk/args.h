@@ -29,6 +29,7 @@ struct Args {
   std::optional<std::string> comment;      // -c TEXT
   std::optional<std::string> commentFile;  // -z FILE
   bool force = false;                      // -f
+  bool noVerify = false;                   // --no-verify
   std::optional<std::string> outputDir;    // -o DIR
   bool yes = false;                        // -y
   std::optional<std::string> signKey;      // --sign KEY (a), --key KEY (sign)

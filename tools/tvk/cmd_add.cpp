@@ -287,6 +287,8 @@ int RunAdd(const Args& args) {
   }
   const int level = args.level.value_or(3);
   Packing packing(level, shape.solid);
+  packing.SetVerify(!args.noVerify);
+  packing.SetNotice([&con](const std::string& message) { con.Alert(message); });
   shape.packer = packing.Packer();
 
   // What to store.

@@ -27,7 +27,10 @@ const char kHelpAdd[] =
     "  -c TEXT             archive comment\n"
     "  -z FILE             archive comment read from FILE\n"
     "  -f                  replace ARCHIVE when it exists\n"
-    "  -q                  quiet: errors only\n"
+    "  --no-verify         do not read each packed stream back before it is\n"
+    "                      written (by default a stream that does not decode to\n"
+    "                      its file is packed again more simply, with a warning)\n"
+    "  -q                  quiet: errors only (and repacked streams)\n"
     "\n"
     "Names, comments and passwords are stored in Windows-1252 when every\n"
     "character has a form there, so archives open alike on Windows and Linux;\n"
@@ -124,7 +127,7 @@ const std::vector<Command>& Commands() {
   static const std::vector<Command> commands = {
       {"a", "create an archive from files and folders",
        {"-m", "-s", "-v", "-p", "--aes128", "--encrypt-headers", "-c", "-z", "-f", "--sign", "--cert",
-        "--digest"},
+        "--digest", "--no-verify"},
        kHelpAdd, RunAdd},
       {"l", "list an archive", {"-p"}, kHelpList, RunList},
       {"t", "test every entry of an archive", {"-p"}, kHelpTest, RunTest},

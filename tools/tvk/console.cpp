@@ -101,6 +101,10 @@ void Console::Error(const std::string& line) {
 
 void Console::Warn(const std::string& line) {
   if (quiet) return;
+  Alert(line);
+}
+
+void Console::Alert(const std::string& line) {
   ClearProgress();
   std::fflush(stdout);
   std::fprintf(stderr, "tvk: warning: %s\n", line.c_str());

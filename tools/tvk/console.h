@@ -28,6 +28,8 @@ class Console {
   void Info(const std::string& line);
   void Error(const std::string& line);
   void Warn(const std::string& line);
+  // A warning that -q does not silence.
+  void Alert(const std::string& line);
 
   // The progress line: only on a terminal and unless quiet. done/total in
   // bytes; the rate and the time left come from the time since StartWork.

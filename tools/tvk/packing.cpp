@@ -3,9 +3,12 @@
 #include <algorithm>
 #include <cctype>
 #include <cstring>
+#include <exception>
+#include <string>
 
 #include "writer/audio_encoder.h"
 #include "writer/lz_encoder.h"
+#include "writer/stream_check.h"
 
 namespace tvk::cli {
 namespace {
@@ -32,6 +35,13 @@ bool WantsCallFilter(const uint8_t* p, size_t n) {
     return machine == 0x14C || machine == 0x8664;
   }
   return false;
+}
+
+std::string NoticeName(const PackRequest& request) {
+  if (!request.name) return "an entry";
+  std::string name = *request.name;
+  std::replace(name.begin(), name.end(), '\\', '/');
+  return name;
 }
 
 bool LooksLikeWave(const uint8_t* p, size_t n) {
@@ -100,13 +110,27 @@ void ChooseDelta(const uint8_t* p, size_t n, LzOptions* options) {
 
 struct Packing::State {
   LzEncoder lz;
-  bool lzUsed = false;  // the encoder holds an entry's state
+  // The encoder (and the check's decoder) hold the state of an entry that
+  // read back, so the next one may continue it.
+  bool lzUsed = false;
+  bool verify = true;
+  std::unique_ptr<StreamCheck> check;
+  std::function<void(const std::string&)> notice;
+  std::function<void(Bytes&, int)> hook;
 };
 
 Packing::Packing(int level, bool solid)
     : level_(level), solid_(solid), state_(std::make_shared<State>()) {}
 
 Packing::~Packing() = default;
+
+void Packing::SetVerify(bool verify) { state_->verify = verify; }
+
+void Packing::SetNotice(std::function<void(const std::string&)> notice) {
+  state_->notice = std::move(notice);
+}
+
+void Packing::SetStreamHook(std::function<void(Bytes&, int)> hook) { state_->hook = std::move(hook); }
 
 uint8_t Packing::MethodFor(uint64_t size) const {
   if (level_ <= 0 || size == 0) return fmt::kMethodStored;
@@ -121,45 +145,103 @@ bool Packing::SolidFor(uint8_t method) const {
   return solid_ && state_->lzUsed && method >= fmt::kMethodLzFirst && method <= fmt::kMethodLzLast;
 }
 
+namespace {
+
+// One attempt at an entry: audio when it pays, else LZ at the given level.
+// False when the encoder gave up on the data.
+bool PackOnce(Packing::State& state, const PackRequest& request, int level, bool solid,
+              bool allowAudio, PackResult* result) {
+  if (allowAudio && LooksLikeWave(request.data, request.size)) {
+    uint32_t crc = 0;
+    Bytes audio;
+    // The audio method unless even the fastest LZ packs this sound
+    // smaller (silence, synthetic tones); judged on up to 8 MiB of it.
+    if (EncodeAudio(request.data, request.size, &audio, &crc) && audio.size() < request.size) {
+      LzOptions quick;
+      quick.level = 1;
+      const size_t probe = std::min<size_t>(request.size, size_t(8) << 20);
+      const double lzShare = double(EncodeLz(request.data, probe, quick).size()) / double(probe);
+      if (lzShare * double(request.size) >= double(audio.size())) {
+        result->packed = std::move(audio);
+        result->method = fmt::kMethodAudio;
+        result->crc = crc;
+        result->filterByte = 0;
+        return true;
+      }
+    }
+  }
+  LzOptions options;
+  options.level = static_cast<uint32_t>(level);
+  options.windowCode = request.dictCode;
+  options.x86 = WantsCallFilter(request.data, request.size);
+  if (!options.x86) ChooseDelta(request.data, request.size, &options);
+  result->crc.reset();
+  try {
+    result->packed = state.lz.Encode(request.data, request.size, options, solid);
+  } catch (const std::exception&) {
+    return false;
+  }
+  result->method = request.method;
+  result->filterByte = state.lz.lastFilterWord() != 0 ? 1 : 0;
+  return true;
+}
+
+}  // namespace
+
 tvk::Packer Packing::Packer() {
   std::shared_ptr<State> state = state_;
   const int level = level_;
   const bool solid = solid_;
   return [state, level, solid](const PackRequest& request, PackResult* result) {
-    if (LooksLikeWave(request.data, request.size)) {
-      uint32_t crc = 0;
-      Bytes audio;
-      // The audio method unless even the fastest LZ packs this sound
-      // smaller (silence, synthetic tones); judged on up to 8 MiB of it.
-      if (EncodeAudio(request.data, request.size, &audio, &crc) && audio.size() < request.size) {
-        LzOptions quick;
-        quick.level = 1;
-        const size_t probe = std::min<size_t>(request.size, size_t(8) << 20);
-        const double lzShare = double(EncodeLz(request.data, probe, quick).size()) / double(probe);
-        if (lzShare * double(request.size) >= double(audio.size())) {
-          result->packed = std::move(audio);
-          result->method = fmt::kMethodAudio;
-          result->crc = crc;
-          return true;
+    const bool continues = request.solid && state->lzUsed;
+    if (state->verify && !state->check) state->check = std::make_unique<StreamCheck>();
+    // The level asked for; then, should its stream not read back, a lower
+    // one as the start of a new solid group, and the fastest.
+    int levels[3] = {level, level - 1, 1};
+    const int tries = level <= 1 ? 1 : level == 2 ? 2 : 3;
+    const uint32_t dataCrc = state->verify ? EntryCrc(request.data, request.size) : 0;
+    for (int attempt = 0; attempt < tries; ++attempt) {
+      const bool entrySolid = attempt == 0 ? continues : false;
+      PackResult trial;
+      if (!PackOnce(*state, request, levels[attempt], entrySolid, attempt == 0, &trial)) {
+        state->lzUsed = false;
+        continue;
+      }
+      if (state->hook) state->hook(trial.packed, attempt);
+      if (state->verify) {
+        const bool lz = trial.method != fmt::kMethodAudio;
+        const StreamCheck::Entry e{trial.packed.data(), trial.packed.size(), trial.method, trial.filterByte,
+                                   lz ? request.dictCode : 0, lz && entrySolid, request.size,
+                                   trial.crc.value_or(dataCrc)};
+        if (!state->check->Check(e)) {
+          // The decoder's carried state is that of a bad stream; if it was
+          // LZ, so is the encoder's.
+          if (lz) state->lzUsed = false;
+          continue;
         }
       }
+      if (trial.method != fmt::kMethodAudio) state->lzUsed = true;
+      if (attempt > 0 && state->notice) {
+        state->notice(NoticeName(request) + ": its packed stream did not read back; packed again at -m" +
+                      std::to_string(levels[attempt]));
+      }
+      *result = std::move(trial);
+      if (entrySolid != request.solid) result->solid = entrySolid;
+      // Data that does not shrink is stored, unless later entries of a
+      // solid archive build on this one's window.
+      if (!solid && result->method != fmt::kMethodAudio && result->packed.size() >= request.size) {
+        result->packed.clear();
+        result->method = fmt::kMethodStored;
+        result->filterByte = 0;
+      }
+      return true;
     }
-    LzOptions options;
-    options.level = static_cast<uint32_t>(level);
-    options.windowCode = request.dictCode;
-    options.x86 = WantsCallFilter(request.data, request.size);
-    if (!options.x86) ChooseDelta(request.data, request.size, &options);
-    result->packed = state->lz.Encode(request.data, request.size, options, request.solid);
-    state->lzUsed = true;
-    result->method = request.method;
-    result->filterByte = state->lz.lastFilterWord() != 0 ? 1 : 0;
-    // Data that does not shrink is stored, unless later entries of a solid
-    // archive build on this one's window.
-    if (!solid && result->packed.size() >= request.size) {
-      result->packed.clear();
-      result->method = fmt::kMethodStored;
-      result->filterByte = 0;
-    }
+    if (state->notice) state->notice(NoticeName(request) + ": no packed stream read back; stored");
+    result->packed.clear();
+    result->method = fmt::kMethodStored;
+    result->filterByte = 0;
+    result->crc.reset();
+    result->solid = false;
     return true;
   };
 }

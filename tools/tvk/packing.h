@@ -3,6 +3,7 @@
 #define TVK_TOOLS_PACKING_H
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -15,6 +16,17 @@ class Packing {
   Packing(int level, bool solid);
   ~Packing();
 
+  // Every packed stream is read back with the self-extractor's decoders
+  // before it is handed to the writer; a stream that does not read back is
+  // packed again more simply (a lower level as a new solid group, then
+  // stored), and notice() is told the entry's name. Off: nothing is read
+  // back.
+  void SetVerify(bool verify);
+  void SetNotice(std::function<void(const std::string& message)> notice);
+  // Tests: called on each packed stream before it is checked, with the
+  // attempt number (0 the first); may damage it.
+  void SetStreamHook(std::function<void(Bytes& packed, int attempt)> hook);
+
   // The method for an entry of this many bytes, and its dictionary code.
   uint8_t MethodFor(uint64_t size) const;
   uint32_t DictCodeFor(uint8_t method) const;
@@ -26,8 +38,9 @@ class Packing {
   // files of one kind sit together, where each finds the last one's matches.
   static std::string SolidOrderKey(const std::string& stored);
 
+  struct State;  // shared with the packers it hands out
+
  private:
-  struct State;
   int level_;
   bool solid_;
   std::shared_ptr<State> state_;
