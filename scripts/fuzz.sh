@@ -9,7 +9,7 @@
 set -eu
 cd "$(dirname "$0")/.."
 time=${1:-60}; [ $# -gt 0 ] && shift
-targets=${*:-"fuzz_payload fuzz_messages fuzz_reader fuzz_decode fuzz_signature"}
+targets=${*:-"fuzz_payload fuzz_messages fuzz_reader fuzz_decode fuzz_signature fuzz_roundtrip"}
 dir=${TVK_FUZZ_BUILD:-build/fuzz}
 
 # The module's GCC-only warning flags mean nothing to clang.
