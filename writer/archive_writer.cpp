@@ -577,6 +577,12 @@ bool ArchiveWriter::AddEntry(const EntrySpec& shape, const Bytes& data) {
 
 bool ArchiveWriter::AddStoredEntry(const EntrySpec& shape, uint64_t size, uint32_t crc,
                                    const DataSource& source) {
+  return AddStreamedEntry(shape, fmt::kMethodStored, 0, size, crc, size, source);
+}
+
+bool ArchiveWriter::AddStreamedEntry(const EntrySpec& shape, uint8_t method, uint8_t filterByte,
+                                     uint64_t unpacked, uint32_t crc, uint64_t size,
+                                     const DataSource& source) {
   if (!Begin()) return false;
   if (finished_) return Fail("the archive is finished");
   if (shape.folder) return Fail("a folder has no data");
@@ -615,8 +621,8 @@ bool ArchiveWriter::AddStoredEntry(const EntrySpec& shape, uint64_t size, uint32
     }
     return true;
   };
-  bool ok = WriteEntry(shape, fmt::kMethodStored, 0, shape.crc.value_or(crc),
-                       shape.unpackedSize.value_or(size), cipherSize, emit);
+  bool ok = WriteEntry(shape, method, filterByte, shape.crc.value_or(crc), shape.unpackedSize.value_or(unpacked),
+                       cipherSize, emit);
   Wipe(&key, sizeof key);
   return ok;
 }

@@ -300,6 +300,11 @@ class ArchiveWriter {
   // stream and packer are not used.
   using DataSource = std::function<bool(uint64_t offset, uint8_t* buffer, size_t n)>;
   bool AddStoredEntry(const EntrySpec& shape, uint64_t size, uint32_t crc, const DataSource& source);
+  // A packed stream of size bytes read piece by piece (packed beforehand to
+  // a file): method, filter byte, unpacked size and CRC as the packer gave
+  // them. The stream is enciphered on the way as the shape asks.
+  bool AddStreamedEntry(const EntrySpec& shape, uint8_t method, uint8_t filterByte, uint64_t unpacked,
+                        uint32_t crc, uint64_t size, const DataSource& source);
   // A recovery block with data of the length its head announces (filler).
   bool AddRecovery(const RecoveryFields& fields, uint8_t filler = 0);
   // A head as given, enciphered when the archive's heads are, and raw bytes

@@ -53,6 +53,13 @@ class BitWriter {
     acc_ = fill_ = words_ = 0;
     return out;
   }
+  // The whole words written so far move out; the partial word stays, so a
+  // long stream can leave piece by piece.
+  std::vector<uint8_t> TakeWords() {
+    std::vector<uint8_t> out;
+    out.swap(bytes_);
+    return out;
+  }
   // Room for a stream of about this many bytes, so that it does not grow by
   // doubling (and copying) on the way.
   void Reserve(size_t bytes) { bytes_.reserve(bytes); }

@@ -1659,6 +1659,26 @@ void LzEncoder::Parse(const uint8_t* data, size_t n, const LzOptions& opt, std::
 
 std::vector<uint8_t> LzEncoder::Encode(const uint8_t* data, size_t n, const LzOptions& opt,
                                        bool solid) {
+  std::vector<uint8_t> out;
+  // Incompressible data comes out a little larger than it went in; the
+  // pages of what is reserved and never written cost nothing.
+  out.reserve(n + n / 16 + 4096);
+  EncodeStream(
+      n,
+      [data](uint64_t offset, uint8_t* dest, size_t count) {
+        std::memcpy(dest, data + offset, count);
+        return true;
+      },
+      [&out](const uint8_t* p, size_t count) {
+        out.insert(out.end(), p, p + count);
+        return true;
+      },
+      opt, solid);
+  return out;
+}
+
+bool LzEncoder::EncodeStream(uint64_t n, const Reader& read, const Writer& write, const LzOptions& opt,
+                             bool solid) {
   expect_ = nullptr;
   const uint32_t ws = 32768u << std::min<uint32_t>(opt.windowCode, 7);
   if (!solid || windowSize_ == 0) {
@@ -1678,18 +1698,21 @@ std::vector<uint8_t> LzEncoder::Encode(const uint8_t* data, size_t n, const LzOp
     lastDistance_ = ld;
   }
   uint32_t filterWord = 0;
-  const std::vector<uint32_t> chunks = LzChunkSizes(pos_, ws, n);
+  const std::vector<uint32_t> chunks = LzChunkSizes(pos_, ws, size_t(n));
+  // The x86 filter's size is the entry's low 32 bits, as the decoder takes it.
+  const uint32_t e8Size = uint32_t(n);
+  std::vector<uint8_t> work;
   lastX86Kept_ = true;
   if (opt.x86) {
     // Checked on copies first: a call operand without an encoding the
     // decoder maps back means the entry goes without the filter.
-    std::vector<uint8_t> probe;
     uint32_t e8 = 0;
     bool ok = true;
-    size_t at = 0;
+    uint64_t at = 0;
     for (uint32_t c : chunks) {
-      probe.assign(data + at, data + at + c);
-      ok = X86Forward(probe.data(), c, &e8, uint32_t(n)) && ok;
+      work.resize(c);
+      if (!read(at, work.data(), c)) return false;
+      ok = X86Forward(work.data(), c, &e8, e8Size) && ok;
       at += c;
     }
     if (ok) {
@@ -1707,18 +1730,14 @@ std::vector<uint8_t> LzEncoder::Encode(const uint8_t* data, size_t n, const LzOp
   }
   lastFilterWord_ = filterWord;
   BitWriter w;
-  // Incompressible data comes out a little larger than it went in; the
-  // pages of what is reserved and never written cost nothing.
-  w.Reserve(n + n / 16 + 4096);
   if (filterWord) WriteFilterHeader(w, filterWord, opt);
   // Segments of whole output chunks bound the memory taken by big entries:
   // filter, parse and write one segment before reading the next.
   const size_t segmentTarget = size_t(8) << 20;
   const uint32_t per = std::clamp<uint32_t>(opt.blockSymbols, 1, 32767);
-  std::vector<uint8_t> work;
   std::vector<LzOp> ops;
   uint32_t e8 = 0;
-  size_t at = 0;
+  uint64_t at = 0;
   size_t ci = 0;
   while (ci < chunks.size()) {
     size_t segLen = 0;
@@ -1727,10 +1746,11 @@ std::vector<uint8_t> LzEncoder::Encode(const uint8_t* data, size_t n, const LzOp
       segChunks.push_back(chunks[ci]);
       segLen += chunks[ci++];
     }
-    work.assign(data + at, data + at + segLen);
+    work.resize(segLen);
+    if (!read(at, work.data(), segLen)) return false;
     size_t off = 0;
     for (uint32_t c : segChunks) {
-      if (filterWord & 0x0002) X86Forward(work.data() + off, c, &e8, uint32_t(n));
+      if (filterWord & 0x0002) X86Forward(work.data() + off, c, &e8, e8Size);
       if (delta) delta->ForwardChunk(work.data() + off, c);
       off += c;
     }
@@ -1759,8 +1779,11 @@ std::vector<uint8_t> LzEncoder::Encode(const uint8_t* data, size_t n, const LzOp
     expect_ = nullptr;
     if (!reproduced) throw std::runtime_error("LZ encoder: the parse does not reproduce the data");
     at += segLen;
+    const std::vector<uint8_t> words = w.TakeWords();
+    if (!words.empty() && !write(words.data(), words.size())) return false;
   }
-  return w.Take();
+  const std::vector<uint8_t> tail = w.Take();
+  return tail.empty() || write(tail.data(), tail.size());
 }
 
 std::vector<uint8_t> EncodeLz(const uint8_t* data, size_t n, const LzOptions& opt) {

@@ -9,6 +9,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <vector>
 
 #include "writer/bit_writer.h"
@@ -98,6 +99,15 @@ class LzEncoder {
   // Throws std::runtime_error when the ops it made do not reproduce the
   // data; the encoder must then start afresh (not solid).
   std::vector<uint8_t> Encode(const uint8_t* data, size_t n, const LzOptions& opt, bool solid);
+  // The same for an entry read piece by piece and written out as it is
+  // made, in memory bounded by the window and a segment whatever n is.
+  // read(offset, dest, count) fills count bytes of the entry; false from
+  // read or write ends the entry (answered false; the encoder must then
+  // start afresh).
+  using Reader = std::function<bool(uint64_t offset, uint8_t* dest, size_t count)>;
+  using Writer = std::function<bool(const uint8_t* data, size_t count)>;
+  bool EncodeStream(uint64_t n, const Reader& read, const Writer& write, const LzOptions& opt,
+                    bool solid);
 
   // Writes the given blocks for one entry (tests). The filter word, when not
   // 0, is written as a filter header with the delta parameters of opt. The

@@ -10,16 +10,21 @@ namespace tvk {
 
 struct StreamCheck::Io final : PackedSource, EntrySink {
   const uint8_t* data = nullptr;
-  size_t size = 0;
-  size_t pos = 0;
+  const std::function<bool(uint64_t, uint8_t*, size_t)>* read = nullptr;
+  uint64_t size = 0;
+  uint64_t pos = 0;
   uint64_t written = 0;
   uint32_t error = 0;
   DecodeState state{};
   PackedInput input;
 
   int32_t ReadArchive(void* dest, uint32_t n) override {
-    const size_t k = std::min<size_t>(n, size - pos);
-    if (k) std::memcpy(dest, data + pos, k);
+    const size_t k = static_cast<size_t>(std::min<uint64_t>(n, size - pos));
+    if (k && !data) {
+      if (!(*read)(pos, static_cast<uint8_t*>(dest), k)) return -1;
+    } else if (k) {
+      std::memcpy(dest, data + pos, k);
+    }
     pos += k;
     return static_cast<int32_t>(k);
   }
@@ -48,6 +53,7 @@ bool StreamCheck::Check(const Entry& e) {
   Io& io = *io_;
   if (!io.input.Init()) return false;
   io.data = e.packed;
+  io.read = &e.read;
   io.size = e.packedSize;
   io.pos = 0;
   io.written = 0;

@@ -6,6 +6,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 
 #include "codec/decode_entry.h"
 
@@ -21,7 +22,7 @@ class StreamCheck {
   StreamCheck& operator=(const StreamCheck&) = delete;
 
   struct Entry {
-    const uint8_t* packed;
+    const uint8_t* packed;  // or nullptr and read instead
     size_t packedSize;
     uint8_t method;
     uint8_t filterByte;
@@ -29,6 +30,8 @@ class StreamCheck {
     bool solid;
     uint64_t unpackedSize;
     uint32_t crc;  // the CRC field the entry will carry
+    // For a stream kept outside memory: fills count bytes from offset.
+    std::function<bool(uint64_t offset, uint8_t* dest, size_t count)> read;
   };
   // True when the stream decodes without error to unpackedSize bytes whose
   // register equals crc. After a false answer the next entry must not be

@@ -3,6 +3,7 @@
 // programs do not.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 #include <random>
@@ -12,6 +13,7 @@
 #include "archive/format.h"
 #include "tests/codec/lz_test_support.h"
 #include "tools/tvk/packing.h"
+#include "writer/archive_writer.h"
 #include "writer/lz_encoder.h"
 
 namespace tvk::cli {
@@ -259,6 +261,76 @@ TEST(PackingVerify, StoredWhenNoStreamReadsBack) {
     EXPECT_EQ(run.notices[0], "dir/file1.txt: no packed stream read back; stored");
     const std::vector<int> expected = level == 1 ? std::vector<int>{0} : std::vector<int>{0, 1, 2};
     EXPECT_EQ(attemptsOfMiddle, expected) << level;
+  }
+}
+
+// A file too large for memory goes through PackStream: read in pieces no
+// larger than a segment, written out as it is made (not at the end), and the
+// same stream as the in-memory packer makes. Broken once, it is packed again
+// through the same scratch file.
+TEST(PackingStream, PiecesInBoundedMemoryGiveTheInMemoryStream) {
+  const auto files = TextFiles(1, 10u << 20);
+  const std::vector<uint8_t>& data = files[0];
+  Packing memory(1, false);
+  const std::string name = "big.txt";
+  const uint8_t method = memory.MethodFor(data.size());
+  const PackRequest request{data.data(), data.size(), method, memory.DictCodeFor(method), false, &name};
+  PackResult inMemory;
+  ASSERT_TRUE(memory.Packer()(request, &inMemory));
+
+  for (bool broken : {false, true}) {
+    Packing streaming(1, false);
+    std::vector<std::string> notices;
+    streaming.SetNotice([&](const std::string& m) { notices.push_back(m); });
+    if (broken) {
+      streaming.SetStreamHook([](Bytes& piece, int attempt) {
+        if (attempt == 0 && piece.size() > 100) piece[50] ^= 0x40;
+      });
+    }
+    std::vector<uint8_t> scratch;
+    size_t largestRead = 0, writes = 0, restarts = 0;
+    Packing::StreamRequest sr;
+    sr.name = name;
+    sr.size = data.size();
+    sr.crc = tvk::EntryCrc(data.data(), data.size());
+    sr.method = method;
+    sr.dictCode = streaming.DictCodeFor(method);
+    sr.solid = false;
+    sr.read = [&](uint64_t offset, uint8_t* dest, size_t n) {
+      largestRead = std::max(largestRead, n);
+      std::memcpy(dest, data.data() + offset, n);
+      return true;
+    };
+    sr.restart = [&] {
+      scratch.clear();
+      ++restarts;
+      return true;
+    };
+    sr.write = [&](const uint8_t* p, size_t n) {
+      scratch.insert(scratch.end(), p, p + n);
+      ++writes;
+      return true;
+    };
+    sr.readPacked = [&](uint64_t offset, uint8_t* dest, size_t n) {
+      std::memcpy(dest, scratch.data() + offset, n);
+      return true;
+    };
+    Packing::StreamResult result;
+    std::string error;
+    ASSERT_TRUE(streaming.PackStream(sr, &result, &error)) << error;
+    EXPECT_LE(largestRead, size_t(8) << 20);
+    EXPECT_GE(writes, 2u);
+    if (!broken) {
+      EXPECT_EQ(result.packedSize, scratch.size());
+      EXPECT_TRUE(scratch == inMemory.packed);
+      EXPECT_TRUE(notices.empty());
+      EXPECT_EQ(restarts, 1u);
+    } else {
+      // There is no lower level than -m1: the file is stored.
+      EXPECT_EQ(result.method, fmt::kMethodStored);
+      ASSERT_EQ(notices.size(), 1u);
+      EXPECT_EQ(notices[0], "big.txt: no packed stream read back; stored");
+    }
   }
 }
 

@@ -6,7 +6,9 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
+#include <functional>
 #include <set>
 #include <string>
 #include <utility>
@@ -27,8 +29,18 @@ namespace {
 constexpr size_t kMaxStoredName = fmt::kMaxEntryName;
 // Comment text that fits a comment head.
 constexpr size_t kMaxCommentText = fmt::kMaxCommentHeadSize - fmt::kCommentHeadSize;
-// Files above this size are stored without packing, read piece by piece.
+// Files above this size are read piece by piece: packed as a stream through
+// a scratch file beside the archive, or stored.
 constexpr uint64_t kInMemoryLimit = 256ull << 20;
+
+// Tests make smaller files take the stream path (TVK_STREAM_ABOVE=bytes).
+uint64_t InMemoryLimit() {
+  static const uint64_t limit = [] {
+    const char* v = std::getenv("TVK_STREAM_ABOVE");
+    return v && *v ? std::strtoull(v, nullptr, 10) : kInMemoryLimit;
+  }();
+  return limit;
+}
 // Password bytes that a password prompt of the reader can carry.
 constexpr size_t kMaxPassword = 249;
 
@@ -150,6 +162,72 @@ bool CrcOfFile(const std::string& path, uint32_t* crc, uint64_t* size, std::stri
   std::fclose(f);
   *crc = reg;
   *size = total;
+  return ok;
+}
+
+// A file too large for memory, packed as a stream into a scratch file beside
+// the archive (removed at once, so it never outlives the run), checked, and
+// copied into the archive; stored when packing does not pay.
+bool AddPackedStream(const std::string& archive, const Item& item, EntrySpec& e, uint64_t size, uint32_t crc,
+                     Packing& packing, ArchiveWriter& writer,
+                     const std::function<bool(uint64_t, uint8_t*, size_t)>& readFile, bool* showRead,
+                     std::string* error) {
+  std::string scratch = archive + ".packing.XXXXXX";
+  const int fd = mkstemp(scratch.data());
+  if (fd < 0) {
+    *error = "cannot create a scratch file beside " + archive + ": " + std::strerror(errno);
+    return false;
+  }
+  unlink(scratch.c_str());
+  std::FILE* tmp = fdopen(fd, "w+b");
+  if (!tmp) {
+    close(fd);
+    *error = "cannot create a scratch file beside " + archive + ": " + std::strerror(errno);
+    return false;
+  }
+  std::string tmpError;
+  auto tmpFailed = [&](const char* what) {
+    if (tmpError.empty()) tmpError = std::string("cannot ") + what + " the scratch file beside " + archive + ": " + std::strerror(errno);
+    return false;
+  };
+  Packing::StreamRequest request;
+  request.name = item.stored;
+  request.size = size;
+  request.crc = crc;
+  request.method = e.method;
+  request.dictCode = e.dictCode;
+  request.solid = e.solid;
+  request.read = readFile;
+  request.restart = [&] {
+    std::fflush(tmp);
+    return (ftruncate(fileno(tmp), 0) == 0 && fseeko(tmp, 0, SEEK_SET) == 0) || tmpFailed("empty");
+  };
+  request.write = [&](const uint8_t* p, size_t n) { return std::fwrite(p, 1, n, tmp) == n || tmpFailed("write"); };
+  auto readTmp = [&](uint64_t offset, uint8_t* dest, size_t n) {
+    return (std::fflush(tmp) == 0 && fseeko(tmp, static_cast<off_t>(offset), SEEK_SET) == 0 &&
+            std::fread(dest, 1, n, tmp) == n) ||
+           tmpFailed("read");
+  };
+  request.readPacked = readTmp;
+  Packing::StreamResult result;
+  std::string packError;
+  bool ok = packing.PackStream(request, &result, &packError);
+  if (!ok) {
+    *error = !error->empty() ? *error : !tmpError.empty() ? tmpError : item.diskPath + ": " + packError;
+  } else if (result.method == fmt::kMethodStored) {
+    e.method = fmt::kMethodStored;
+    e.dictCode = 0;
+    e.solid = false;
+    *showRead = false;
+    ok = writer.AddStoredEntry(e, size, crc, readFile);
+  } else {
+    e.method = result.method;
+    e.solid = result.solid;
+    *showRead = false;
+    ok = writer.AddStreamedEntry(e, result.method, result.filterByte, size, crc, result.packedSize, readTmp);
+    if (!ok && !tmpError.empty()) *error = tmpError;
+  }
+  std::fclose(tmp);
   return ok;
 }
 
@@ -369,7 +447,7 @@ int RunAdd(const Args& args) {
       e.attributes = kAttrDirectory;
     } else {
       size = static_cast<uint64_t>(item.st.st_size);
-      streamed = packing.MethodFor(size) == fmt::kMethodStored || size > kInMemoryLimit;
+      streamed = packing.MethodFor(size) == fmt::kMethodStored || size > InMemoryLimit();
       std::string error;
       if (streamed ? !CrcOfFile(item.diskPath, &crc, &size, &error) : !ReadWhole(item.diskPath, &data, &error)) {
         con.Error("cannot read " + item.diskPath + ": " + error);
@@ -384,7 +462,7 @@ int RunAdd(const Args& args) {
       // Linux keeps no creation time here; the modification time stands in.
       e.times = std::array<FileTime, 3>{write, access, write};
       e.unixMode = item.st.st_mode & 07777;
-      e.method = streamed ? fmt::kMethodStored : packing.MethodFor(size);
+      e.method = packing.MethodFor(size);
       e.dictCode = packing.DictCodeFor(e.method);
       e.solid = packing.SolidFor(e.method);
       if (args.passwordGiven) {
@@ -397,7 +475,10 @@ int RunAdd(const Args& args) {
     std::string readError;
     if (streamed) {
       std::FILE* f = std::fopen(item.diskPath.c_str(), "rb");
-      added = f && writer.AddStoredEntry(e, size, crc, [&](uint64_t offset, uint8_t* buffer, size_t n) {
+      // Reading shows progress: the packing pass for a packed file, the
+      // copy for a stored one.
+      bool showRead = true;
+      auto readFile = [&](uint64_t offset, uint8_t* buffer, size_t n) {
         if (con.Interrupted()) {
           readError = "cancelled";
           return false;
@@ -407,10 +488,17 @@ int RunAdd(const Args& args) {
                                                                       : ": it became shorter");
           return false;
         }
-        con.Progress(item.stored, done + offset + n);
+        if (showRead) con.Progress(item.stored, done + offset + n);
         return true;
-      });
-      if (!f) readError = "cannot read " + item.diskPath + ": " + std::strerror(errno);
+      };
+      if (!f) {
+        added = false;
+        readError = "cannot read " + item.diskPath + ": " + std::strerror(errno);
+      } else if (e.method != fmt::kMethodStored) {
+        added = AddPackedStream(archive, item, e, size, crc, packing, writer, readFile, &showRead, &readError);
+      } else {
+        added = writer.AddStoredEntry(e, size, crc, readFile);
+      }
       if (f) std::fclose(f);
     } else {
       added = writer.AddEntry(e, data);

@@ -188,62 +188,144 @@ bool PackOnce(Packing::State& state, const PackRequest& request, int level, bool
 
 }  // namespace
 
+namespace {
+
+// The level asked for; then, should its stream not read back, a lower one as
+// the start of a new solid group, and the fastest. pack(level, solid,
+// attempt, &lz) packs and answers whether the stream read back (lz: the LZ
+// state took part). Answers the attempt that read back, -1 when none did;
+// *usedSolid tells whether that one continues the previous entry.
+int TryLevels(Packing::State& state, int level, bool continues, const std::string& name,
+              const std::function<bool(int, bool, int, bool*)>& pack, bool* usedSolid) {
+  const int levels[3] = {level, level - 1, 1};
+  const int tries = level <= 1 ? 1 : level == 2 ? 2 : 3;
+  for (int attempt = 0; attempt < tries; ++attempt) {
+    const bool solid = attempt == 0 && continues && state.lzUsed;
+    bool lz = true;
+    if (!pack(levels[attempt], solid, attempt, &lz)) {
+      // The decoder's carried state is that of a bad stream; if it was LZ,
+      // so is the encoder's.
+      if (lz) state.lzUsed = false;
+      continue;
+    }
+    if (lz) state.lzUsed = true;
+    if (attempt > 0 && state.notice) {
+      state.notice(name + ": its packed stream did not read back; packed again at -m" +
+                   std::to_string(levels[attempt]));
+    }
+    *usedSolid = solid;
+    return attempt;
+  }
+  if (state.notice) state.notice(name + ": no packed stream read back; stored");
+  state.lzUsed = false;
+  *usedSolid = false;
+  return -1;
+}
+
+}  // namespace
+
 tvk::Packer Packing::Packer() {
   std::shared_ptr<State> state = state_;
   const int level = level_;
   const bool solid = solid_;
   return [state, level, solid](const PackRequest& request, PackResult* result) {
-    const bool continues = request.solid && state->lzUsed;
     if (state->verify && !state->check) state->check = std::make_unique<StreamCheck>();
-    // The level asked for; then, should its stream not read back, a lower
-    // one as the start of a new solid group, and the fastest.
-    int levels[3] = {level, level - 1, 1};
-    const int tries = level <= 1 ? 1 : level == 2 ? 2 : 3;
     const uint32_t dataCrc = state->verify ? EntryCrc(request.data, request.size) : 0;
-    for (int attempt = 0; attempt < tries; ++attempt) {
-      const bool entrySolid = attempt == 0 ? continues : false;
-      PackResult trial;
-      if (!PackOnce(*state, request, levels[attempt], entrySolid, attempt == 0, &trial)) {
-        state->lzUsed = false;
-        continue;
-      }
+    PackResult trial;
+    auto pack = [&](int lv, bool entrySolid, int attempt, bool* lz) {
+      trial = PackResult();
+      if (!PackOnce(*state, request, lv, entrySolid, attempt == 0, &trial)) return false;
+      *lz = trial.method != fmt::kMethodAudio;
       if (state->hook) state->hook(trial.packed, attempt);
-      if (state->verify) {
-        const bool lz = trial.method != fmt::kMethodAudio;
-        const StreamCheck::Entry e{trial.packed.data(), trial.packed.size(), trial.method, trial.filterByte,
-                                   lz ? request.dictCode : 0, lz && entrySolid, request.size,
-                                   trial.crc.value_or(dataCrc)};
-        if (!state->check->Check(e)) {
-          // The decoder's carried state is that of a bad stream; if it was
-          // LZ, so is the encoder's.
-          if (lz) state->lzUsed = false;
-          continue;
-        }
-      }
-      if (trial.method != fmt::kMethodAudio) state->lzUsed = true;
-      if (attempt > 0 && state->notice) {
-        state->notice(NoticeName(request) + ": its packed stream did not read back; packed again at -m" +
-                      std::to_string(levels[attempt]));
-      }
-      *result = std::move(trial);
-      if (entrySolid != request.solid) result->solid = entrySolid;
-      // Data that does not shrink is stored, unless later entries of a
-      // solid archive build on this one's window.
-      if (!solid && result->method != fmt::kMethodAudio && result->packed.size() >= request.size) {
-        result->packed.clear();
-        result->method = fmt::kMethodStored;
-        result->filterByte = 0;
-      }
+      if (!state->verify) return true;
+      const StreamCheck::Entry e{trial.packed.data(), trial.packed.size(), trial.method, trial.filterByte,
+                                 *lz ? request.dictCode : 0, *lz && entrySolid, request.size,
+                                 trial.crc.value_or(dataCrc), {}};
+      return state->check->Check(e);
+    };
+    bool usedSolid = false;
+    if (TryLevels(*state, level, request.solid, NoticeName(request), pack, &usedSolid) < 0) {
+      *result = PackResult();
+      result->method = fmt::kMethodStored;
+      result->solid = false;
       return true;
     }
-    if (state->notice) state->notice(NoticeName(request) + ": no packed stream read back; stored");
-    result->packed.clear();
-    result->method = fmt::kMethodStored;
-    result->filterByte = 0;
-    result->crc.reset();
-    result->solid = false;
+    *result = std::move(trial);
+    if (usedSolid != request.solid) result->solid = usedSolid;
+    // Data that does not shrink is stored, unless later entries of a solid
+    // archive build on this one's window.
+    if (!solid && result->method != fmt::kMethodAudio && result->packed.size() >= request.size) {
+      result->packed.clear();
+      result->method = fmt::kMethodStored;
+      result->filterByte = 0;
+    }
     return true;
   };
+}
+
+bool Packing::PackStream(const StreamRequest& request, StreamResult* out, std::string* error) {
+  State& state = *state_;
+  if (state.verify && !state.check) state.check = std::make_unique<StreamCheck>();
+  // The filters are chosen from the file's start, as for a file in memory.
+  Bytes head(static_cast<size_t>(std::min<uint64_t>(request.size, 1u << 20)));
+  if (!request.read(0, head.data(), head.size())) {
+    *error = "cannot read the file";
+    return false;
+  }
+  LzOptions options;
+  options.windowCode = request.dictCode;
+  options.x86 = WantsCallFilter(head.data(), head.size());
+  if (!options.x86) ChooseDelta(head.data(), head.size(), &options);
+  bool readFailed = false;
+  auto pack = [&](int lv, bool entrySolid, int attempt, bool* lz) {
+    *lz = true;
+    if (!request.restart()) {
+      readFailed = true;
+      return false;
+    }
+    options.level = static_cast<uint32_t>(lv);
+    uint64_t packed = 0;
+    bool ok;
+    try {
+      ok = state.lz.EncodeStream(
+          request.size, request.read,
+          [&](const uint8_t* p, size_t n) {
+            Bytes piece(p, p + n);
+            if (state.hook) state.hook(piece, attempt);
+            packed += n;
+            return request.write(piece.data(), piece.size());
+          },
+          options, entrySolid);
+    } catch (const std::exception&) {
+      return false;
+    }
+    if (!ok) {
+      readFailed = true;
+      return false;
+    }
+    out->packedSize = packed;
+    out->method = request.method;
+    out->filterByte = state.lz.lastFilterWord() != 0 ? 1 : 0;
+    if (!state.verify) return true;
+    StreamCheck::Entry e{nullptr, packed, out->method, out->filterByte, request.dictCode, entrySolid,
+                         request.size, request.crc, request.readPacked};
+    return state.check->Check(e);
+  };
+  bool usedSolid = false;
+  const int attempt = TryLevels(state, level_, request.solid, request.name, pack, &usedSolid);
+  if (readFailed) {
+    state.lzUsed = false;
+    *error = "cannot read the file or write its packed stream";
+    return false;
+  }
+  out->solid = usedSolid;
+  if (attempt < 0 || (!solid_ && out->packedSize >= request.size)) {
+    out->method = fmt::kMethodStored;
+    out->filterByte = 0;
+    out->packedSize = request.size;
+    out->solid = false;
+  }
+  return true;
 }
 
 std::string Packing::SolidOrderKey(const std::string& stored) {

@@ -34,6 +34,32 @@ class Packing {
   bool SolidFor(uint8_t method) const;
   // The packer to hand to the archive writer.
   tvk::Packer Packer();
+
+  // A file too large to hold in memory, packed as a stream through a file
+  // of the caller's: read gives the file's bytes, restart empties the
+  // packed file, write appends to it and readPacked reads it back. The
+  // stream is checked and packed again as Packer's are; a stored result
+  // means the caller stores the file itself.
+  struct StreamRequest {
+    std::string name;  // for messages
+    uint64_t size;
+    uint32_t crc;      // the file's CRC register
+    uint8_t method;
+    uint32_t dictCode;
+    bool solid;
+    std::function<bool(uint64_t offset, uint8_t* dest, size_t count)> read;
+    std::function<bool()> restart;
+    std::function<bool(const uint8_t* data, size_t count)> write;
+    std::function<bool(uint64_t offset, uint8_t* dest, size_t count)> readPacked;
+  };
+  struct StreamResult {
+    uint8_t method = 0;
+    uint8_t filterByte = 0;
+    uint64_t packedSize = 0;
+    bool solid = false;
+  };
+  // False when the file or the packed file could not be read or written.
+  bool PackStream(const StreamRequest& request, StreamResult* result, std::string* error);
   // Sort key for the files of a solid archive ('/'-separated stored path):
   // files of one kind sit together, where each finds the last one's matches.
   static std::string SolidOrderKey(const std::string& stored);
