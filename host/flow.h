@@ -71,8 +71,15 @@ struct Flow final : public MainDialogHost {
   int ErrorBox();
 
   // Starts the run-after file; 28007 in resultCode when it cannot start.
+  // The quiet form starts it in the target folder, the dialog form in the
+  // file's own folder.
   void StartRunAfterQuiet();
   void StartRunAfterDialog();
+  void StartRunAfter(bool quiet);
+  // The payload's target folder begins with a macro that names no folder on
+  // this system: 28002 before anything is opened, with a box that names the
+  // macro unless quiet. Answers the exit code.
+  int MacroFailure(bool showBox);
 
   // MainDialogHost
   void OnCommand(uint32_t control) override;
