@@ -235,6 +235,11 @@ int Flow::DialogRun() {
 }
 
 void Flow::OnEvent(uint32_t event) {
+  // A check or an extraction runs and dispatches window messages: an early
+  // check now would open the archive inside that pass; the extraction makes
+  // its own check anyway.
+  if (run.busy) return;
+  run.busy = 1;
   if (event == kEventShowInfo) {
     PayloadSettings& settings = startup->settings;
     const char* caption = settings.infoTitle[0] ? settings.infoTitle : Msg(45);
@@ -251,12 +256,20 @@ void Flow::OnEvent(uint32_t event) {
       OnCommand(kCtlCancel);
     }
   }
+  run.busy = 0;
 }
 
 void Flow::OnCommand(uint32_t control) {
+  // Progress updates and the signature hashing dispatch window messages from
+  // inside a check or an extraction: a second Extract would run a whole pass
+  // inside the first (and its result would be overwritten by the outer one),
+  // and any box would sit on top of the pass. Only Cancel acts then.
+  if (run.busy && control != kCtlCancel) return;
   switch (control) {
     case kCtlExtract:
+      run.busy = 1;
       ExtractionFlow();
+      run.busy = 0;
       ui->EndDialog(kCtlExtract);
       break;
     case kCtlCancel:

@@ -32,6 +32,7 @@ struct RunState {
   uint32_t fileCount;      // entries reported as started
   uint32_t checkDone;      // a valid signature was shown; no second check
   uint32_t archiveOpened;  // an open succeeded: the stored directory password serves
+  uint32_t busy;           // a check or an extraction runs: only Cancel acts
   char entryName[kPathSize];  // name part of the current entry (progress bar)
   // Passwords the user typed, handed out again without asking until the
   // reader reports them as the one that just failed.

@@ -338,6 +338,37 @@ TEST_F(FlowRun, CancelledDialogEndsQuietly) {
   EXPECT_FALSE(fs::exists(out_ / "a.txt"));
 }
 
+// Progress updates dispatch the dialog's queue from inside the extraction: a
+// second press of Extract (or any button but Cancel) waiting there must not
+// start a pass inside the pass.
+TEST_F(FlowRun, ButtonsPressedDuringTheExtractionDoNothingButCancel) {
+  Build(Archive({File("a.txt", Pattern(200000, 1)), File("b.txt", Pattern(200000, 2)),
+                 File("c.txt", Text("gamma"))}));
+  startup_->earlyCheck = 0;  // the first pump comes from the extraction
+  ui_.queuedCommands = {kCtlExtract, kCtlHelp, kCtlAbout, kCtlBrowse, kCtlExtract};
+  // A posted early check waiting there would open the archive a second time.
+  ui_.queuedEvents = {kEventEarlyCheck};
+  ASSERT_EQ(Dialog({kCtlExtract}), 0);
+  EXPECT_TRUE(ui_.queuedCommands.empty());  // they were dispatched
+  EXPECT_TRUE(ui_.unexpected.empty()) << ui_.unexpected.front();
+  EXPECT_TRUE(ui_.Of("overwrite").empty());
+  EXPECT_TRUE(ui_.Of("browse").empty());
+  EXPECT_EQ(flow_->run.fileCount, 3u);
+  EXPECT_EQ(BoxTexts(), std::vector<std::string>{kSummary3});
+  Bytes b = Pattern(200000, 2);
+  EXPECT_TRUE(ReadFile(out_ / "b.txt") == std::string(b.begin(), b.end()));
+
+  // Cancel still acts, and the run ends as cancelled.
+  fs::remove_all(out_);
+  flow_ = std::make_unique<Flow>(startup_.get(), reader_.get(), &ui_);
+  ui_.shown.clear();
+  ui_.queuedCommands = {kCtlExtract, kCtlCancel};
+  EXPECT_EQ(Dialog({kCtlExtract}), 9);
+  EXPECT_EQ(flow_->run.resultCode, kErrCancelled);
+  EXPECT_EQ(BoxTexts(), std::vector<std::string>{"Abbruch durch Anwender."});
+  EXPECT_FALSE(fs::exists(out_ / "c.txt"));
+}
+
 // ---- Passwords ------------------------------------------------------------------
 
 TEST_F(FlowRun, WrongFilePasswordIsAskedAgainAndTheRightOneServesEveryEntry) {
@@ -602,6 +633,18 @@ TEST_F(FlowRun, ValidSignatureIsShownOnce) {
             "2026-12-08 um 14:05:08 von Test Signer erzeugt und stimmt mit dem Original überein.");
 #endif
   EXPECT_EQ(flow_->run.checkDone, 1u);
+  EXPECT_EQ(ReadFile(out_ / "a.txt"), "alpha");
+}
+
+// The signature's hashing pumps the queue during the early check.
+TEST_F(FlowRun, ExtractPressedDuringTheEarlyCheckWaitsForIt) {
+  BuildSigned({File("a.txt", Text("alpha"))}, false);
+  ui_.queuedCommands = {kCtlExtract, kCtlHelp};
+  ASSERT_EQ(Dialog({kCtlExtract}), 0);
+  EXPECT_TRUE(ui_.queuedCommands.empty());
+  EXPECT_EQ(ui_.Of("signature").size(), 1u);
+  EXPECT_TRUE(ui_.Of("overwrite").empty());
+  EXPECT_EQ(BoxTexts(), std::vector<std::string>{"setup.exe: 1 Datei(en)/Ordner entpackt/getestet."});
   EXPECT_EQ(ReadFile(out_ / "a.txt"), "alpha");
 }
 
