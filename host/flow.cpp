@@ -219,7 +219,8 @@ int Flow::DialogRun() {
   setup.folderLabel = Msg(49);
   setup.folder = folder;
   setup.browse = Msg(9);
-  setup.overwrite = settings.overwrite ? Msg(11) : nullptr;
+  setup.overwrite = Msg(11);
+  setup.overwriteShown = settings.overwrite ? 1 : 0;
   setup.runAfter = settings.runAfter[0] ? runAfter : nullptr;
   setup.extract = Msg(6);
   setup.cancel = Msg(3);

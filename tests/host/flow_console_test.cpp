@@ -216,7 +216,8 @@ MainDialogSetup DialogSetup(bool withOverwrite) {
   s.folderLabel = "Zielordner:";
   s.folder = "\\home\\u\\ziel";
   s.browse = "...";
-  s.overwrite = withOverwrite ? "&Dateien ohne Nachfrage überschreiben." : nullptr;
+  s.overwrite = "&Dateien ohne Nachfrage überschreiben.";
+  s.overwriteShown = withOverwrite ? 1 : 0;
   s.runAfter = nullptr;
   s.extract = "&Entpacken";
   s.cancel = "Abbrechen";
@@ -270,6 +271,8 @@ TEST_F(ConsoleIo, DisabledButtonsAreNeitherListedNorAccepted) {
   ui.RunMainDialog(DialogSetup(false), &host);
   EXPECT_EQ(host.commands, std::vector<uint32_t>{kCtlCancel});
   EXPECT_EQ(Output().find("[1] Entpacken"), std::string::npos);
+  // The overwrite box has its text but is not offered.
+  EXPECT_EQ(Output().find("[6]"), std::string::npos);
 }
 
 TEST_F(ConsoleIo, ProgressGoesToTerminalsOnly) {

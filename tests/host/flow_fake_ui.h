@@ -41,6 +41,7 @@ class FakeUi final : public Ui {
   bool setupSeen = false;
   // Copies of the setup's texts ("(hidden)" for a hidden check box).
   std::string title, overwriteText, runAfterText;
+  std::string hiddenOverwriteText;  // 1003's text whether shown or not
   std::vector<uint32_t> disabled;
   std::vector<std::pair<uint32_t, std::string>> progress;
   // Set by a progress update to simulate the user's cancel button.
@@ -66,7 +67,8 @@ class FakeUi final : public Ui {
     setup = s;
     setupSeen = true;
     title = s.title ? s.title : "";
-    overwriteText = s.overwrite ? s.overwrite : "(hidden)";
+    overwriteText = s.overwriteShown ? (s.overwrite ? s.overwrite : "(no text)") : "(hidden)";
+    hiddenOverwriteText = s.overwrite ? s.overwrite : "";
     runAfterText = s.runAfter ? s.runAfter : "(hidden)";
     folder = s.folder ? s.folder : "";
     dialog_ = true;
@@ -95,7 +97,7 @@ class FakeUi final : public Ui {
   void GetFolder(char* out, uint32_t size) override { StrCopy(out, size, folder.c_str()); }
   void SetFolder(const char* f) override { folder = f; }
   bool IsChecked(uint32_t control) override {
-    if (control == kCtlOverwrite) return setup.overwrite && checkedOverwrite;
+    if (control == kCtlOverwrite) return setup.overwriteShown && checkedOverwrite;
     if (control == kCtlRunAfter) return setup.runAfter && checkedRunAfter;
     return false;
   }

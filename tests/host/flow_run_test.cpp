@@ -237,6 +237,8 @@ TEST_F(FlowRun, DialogExtractsEverythingAndSumsUp) {
   EXPECT_EQ(ui_.title, "Tarvik Self Extractor - setup.exe");
   EXPECT_EQ(ui_.overwriteText, "(hidden)");  // no overwrite option, no run-after file
   EXPECT_EQ(ui_.runAfterText, "(hidden)");
+  // Every control gets its text when the dialog opens, a hidden 1003 too.
+  EXPECT_EQ(ui_.hiddenOverwriteText, Sys("&Dateien ohne Nachfrage überschreiben."));
   EXPECT_EQ(ui_.setup.firstEvent, kEventEarlyCheck);
   EXPECT_EQ(ui_.disabled, (std::vector<uint32_t>{kCtlExtract, kCtlHelp, kCtlAbout, kCtlOverwrite}));
   EXPECT_TRUE(ui_.progressShown);

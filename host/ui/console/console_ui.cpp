@@ -520,7 +520,7 @@ uint32_t ConsoleUi::RunMainDialog(const MainDialogSetup& setup, MainDialogHost* 
       {kCtlBrowse, setup.browse, true, true, false, false},
       {kCtlAbout, setup.about, true, true, false, false},
       {kCtlHelp, setup.help, true, true, false, false},
-      {kCtlOverwrite, setup.overwrite, setup.overwrite != nullptr, true,
+      {kCtlOverwrite, setup.overwrite, setup.overwriteShown != 0 && setup.overwrite, true,
        setup.overwriteChecked != 0, true},
       {kCtlRunAfter, setup.runAfter, setup.runAfter != nullptr, true, setup.runAfterChecked != 0,
        true},
