@@ -6,6 +6,7 @@
 #include <string.h>
 
 #include "host/message_format.h"
+#include "host/path_macros.h"
 #include "platform/result_codes.h"
 
 namespace tvk {
@@ -24,6 +25,34 @@ uint32_t InfoBoxStyle(uint32_t style) {
     default:
       return kBoxOk;
   }
+}
+
+// A path that names its drive or root; anything else is meant from the
+// current folder.
+bool HasRoot(const char* path) { return path[0] == '\\' || (path[0] && path[1] == ':'); }
+
+// The run-after file's full path and the folder it is started in (its own
+// folder, or the target folder when targetAsFolder). Built before any change
+// of folder, so that a relative target keeps meaning the folder the run was
+// started from. False when a path does not fit.
+bool RunAfterPaths(const char* target, const char* runAfter, bool targetAsFolder, char* path,
+                   char* folder, uint32_t size) {
+  char full[kPathSize];
+  full[0] = 0;
+  if (!HasRoot(target)) {
+    if (!GetCurrentFolder(full, sizeof full)) return false;
+    if (target[0] && !AddBackslash(full)) return false;
+  }
+  if (StrAppend(full, sizeof full, target) != kStrOk) return false;
+  RemoveBackslash(full);
+  if (StrCopy(path, size, full) != kStrOk || !AddBackslash(path) ||
+      StrAppend(path, size, runAfter) != kStrOk) {
+    return false;
+  }
+  if (targetAsFolder) return StrCopy(folder, size, full) == kStrOk;
+  FolderPart(folder, size, path);
+  RemoveBackslash(folder);
+  return true;
 }
 
 }  // namespace
@@ -171,6 +200,7 @@ void Flow::ExtractionFlow() {
 // ---- The main dialog ----------------------------------------------------------
 
 int Flow::DialogRun() {
+  if (startup->macroFailed) return MacroFailure(true);
   PayloadSettings& settings = startup->settings;
   char title[kMessageBufferSize];
   FormatMessage1(title, sizeof title, startup->messages, 52, ArgStr(ProgramName()));
@@ -189,7 +219,8 @@ int Flow::DialogRun() {
   setup.folderLabel = Msg(49);
   setup.folder = folder;
   setup.browse = Msg(9);
-  setup.overwrite = settings.overwrite ? Msg(11) : nullptr;
+  setup.overwrite = Msg(11);
+  setup.overwriteShown = settings.overwrite ? 1 : 0;
   setup.runAfter = settings.runAfter[0] ? runAfter : nullptr;
   setup.extract = Msg(6);
   setup.cancel = Msg(3);
@@ -205,6 +236,11 @@ int Flow::DialogRun() {
 }
 
 void Flow::OnEvent(uint32_t event) {
+  // A check or an extraction runs and dispatches window messages: an early
+  // check now would open the archive inside that pass; the extraction makes
+  // its own check anyway.
+  if (run.busy) return;
+  run.busy = 1;
   if (event == kEventShowInfo) {
     PayloadSettings& settings = startup->settings;
     const char* caption = settings.infoTitle[0] ? settings.infoTitle : Msg(45);
@@ -221,12 +257,20 @@ void Flow::OnEvent(uint32_t event) {
       OnCommand(kCtlCancel);
     }
   }
+  run.busy = 0;
 }
 
 void Flow::OnCommand(uint32_t control) {
+  // Progress updates and the signature hashing dispatch window messages from
+  // inside a check or an extraction: a second Extract would run a whole pass
+  // inside the first (and its result would be overwritten by the outer one),
+  // and any box would sit on top of the pass. Only Cancel acts then.
+  if (run.busy && control != kCtlCancel) return;
   switch (control) {
     case kCtlExtract:
+      run.busy = 1;
       ExtractionFlow();
+      run.busy = 0;
       ui->EndDialog(kCtlExtract);
       break;
     case kCtlCancel:
@@ -284,43 +328,48 @@ int Flow::ErrorBox() {
 }
 
 int Flow::QuietRun() {
+  if (startup->macroFailed) return MacroFailure(false);
   run.resultCode = ExtractToFolder(startup->settings.targetFolder);
   if (run.resultCode == 0 && startup->settings.runAfter[0]) StartRunAfterQuiet();
   return ExitCodeFor(run.resultCode);
 }
 
-void Flow::StartRunAfterQuiet() {
-  char saved[kPathSize];
-  bool haveSaved = GetCurrentFolder(saved, sizeof saved) != 0;
-  char folder[kPathSize];
-  StrCopy(folder, sizeof folder, startup->settings.targetFolder);
-  RemoveBackslash(folder);
-  SetCurrentFolder(folder);
-  char path[kPathSize];
-  StrCopy(path, sizeof path, folder);
-  AddBackslash(path);
-  if (StrAppend(path, sizeof path, startup->settings.runAfter) != kStrOk ||
-      !OpenWithShell(path, startup->runAfterParams, false)) {
-    run.resultCode = kErrRunAfter;
+int Flow::MacroFailure(bool showBox) {
+  // The payload's text would otherwise become a folder named after the
+  // macro, beside whatever the current folder is.
+  run.resultCode = kErrFileAccess;
+  if (showBox) {
+    const char* macro = LeadingMacro(startup->settings.targetFolder);
+    char text[kMessageBufferSize];
+    FormatMessage2(text, sizeof text, startup->messages, 44, ArgUint(run.resultCode),
+                   ArgStr(macro ? macro : startup->settings.targetFolder));
+    ui->ShowMessage(text, nullptr, kBoxOk);
   }
-  if (haveSaved) SetCurrentFolder(saved);
+  return ExitCodeFor(run.resultCode);
 }
+
+void Flow::StartRunAfterQuiet() { StartRunAfter(true); }
 
 void Flow::StartRunAfterDialog() {
   ui->EnableControl(kCtlRunAfter, false);
-  char path[kPathSize];
-  StrCopy(path, sizeof path, startup->settings.targetFolder);
-  AddBackslash(path);
-  bool fits = StrAppend(path, sizeof path, startup->settings.runAfter) == kStrOk;
-  char folder[kPathSize];
-  FolderPart(folder, sizeof folder, path);
-  RemoveBackslash(folder);
+  StartRunAfter(false);
+}
 
+void Flow::StartRunAfter(bool quiet) {
+  char path[kPathSize];
+  char folder[kPathSize];
+  // Only the file the settings name, where they name it: a missing folder
+  // or file must not let the system find a same-named program in the
+  // current folder or on its search path.
+  if (!RunAfterPaths(startup->settings.targetFolder, startup->settings.runAfter, quiet, path,
+                     folder, kPathSize) ||
+      !FileExists(path)) {
+    run.resultCode = kErrRunAfter;
+    return;
+  }
   char saved[kPathSize];
   bool haveSaved = GetCurrentFolder(saved, sizeof saved) != 0;
-  SetCurrentFolder(folder);
-  if (!fits ||
-      !OpenWithShell(NamePart(startup->settings.runAfter), startup->runAfterParams, true)) {
+  if (!SetCurrentFolder(folder) || !OpenWithShell(path, startup->runAfterParams, !quiet)) {
     run.resultCode = kErrRunAfter;
   }
   if (haveSaved) SetCurrentFolder(saved);

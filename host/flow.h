@@ -32,6 +32,7 @@ struct RunState {
   uint32_t fileCount;      // entries reported as started
   uint32_t checkDone;      // a valid signature was shown; no second check
   uint32_t archiveOpened;  // an open succeeded: the stored directory password serves
+  uint32_t busy;           // a check or an extraction runs: only Cancel acts
   char entryName[kPathSize];  // name part of the current entry (progress bar)
   // Passwords the user typed, handed out again without asking until the
   // reader reports them as the one that just failed.
@@ -71,8 +72,15 @@ struct Flow final : public MainDialogHost {
   int ErrorBox();
 
   // Starts the run-after file; 28007 in resultCode when it cannot start.
+  // The quiet form starts it in the target folder, the dialog form in the
+  // file's own folder.
   void StartRunAfterQuiet();
   void StartRunAfterDialog();
+  void StartRunAfter(bool quiet);
+  // The payload's target folder begins with a macro that names no folder on
+  // this system: 28002 before anything is opened, with a box that names the
+  // macro unless quiet. Answers the exit code.
+  int MacroFailure(bool showBox);
 
   // MainDialogHost
   void OnCommand(uint32_t control) override;

@@ -27,6 +27,20 @@ const Macro kMacros[] = {
     {"%Windows%", kFolderWindows},         {"%Temp%", kFolderTemp},
 };
 
+const Macro* MatchMacro(const char* text) {
+  if (!text || !text[0]) return nullptr;
+  char upper[kPathSize];
+  StrCopy(upper, kPathSize, text);
+  StrUpper(upper);
+  for (const Macro& macro : kMacros) {
+    char name[32];
+    StrCopy(name, sizeof name, macro.name);
+    StrUpper(name);
+    if (strncmp(upper, name, strlen(name)) == 0) return &macro;
+  }
+  return nullptr;
+}
+
 #if !defined(_WIN32)
 
 // A system path from the environment in internal form; relative values are
@@ -210,23 +224,16 @@ int FolderById(int id, char* out, uint32_t outSize) {
 
 #endif
 
+const char* LeadingMacro(const char* text) {
+  const Macro* match = MatchMacro(text);
+  return match ? match->name : nullptr;
+}
+
 int ExpandMacros(const char* text, char* out, uint32_t outSize) {
   if (!text || !text[0]) return 1;
   if (!out || outSize == 0) return 0;
 
-  char upper[kPathSize];
-  StrCopy(upper, kPathSize, text);
-  StrUpper(upper);
-  const Macro* match = nullptr;
-  for (const Macro& macro : kMacros) {
-    char name[32];
-    StrCopy(name, sizeof name, macro.name);
-    StrUpper(name);
-    if (strncmp(upper, name, strlen(name)) == 0) {
-      match = &macro;
-      break;
-    }
-  }
+  const Macro* match = MatchMacro(text);
   if (!match) {
     if (out != text) StrCopy(out, outSize, text);
     return 1;

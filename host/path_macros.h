@@ -25,6 +25,10 @@ constexpr int kFolderTemp = -1;
 // text and out may be the same buffer.
 int ExpandMacros(const char* text, char* out, uint32_t outSize);
 
+// The name of the macro at the start of text, as the list above spells it,
+// or nullptr when text begins with none.
+const char* LeadingMacro(const char* text);
+
 // The folder of a shell id (Windows: the shell, then the registry or the
 // system's own answer; Linux: the stand-in folders). 1 on success, else 0.
 int FolderById(int id, char* out, uint32_t outSize);

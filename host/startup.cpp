@@ -37,9 +37,10 @@ uint32_t ReadFully(FileHandle file, uint8_t* buffer, uint32_t count) {
 // following a link, never reusing a file; private on Linux), and when the
 // name is taken, other names are tried instead of touching what is there.
 FileHandle CreateTemp(const char* folder, char* path, uint32_t pathSize) {
-  if (!UniqueTempName(folder, ".~cx", path, pathSize)) return TVK_INVALID_FILE;
   MakeFoldersFor(folder);
-  FileHandle handle = CreateNewFile(path);
+  // When every short name is taken, the longer ones below are tried.
+  FileHandle handle = TVK_INVALID_FILE;
+  if (UniqueTempName(folder, ".~cx", path, pathSize)) handle = CreateNewFile(path);
   uint32_t seed = static_cast<uint32_t>(time(nullptr)) * 2654435761u;
   for (uint32_t attempt = 1; handle == TVK_INVALID_FILE && attempt <= 32; ++attempt) {
     char name[24];

@@ -48,16 +48,17 @@ constexpr uint32_t kCtlProgress = IDC_PROGRESS;
 constexpr uint32_t kEventShowInfo = WM_TVK_SHOW_INFO;
 constexpr uint32_t kEventEarlyCheck = WM_TVK_EARLY_CHECK;
 
-// Everything dialog 5001 shows when it opens. A null check-box text hides
-// that check box.
+// Everything dialog 5001 shows when it opens. A null run-after text hides
+// check box 1004; overwriteShown decides about 1003.
 struct MainDialogSetup {
   const char* title;        // caption
   const char* instruction;  // 1001
   const char* folderLabel;  // 1006
   const char* folder;       // 1002, internal path form
   const char* browse;       // 1005
-  const char* overwrite;    // 1003, or nullptr
+  const char* overwrite;    // 1003: given even when the check box is hidden
   const char* runAfter;     // 1004, or nullptr
+  uint32_t overwriteShown;  // the payload offers the overwrite check box
   const char* extract;      // 1
   const char* cancel;       // 2
   const char* about;        // 1010

@@ -96,12 +96,16 @@ int UniqueTempName(const char* folderPath, const char* suffix, char* out, uint32
   FolderPart(folder, sizeof(folder), folderPath);
   if (!AddBackslash(folder)) return 0;
   char name[kPathSize];
-  for (;;) {
-    // Seeded from the clock every time: a clash repeats until the second
-    // changes, and two programs started in the same second pick the same
-    // name first, so the caller must still create the file exclusively.
-    srand(static_cast<unsigned>(time(nullptr)));
-    // 0 to 32767 as on Windows, whatever range this runtime's rand has.
+  // Seeded from the clock; 0 to 32767 as on Windows, whatever range this
+  // runtime's rand has. A name that is taken moves on along the same
+  // sequence rather than waiting for the clock's next second, and only so
+  // many names are tried: in a shared temporary folder anybody can take all
+  // of them. Two programs started in the same second still pick the same
+  // name first, so the caller must create the file exclusively.
+  constexpr uint32_t kAttempts = 64;
+  srand(static_cast<unsigned>(time(nullptr)));
+  for (uint32_t attempt = 0;; ++attempt) {
+    if (attempt == kAttempts) return 0;
     char digits[16];
     StrFormat(digits, sizeof(digits), "%d", rand() & 0x7FFF);
     digits[8] = '\0';

@@ -305,6 +305,65 @@ TEST_F(LinuxRun, RunAfterStartsTheRestoredScriptWithShellWordParameters) {
   EXPECT_FALSE(fs::exists(dir_ / "rd-out/tree/tools/marker.txt"));
 }
 
+// A target relative to the current folder (as the README allows), and a
+// run-after file whose folder the archive does not bring while a program of
+// the same name waits in the current folder.
+TEST_F(LinuxRun, RunAfterIsFoundInARelativeTargetAndNowhereElse) {
+  WriteFile(dir_ / "src/tree/tools/mark.sh", kMarkerScript);
+  fs::permissions(dir_ / "src/tree/tools/mark.sh", fs::perms(0750));
+  Pack("ra.tvk", "");
+  BuildSfx("rel", "ra.tvk", "target = rel-out\nquiet = 1\nrun-after = tree/tools/mark.sh|quiet\n");
+  Result r = RunSfx("rel");
+  EXPECT_EQ(r.code, 0) << r.output;
+  ASSERT_TRUE(WaitForFile(dir_ / "rel-out/marker.txt", 10)) << r.output;
+  EXPECT_EQ(ReadFile(dir_ / "rel-out/marker.txt"),
+            fs::canonical(dir_ / "rel-out").string() + "\n<quiet>\n");
+
+  // The decoy in the current folder, and one inside a folder of that name.
+  WriteFile(dir_ / "x.sh", kMarkerScript);
+  fs::permissions(dir_ / "x.sh", fs::perms(0755));
+  WriteFile(dir_ / "tree/bin/x.sh", kMarkerScript);
+  fs::permissions(dir_ / "tree/bin/x.sh", fs::perms(0755));
+  BuildSfx("decoy", "ra.tvk", "target = d-out\nrun-after = bin/x.sh\n");
+  r = RunSfx("decoy", "1\n");
+  EXPECT_EQ(r.code, 8) << r.output;
+  EXPECT_TRUE(Contains(r.output, "The file 'x.sh' could not be started.")) << r.output;
+  BuildSfx("decoy-quiet", "ra.tvk", "target = q-out\nquiet = 1\nrun-after = bin/x.sh\n");
+  r = RunSfx("decoy-quiet");
+  EXPECT_EQ(r.code, 8) << r.output;
+  // The folder is there, the file is not.
+  BuildSfx("nofile", "ra.tvk", "target = .\nrun-after = tree/bin/x.sh\n");
+  fs::remove(dir_ / "tree/bin/x.sh");
+  fs::create_directories(dir_ / "elsewhere");
+  WriteFile(dir_ / "elsewhere/x.sh", kMarkerScript);
+  fs::permissions(dir_ / "elsewhere/x.sh", fs::perms(0755));
+  r = Shell("PATH=" + Quote((dir_ / "elsewhere").string()) + ":$PATH ./nofile", "1\n1\n");
+  EXPECT_EQ(r.code, 8) << r.output;
+  std::this_thread::sleep_for(std::chrono::milliseconds(500));
+  EXPECT_FALSE(fs::exists(dir_ / "marker.txt"));
+  EXPECT_FALSE(fs::exists(dir_ / "tree/bin/marker.txt"));
+  EXPECT_FALSE(fs::exists(dir_ / "elsewhere/marker.txt"));
+}
+
+// A folder macro that names no folder on this system (no home: no
+// application data folder) stops the run before anything is written.
+TEST_F(LinuxRun, UnresolvableTargetMacroStopsBeforeExtracting) {
+  WriteFile(dir_ / "src/tree/file.txt", "macro\n");
+  Pack("a.tvk", "");
+  BuildSfx("quiet", "a.tvk", "target = %AppData%/sub\nquiet = 1\n");
+  BuildSfx("dialog", "a.tvk", "target = %AppData%/sub\n");
+  Result r = Shell("env -u HOME -u XDG_CONFIG_HOME ./quiet");
+  EXPECT_EQ(r.code, 5) << r.output;
+  EXPECT_EQ(r.output, "");
+  r = Shell("env -u HOME -u XDG_CONFIG_HOME ./dialog", "1\n");
+  EXPECT_EQ(r.code, 5) << r.output;
+  EXPECT_TRUE(Contains(r.output, "Error (28002) in %AppData%.")) << r.output;
+  EXPECT_FALSE(Contains(r.output, "Tarvik Self Extractor")) << r.output;
+  for (const auto& e : fs::directory_iterator(dir_)) {
+    EXPECT_FALSE(Contains(e.path().filename().string(), "%")) << e.path();
+  }
+}
+
 TEST_F(LinuxRun, DamagedArchivesEndWithExitCodeFourAndLeaveNoDamagedFile) {
   WriteFile(dir_ / "src/tree/a-first.txt", "first file\n");
   std::string crcProbe;

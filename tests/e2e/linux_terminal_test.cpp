@@ -74,6 +74,33 @@ TEST_F(LinuxTerminal, MainDialogBrowseAndYesToAllOnTheOverwriteQuestion) {
   EXPECT_EQ(ReadFile(dir_ / "first/tree/docs/readme.txt"), "kept");
 }
 
+// A progress line wider than the terminal would wrap, and every redraw
+// would then start a new line: the screen fills with copies.
+TEST_F(LinuxTerminal, ProgressLineFitsANarrowTerminal) {
+  const std::string name = "a-rather-long-file-name-that-does-not-fit-" + std::string(20, 'x') + ".bin";
+  WriteFile(dir_ / "src" / name, Pseudo(3u << 20, 5));
+  Pack("a.tvk", "-m0", name);
+  BuildSfx("setup", "a.tvk", "target = " + (dir_ / "out").string() + "\n");
+  PtyRun run(dir_, (dir_ / "setup").string(), 24, 32);
+  ASSERT_TRUE(run.WaitFor("> ")) << run.Output();
+  run.Type("1\r");
+  ASSERT_TRUE(run.WaitFor("extracted/tested.")) << run.Output();
+  EXPECT_EQ(run.Finish(), 0) << run.Output();
+  // Every redraw: from a carriage return to the erase of the rest.
+  const std::string& out = run.Output();
+  size_t lines = 0;
+  for (size_t at = out.find("\r"); at != std::string::npos; at = out.find("\r", at + 1)) {
+    size_t end = out.find("\033[K", at);
+    if (end == std::string::npos || out.find_first_of("\n", at) < end) continue;
+    std::string line = out.substr(at + 1, end - at - 1);
+    EXPECT_LE(line.size(), 31u) << line;
+    ++lines;
+  }
+  EXPECT_GT(lines, 0u) << out;
+  // The name's end stays, with the percent.
+  EXPECT_TRUE(Contains(out, "\r..." + std::string(16, 'x') + ".bin (100 %)\033[K")) << out;
+}
+
 TEST_F(LinuxTerminal, PasswordIsTypedWithoutEcho) {
   MakeSmallTree(dir_ / "src/tree");
   Pack("enc.tvk", "-pTyped-Secret-42");

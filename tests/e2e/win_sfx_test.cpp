@@ -202,6 +202,37 @@ TEST_F(WinSfx, InfoBoxAnsweredNoOpensNothing) {
   EXPECT_FALSE(fs::exists(dir_ / "out"));
 }
 
+// The info box is owned by the main dialog, so the dialog stands behind it,
+// and every control has its text, the hidden overwrite box too.
+TEST_F(WinSfx, InfoBoxStandsOnTheMainDialog) {
+  SmallTree(dir_ / "src");
+  Build("target = " + WinPath(dir_ / "out") + "\ntitle = Before you start\ninfo = Read me first.\n");
+  std::string out = Drive({"wait:Before you start", "shot:info-over-dialog",
+                           "present:Tarvik Self Extractor", "click:1", "gone",
+                           "wait:Tarvik Self Extractor", "visible:1003", "text:1003", "click:2",
+                           "exit"});
+  EXPECT_HAS(out, "present \"Tarvik Self Extractor\"");
+  EXPECT_HAS(out, "1003=0");
+  EXPECT_HAS(out, "1003=&Overwrite files without asking.");
+  EXPECT_HAS(out, "exit=0");
+  EXPECT_FALSE(fs::exists(dir_ / "out"));
+}
+
+// Extract pressed twice in a row: the second press waits in the queue and
+// is dispatched by the first pass's progress updates; it must do nothing.
+TEST_F(WinSfx, ExtractPressedTwiceExtractsOnce) {
+  WriteFile(dir_ / "src/a-big.bin", RandomBytes(6 << 20, 7));
+  SmallTree(dir_ / "src");
+  Build("target = " + WinPath(dir_ / "out") + "\n", "-m0");
+  std::string out = Drive({"wait:Tarvik Self Extractor", "command:1", "command:1", "command:9",
+                           "wait:Information", "text:65535", "click:1", "exit"});
+  EXPECT_HAS(out, "x.exe: 4 file(s)/folder(s) extracted/tested.");
+  EXPECT_EQ(std::string::npos, out.find("Confirm file replace")) << out;
+  EXPECT_HAS(out, "exit=0");
+  EXPECT_TRUE(RandomBytes(6 << 20, 7) == ReadFile(dir_ / "out/a-big.bin"));
+  EXPECT_EQ("hello\r\n", ReadFile(dir_ / "out/readme.txt"));
+}
+
 TEST_F(WinSfx, EarlyCheckOnlyUpTo16MiB) {
   SmallTree(dir_ / "src");
   WriteFile(dir_ / "src/big.bin", RandomBytes(17 << 20, 2));
@@ -399,6 +430,26 @@ TEST_F(WinSfx, QuietRunAfterStartsInTheTargetFolder) {
   std::string out = Drive({"exit", "sleep:3000"});
   EXPECT_HAS(out, "exit=0");
   EXPECT_HAS(ReadFile(dir_ / "out/marker.txt"), "one two");
+}
+
+// A target relative to the folder the program is started from, and a
+// run-after file whose folder the archive does not bring while a file of
+// that name lies in the current folder.
+TEST_F(WinSfx, RunAfterOfARelativeTargetAndNowhereElse) {
+  SmallTree(dir_ / "src");
+  WriteFile(dir_ / "src/tools/mark.bat", "@echo %1>\"%CD%\\marker.txt\"\r\n");
+  Build("target = rel-out\nquiet = 1\nrun-after = tools\\mark.bat|quiet\n");
+  std::string out = Drive({"exit", "sleep:3000"});
+  EXPECT_HAS(out, "exit=0");
+  EXPECT_HAS(ReadFile(dir_ / "rel-out/marker.txt"), "quiet");
+
+  WriteFile(dir_ / "mark.bat", "@echo decoy>\"%CD%\\decoy.txt\"\r\n");
+  Build("target = " + WinPath(dir_ / "d-out") + "\nrun-after = bin\\mark.bat\n");
+  out = Drive({"wait:Tarvik Self Extractor", "click:1", "wait:Error", "text:65535", "click:1",
+               "exit", "sleep:2000"});
+  EXPECT_HAS(out, "The file 'mark.bat' could not be started.");
+  EXPECT_HAS(out, "exit=8");
+  EXPECT_FALSE(fs::exists(dir_ / "decoy.txt"));
 }
 
 TEST_F(WinSfx, RunAfterThatCannotStart) {

@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <cstdio>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -215,7 +216,8 @@ MainDialogSetup DialogSetup(bool withOverwrite) {
   s.folderLabel = "Zielordner:";
   s.folder = "\\home\\u\\ziel";
   s.browse = "...";
-  s.overwrite = withOverwrite ? "&Dateien ohne Nachfrage überschreiben." : nullptr;
+  s.overwrite = "&Dateien ohne Nachfrage überschreiben.";
+  s.overwriteShown = withOverwrite ? 1 : 0;
   s.runAfter = nullptr;
   s.extract = "&Entpacken";
   s.cancel = "Abbrechen";
@@ -269,6 +271,8 @@ TEST_F(ConsoleIo, DisabledButtonsAreNeitherListedNorAccepted) {
   ui.RunMainDialog(DialogSetup(false), &host);
   EXPECT_EQ(host.commands, std::vector<uint32_t>{kCtlCancel});
   EXPECT_EQ(Output().find("[1] Entpacken"), std::string::npos);
+  // The overwrite box has its text but is not offered.
+  EXPECT_EQ(Output().find("[6]"), std::string::npos);
 }
 
 TEST_F(ConsoleIo, ProgressGoesToTerminalsOnly) {
@@ -285,6 +289,90 @@ TEST_F(ConsoleIo, ProgressGoesToTerminalsOnly) {
   EXPECT_EQ(out.rfind("\rLiesmich.rtf (45 %)  [#############", 0), 0u) << out;
   // The next text starts on a line of its own.
   EXPECT_NE(out.find("\nfertig\n"), std::string::npos);
+}
+
+// Columns as a terminal counts them (UTF-8 sequences are one character).
+size_t Width(const std::string& s) {
+  size_t n = 0;
+  for (unsigned char c : s) n += (c & 0xC0) != 0x80;
+  return n;
+}
+
+TEST(FlowConsole, ProgressLineNeverFillsTheTerminalWidth) {
+  char line[kPathSize + 80];
+  ProgressLine(45, "Liesmich.rtf", 80, line, sizeof line);
+  EXPECT_STREQ(line, "Liesmich.rtf (45 %)  [#############.................]");
+  // The bar goes first, then the name loses its start.
+  ProgressLine(45, "Liesmich.rtf", 40, line, sizeof line);
+  EXPECT_STREQ(line, "Liesmich.rtf (45 %)");
+  ProgressLine(45, "Liesmich.rtf", 16, line, sizeof line);
+  EXPECT_STREQ(line, "...h.rtf (45 %)");
+  ProgressLine(100, "sehr-langer-name-einer-datei.txt", 20, line, sizeof line);
+  EXPECT_STREQ(line, "...atei.txt (100 %)");
+  EXPECT_EQ(Width(line), 19u);
+  ProgressLine(100, "sehr-langer-name.txt", 10, line, sizeof line);
+  EXPECT_STREQ(line, "100 %");
+  ProgressLine(7, nullptr, 4, line, sizeof line);
+  EXPECT_STREQ(line, "7 %");
+  ProgressLine(100, "x", 1, line, sizeof line);
+  EXPECT_EQ(Width(line), 1u);
+  // Every width, with names of several-byte characters: never wider than
+  // the terminal less one column, never a cut character.
+  const std::string names[] = {"Liesmich.rtf", "Größenübersicht-für-März.txt",
+                               "\xE6\x96\x87\xE6\xA1\xA3\xE6\x96\x87\xE6\xA1\xA3.txt", ""};
+  for (const std::string& name : names) {
+    for (uint32_t columns = 2; columns < 90; ++columns) {
+      ProgressLine(100, name.c_str(), columns, line, sizeof line);
+      std::string shown = line;
+      size_t wide = 0;
+      for (size_t i = 0; i < shown.size(); ++i) {
+        if (static_cast<unsigned char>(shown[i]) >= 0xE0) ++wide;
+      }
+      EXPECT_LE(Width(shown) + wide, columns - 1) << name << " at " << columns << ": " << shown;
+      if (columns > 6) {
+        EXPECT_NE(shown.find('%'), std::string::npos) << columns;
+      }
+      if (!shown.empty()) {
+        EXPECT_NE(static_cast<unsigned char>(shown[0]) & 0xC0, 0x80u) << shown;
+      }
+    }
+  }
+}
+
+TEST(FlowConsole, TypedTildeIsTheHomeFolder) {
+  std::optional<std::string> saved;
+  if (const char* h = getenv("HOME")) saved = h;
+  char out[kPathSize];
+  setenv("HOME", "/home/anna", 1);
+  TypedFolder("~", out, sizeof out);
+  EXPECT_STREQ(out, "\\home\\anna");
+  TypedFolder(" ~/setup/disk2 ", out, sizeof out);
+  EXPECT_STREQ(out, "\\home\\anna\\setup\\disk2");
+  setenv("HOME", "/home/anna/", 1);
+  TypedFolder("~/x", out, sizeof out);
+  EXPECT_STREQ(out, "\\home\\anna\\x");
+  setenv("HOME", "/", 1);
+  TypedFolder("~/x", out, sizeof out);
+  EXPECT_STREQ(out, "\\x");
+  TypedFolder("~", out, sizeof out);
+  EXPECT_STREQ(out, "\\");
+  // Only a leading "~" standing alone or before "/" is the home folder.
+  char cwd[kPathSize];
+  ASSERT_TRUE(GetCurrentFolder(cwd, sizeof cwd));
+  std::string here = std::string(cwd) + (std::string(cwd) == "\\" ? "" : "\\");
+  TypedFolder("~anna", out, sizeof out);
+  EXPECT_EQ(std::string(out), here + "~anna");
+  TypedFolder("a/~", out, sizeof out);
+  EXPECT_EQ(std::string(out), here + "a\\~");
+  // Without a usable home the text stays as typed.
+  setenv("HOME", "relative", 1);
+  TypedFolder("~/x", out, sizeof out);
+  EXPECT_EQ(std::string(out), here + "~\\x");
+  if (saved) {
+    setenv("HOME", saved->c_str(), 1);
+  } else {
+    unsetenv("HOME");
+  }
 }
 
 }  // namespace

@@ -41,11 +41,16 @@ class FakeUi final : public Ui {
   bool setupSeen = false;
   // Copies of the setup's texts ("(hidden)" for a hidden check box).
   std::string title, overwriteText, runAfterText;
+  std::string hiddenOverwriteText;  // 1003's text whether shown or not
   std::vector<uint32_t> disabled;
   std::vector<std::pair<uint32_t, std::string>> progress;
   // Set by a progress update to simulate the user's cancel button.
   volatile sig_atomic_t* cancelOnProgress = nullptr;
   uint32_t pumps = 0;
+  // Commands that wait in the queue while the dialog is busy: the first
+  // message pump hands them to the dialog, as a window's queue would.
+  std::deque<uint32_t> queuedCommands;
+  std::deque<uint32_t> queuedEvents;
 
   void SetBoxLabels(const BoxLabels& l) override { labels = l; }
   BoxLabels labels{};
@@ -62,11 +67,13 @@ class FakeUi final : public Ui {
     setup = s;
     setupSeen = true;
     title = s.title ? s.title : "";
-    overwriteText = s.overwrite ? s.overwrite : "(hidden)";
+    overwriteText = s.overwriteShown ? (s.overwrite ? s.overwrite : "(no text)") : "(hidden)";
+    hiddenOverwriteText = s.overwrite ? s.overwrite : "";
     runAfterText = s.runAfter ? s.runAfter : "(hidden)";
     folder = s.folder ? s.folder : "";
     dialog_ = true;
     ended_ = false;
+    host_ = host;
     if (s.firstEvent) events_.push_back(s.firstEvent);
     while (!ended_) {
       if (!events_.empty()) {
@@ -83,13 +90,14 @@ class FakeUi final : public Ui {
       host->OnCommand(c);
     }
     dialog_ = false;
+    host_ = nullptr;
     return result_;
   }
   bool HasMainDialog() override { return dialog_; }
   void GetFolder(char* out, uint32_t size) override { StrCopy(out, size, folder.c_str()); }
   void SetFolder(const char* f) override { folder = f; }
   bool IsChecked(uint32_t control) override {
-    if (control == kCtlOverwrite) return setup.overwrite && checkedOverwrite;
+    if (control == kCtlOverwrite) return setup.overwriteShown && checkedOverwrite;
     if (control == kCtlRunAfter) return setup.runAfter && checkedRunAfter;
     return false;
   }
@@ -107,7 +115,20 @@ class FakeUi final : public Ui {
     result_ = result;
     ended_ = true;
   }
-  void PumpMessages() override { ++pumps; }
+  void PumpMessages() override {
+    ++pumps;
+    if (!host_) return;
+    while (!queuedCommands.empty()) {
+      uint32_t c = queuedCommands.front();
+      queuedCommands.pop_front();
+      host_->OnCommand(c);
+    }
+    while (!queuedEvents.empty()) {
+      uint32_t e = queuedEvents.front();
+      queuedEvents.pop_front();
+      host_->OnEvent(e);
+    }
+  }
   bool BrowseFolder(const char* title, const char* initial, char* out, uint32_t size) override {
     shown.push_back({"browse", title, initial, 0});
     std::string picked;
@@ -167,6 +188,7 @@ class FakeUi final : public Ui {
 
   bool dialog_ = false;
   bool ended_ = false;
+  MainDialogHost* host_ = nullptr;
   uint32_t result_ = 0;
   std::deque<uint32_t> events_;
 };

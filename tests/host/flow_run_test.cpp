@@ -237,6 +237,8 @@ TEST_F(FlowRun, DialogExtractsEverythingAndSumsUp) {
   EXPECT_EQ(ui_.title, "Tarvik Self Extractor - setup.exe");
   EXPECT_EQ(ui_.overwriteText, "(hidden)");  // no overwrite option, no run-after file
   EXPECT_EQ(ui_.runAfterText, "(hidden)");
+  // Every control gets its text when the dialog opens, a hidden 1003 too.
+  EXPECT_EQ(ui_.hiddenOverwriteText, Sys("&Dateien ohne Nachfrage überschreiben."));
   EXPECT_EQ(ui_.setup.firstEvent, kEventEarlyCheck);
   EXPECT_EQ(ui_.disabled, (std::vector<uint32_t>{kCtlExtract, kCtlHelp, kCtlAbout, kCtlOverwrite}));
   EXPECT_TRUE(ui_.progressShown);
@@ -336,6 +338,37 @@ TEST_F(FlowRun, CancelledDialogEndsQuietly) {
   EXPECT_EQ(Dialog({kCtlCancel}), 0);
   EXPECT_TRUE(ui_.Of("box").empty());
   EXPECT_FALSE(fs::exists(out_ / "a.txt"));
+}
+
+// Progress updates dispatch the dialog's queue from inside the extraction: a
+// second press of Extract (or any button but Cancel) waiting there must not
+// start a pass inside the pass.
+TEST_F(FlowRun, ButtonsPressedDuringTheExtractionDoNothingButCancel) {
+  Build(Archive({File("a.txt", Pattern(200000, 1)), File("b.txt", Pattern(200000, 2)),
+                 File("c.txt", Text("gamma"))}));
+  startup_->earlyCheck = 0;  // the first pump comes from the extraction
+  ui_.queuedCommands = {kCtlExtract, kCtlHelp, kCtlAbout, kCtlBrowse, kCtlExtract};
+  // A posted early check waiting there would open the archive a second time.
+  ui_.queuedEvents = {kEventEarlyCheck};
+  ASSERT_EQ(Dialog({kCtlExtract}), 0);
+  EXPECT_TRUE(ui_.queuedCommands.empty());  // they were dispatched
+  EXPECT_TRUE(ui_.unexpected.empty()) << ui_.unexpected.front();
+  EXPECT_TRUE(ui_.Of("overwrite").empty());
+  EXPECT_TRUE(ui_.Of("browse").empty());
+  EXPECT_EQ(flow_->run.fileCount, 3u);
+  EXPECT_EQ(BoxTexts(), std::vector<std::string>{kSummary3});
+  Bytes b = Pattern(200000, 2);
+  EXPECT_TRUE(ReadFile(out_ / "b.txt") == std::string(b.begin(), b.end()));
+
+  // Cancel still acts, and the run ends as cancelled.
+  fs::remove_all(out_);
+  flow_ = std::make_unique<Flow>(startup_.get(), reader_.get(), &ui_);
+  ui_.shown.clear();
+  ui_.queuedCommands = {kCtlExtract, kCtlCancel};
+  EXPECT_EQ(Dialog({kCtlExtract}), 9);
+  EXPECT_EQ(flow_->run.resultCode, kErrCancelled);
+  EXPECT_EQ(BoxTexts(), std::vector<std::string>{"Abbruch durch Anwender."});
+  EXPECT_FALSE(fs::exists(out_ / "c.txt"));
 }
 
 // ---- Passwords ------------------------------------------------------------------
@@ -605,6 +638,18 @@ TEST_F(FlowRun, ValidSignatureIsShownOnce) {
   EXPECT_EQ(ReadFile(out_ / "a.txt"), "alpha");
 }
 
+// The signature's hashing pumps the queue during the early check.
+TEST_F(FlowRun, ExtractPressedDuringTheEarlyCheckWaitsForIt) {
+  BuildSigned({File("a.txt", Text("alpha"))}, false);
+  ui_.queuedCommands = {kCtlExtract, kCtlHelp};
+  ASSERT_EQ(Dialog({kCtlExtract}), 0);
+  EXPECT_TRUE(ui_.queuedCommands.empty());
+  EXPECT_EQ(ui_.Of("signature").size(), 1u);
+  EXPECT_TRUE(ui_.Of("overwrite").empty());
+  EXPECT_EQ(BoxTexts(), std::vector<std::string>{"setup.exe: 1 Datei(en)/Ordner entpackt/getestet."});
+  EXPECT_EQ(ReadFile(out_ / "a.txt"), "alpha");
+}
+
 TEST_F(FlowRun, SignatureMismatchDeclinedEndsWithItsCode) {
   BuildSigned({File("a.txt", Text("alpha"))}, true);
   EXPECT_EQ(Dialog({kCtlExtract}), 8);
@@ -682,6 +727,103 @@ TEST_F(FlowRun, RunAfterStartsInTheTargetFolderWhenQuiet) {
   EXPECT_EQ(flow_->QuietRun(), 0);
   EXPECT_EQ(WaitForLog(log), out_.string() + "\n--still\nEND\n");
   EXPECT_EQ(fs::current_path(), saved_);
+}
+
+// The README allows a target relative to the current folder; the file's
+// path must be made before the run changes into that folder.
+TEST_F(FlowRun, RunAfterOfARelativeTargetStartsWhenQuiet) {
+  settings_.runAfter = "bin\\go.sh|--relativ";
+  settings_.quiet = 1;
+  settings_.targetFolder = "out";
+  fs::path log = dir_ / "log";
+  fs::current_path(dir_);
+  Build(Archive({Script("bin\\go.sh", log)}));
+  EXPECT_EQ(flow_->QuietRun(), 0);
+  EXPECT_EQ(flow_->run.resultCode, 0u);
+  EXPECT_EQ(WaitForLog(log), out_.string() + "\n--relativ\nEND\n");
+  EXPECT_EQ(fs::current_path(), dir_);
+}
+
+// A run-after file whose folder or file the archive did not bring must not
+// be looked for anywhere else: here a same-named program in the current
+// folder.
+TEST_F(FlowRun, RunAfterMissingFromTheTargetStartsNothing) {
+  fs::path log = dir_ / "log";
+  Item decoy = Script("x.sh", log);
+  fs::current_path(dir_);
+  {
+    std::ofstream o(dir_ / "x.sh", std::ios::binary);
+    o.write(reinterpret_cast<const char*>(decoy.data.data()),
+            static_cast<std::streamsize>(decoy.data.size()));
+  }
+  fs::permissions(dir_ / "x.sh", fs::perms::owner_all);
+  fs::create_directories(dir_ / "bin");
+  fs::copy_file(dir_ / "x.sh", dir_ / "bin" / "x.sh");
+
+  // No bin\ in the archive: the folder cannot be entered.
+  settings_.runAfter = "bin\\x.sh";
+  Build(Archive({File("a.txt", Text("alpha"))}));
+  EXPECT_EQ(Dialog({kCtlExtract}), 8);
+  EXPECT_EQ(flow_->run.resultCode, kErrRunAfter);
+  EXPECT_EQ(BoxTexts(),
+            std::vector<std::string>{Sys("Die Datei 'x.sh' konnte nicht ausgeführt werden.")});
+  EXPECT_EQ(fs::current_path(), dir_);
+
+  // The folder is there, the file is not.
+  settings_.runAfter = "bin\\x.sh";
+  settings_.quiet = 1;
+  Build(Archive({File("bin\\other.txt", Text("other"))}));
+  EXPECT_EQ(flow_->QuietRun(), 8);
+  EXPECT_EQ(flow_->run.resultCode, kErrRunAfter);
+  settings_.quiet = 0;
+  fs::remove_all(out_);
+  Build(Archive({File("bin\\other.txt", Text("other"))}));
+  EXPECT_EQ(Dialog({kCtlExtract}), 8);
+
+  std::this_thread::sleep_for(std::chrono::milliseconds(300));
+  EXPECT_FALSE(fs::exists(log)) << ReadFile(log);
+}
+
+// ---- A folder macro that names no folder here -----------------------------------------------
+
+// Without a home there is no application-data folder. The payload's text
+// must not become a folder named after the macro.
+class FlowWithoutHome : public FlowRun {
+ protected:
+  void SetUp() override {
+    FlowRun::SetUp();
+    for (const char* name : {"HOME", "XDG_CONFIG_HOME"}) {
+      if (const char* v = getenv(name)) saved_env_.emplace_back(name, v);
+      unsetenv(name);
+    }
+    fs::current_path(dir_);
+    settings_.targetFolder = "%AppData%/sub";
+  }
+  void TearDown() override {
+    for (const auto& [name, value] : saved_env_) setenv(name.c_str(), value.c_str(), 1);
+    FlowRun::TearDown();
+  }
+  std::vector<std::pair<std::string, std::string>> saved_env_;
+};
+
+TEST_F(FlowWithoutHome, DialogStopsWithABoxNamingTheMacro) {
+  Build(Archive({File("a.txt", Text("alpha"))}));
+  ASSERT_EQ(startup_->macroFailed, 1);
+  EXPECT_EQ(Dialog({kCtlExtract}), 5);
+  EXPECT_FALSE(ui_.setupSeen);  // stopped before the dialog
+  EXPECT_EQ(flow_->run.resultCode, kErrFileAccess);
+  EXPECT_EQ(flow_->run.archiveOpened, 0u);
+  EXPECT_EQ(BoxTexts(), std::vector<std::string>{"Fehler (28002) in %AppData%."});
+  EXPECT_EQ(std::distance(fs::directory_iterator(dir_), fs::directory_iterator()), 1);  // setup.exe
+}
+
+TEST_F(FlowWithoutHome, QuietRunStopsWithItsExitCode) {
+  settings_.quiet = 1;
+  Build(Archive({File("a.txt", Text("alpha"))}));
+  EXPECT_EQ(flow_->QuietRun(), 5);
+  EXPECT_EQ(flow_->run.resultCode, kErrFileAccess);
+  EXPECT_TRUE(ui_.shown.empty());
+  EXPECT_EQ(std::distance(fs::directory_iterator(dir_), fs::directory_iterator()), 1);
 }
 #endif
 

@@ -1,6 +1,9 @@
 // Start-up on built self-extractor files: finding the payload, loading the
 // message table through the temporary file, the start-up errors.
+#include <chrono>
 #include <cstring>
+#include <future>
+#include <thread>
 
 #include "startup_test_util.h"
 
@@ -247,6 +250,45 @@ TEST_F(StartupTest, UnusableTempFolderGivesErrorFive) {
   for (const char* var : {"TMPDIR", "TMP", "TEMP"}) SetEnv(var, tmp.c_str());
   EXPECT_EQ(RunOn(p, &state), tvk::kStartupTempFolder);
   EXPECT_EQ(errors.lastCode, tvk::kStartupTempFolder);
+}
+
+// Anybody who can write to a shared temporary folder can take every short
+// name: start-up must neither spin for ever looking for a free one nor give
+// up while longer names are free.
+TEST_F(StartupTest, EveryShortTempNameTakenStillStartsUp) {
+  std::vector<uint8_t> sfx = BuildSfx(MakeLanguage({{5, "Real"}}), Settings{});
+  fs::path p = Write(sfx);
+  // Links to one file are quicker to make than 32768 files.
+  const fs::path first = dir.tmp() / "0.~cx";
+  std::ofstream(first).put('x');
+  for (int i = 1; i <= 0x7FFF; ++i) {
+    const fs::path name = dir.tmp() / (std::to_string(i) + ".~cx");
+    std::error_code ec;
+    fs::create_hard_link(first, name, ec);
+    if (ec) std::ofstream(name).put('x');
+  }
+  // On a thread of its own, so that a hang fails the test instead of
+  // stopping it; everything it touches is its own.
+  auto run = [](std::string folder, std::string program) {
+    auto result = std::make_shared<std::promise<std::pair<int, int>>>();
+    std::future<std::pair<int, int>> done = result->get_future();
+    std::thread([result, folder, program] {
+      char name[1024];
+      int unique = tvk::UniqueTempName(folder.c_str(), ".~cx", name, sizeof name);
+      auto state = std::make_shared<tvk::StartupState>();
+      int code = tvk::RunStartup(program.c_str(), state.get());
+      if (code == 0) tvk::FreeMessageTable(&state->messages);
+      result->set_value({unique, code});
+    }).detach();
+    return done;
+  };
+  auto done = run(Internal(dir.tmp()) + "\\", Internal(p));
+  ASSERT_EQ(done.wait_for(std::chrono::seconds(30)), std::future_status::ready)
+      << "start-up still looks for a free temporary name";
+  auto [unique, code] = done.get();
+  EXPECT_EQ(unique, 0);  // no short name is free
+  EXPECT_EQ(code, 0) << errors.lastText;
+  EXPECT_EQ(dir.TmpEntries(), 0x8000u);  // the longer name was deleted again
 }
 
 #if !defined(_WIN32)

@@ -34,11 +34,17 @@ struct Terminal {
 // the read was interrupted. Without echo when hidden and input is a terminal.
 bool ReadAnswer(const Terminal& term, char* out, uint32_t size, bool hidden);
 
-// Turns a typed folder into the internal form: "/" to "\", and a relative
-// folder taken from the current one. An empty text stays empty.
+// Turns a typed folder into the internal form: "~" to the home folder, "/"
+// to "\", and a relative folder taken from the current one. An empty text
+// stays empty.
 void TypedFolder(const char* typed, char* out, uint32_t size);
 // The internal form shown with "/" separators.
 void ShownPath(const char* path, char* out, uint32_t size);
+
+// The progress line without its redraw codes: "name (45 %)" and a bar when
+// they fit into columns - 1; else the name's end behind "..." with the
+// percent, or the percent alone, never wider.
+void ProgressLine(uint32_t percent, const char* name, uint32_t columns, char* out, uint32_t size);
 
 // The process's own standard input and output.
 Terminal StandardTerminal();

@@ -4,7 +4,9 @@
 #include <errno.h>
 #include <signal.h>
 #include <stdio.h>
+#include <stdlib.h>
 #include <string.h>
+#include <sys/ioctl.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -156,6 +158,21 @@ void TypedFolder(const char* typed, char* out, uint32_t size) {
   StrCopy(text, sizeof text, typed);
   size_t len = strlen(text);
   while (len > 0 && IsBlank(text[len - 1])) text[--len] = 0;
+  // "~" and "~/..." are the home folder, as a shell would have it.
+  const char* home = getenv("HOME");
+  if (text[0] == '~' && (text[1] == 0 || text[1] == '/') && home && home[0] == '/') {
+    char expanded[kPathSize];
+    StrCopy(expanded, sizeof expanded, home);
+    // A home written with a trailing slash, or "/" itself, gives no "//".
+    size_t n = strlen(expanded);
+    while (n > 0 && expanded[n - 1] == '/') expanded[--n] = 0;
+    if (StrAppend(expanded, sizeof expanded, text[1] ? text + 1 : n ? "" : "/") != kStrOk) {
+      // Cut short it would name another folder.
+      StrCopy(out, size, "");
+      return;
+    }
+    StrCopy(text, sizeof text, expanded);
+  }
   SlashesToBackslashes(text);
   if (!text[0] || text[0] == '\\') {
     StrCopy(out, size, text);
@@ -178,6 +195,76 @@ void ShownPath(const char* path, char* out, uint32_t size) {
   for (char* p = out; *p; ++p) {
     if (*p == '\\') *p = '/';
   }
+}
+
+namespace {
+
+// Columns a UTF-8 text takes on a terminal. Characters from U+0800 on count
+// as two: that covers the wide East Asian ones, and for the others the line
+// only ends a little early.
+uint32_t Columns(const char* text, const char* end) {
+  uint32_t n = 0;
+  for (const char* p = text; p < end && *p; ++p) {
+    unsigned char c = static_cast<unsigned char>(*p);
+    if ((c & 0xC0) == 0x80) continue;
+    n += c >= 0xE0 ? 2 : 1;
+  }
+  return n;
+}
+uint32_t Columns(const char* text) { return Columns(text, text + strlen(text)); }
+
+}  // namespace
+
+void ProgressLine(uint32_t percent, const char* name, uint32_t columns, char* out, uint32_t size) {
+  if (!size) return;
+  if (percent > 100) percent = 100;
+  // The last column stays free: a line that fills it leaves the cursor
+  // waiting to wrap, and the next redraw would start a new line.
+  uint32_t room = columns > 1 ? columns - 1 : 1;
+  const bool named = name && *name;
+  char tail[32];  // what follows the name
+  Format(tail, sizeof tail, named ? " (%u %%)" : "%u %%", percent);
+  constexpr uint32_t kBar = 30;
+  char bar[kBar + 5];
+  bar[0] = ' ';
+  bar[1] = ' ';
+  bar[2] = '[';
+  uint32_t filled = percent * kBar / 100;
+  for (uint32_t i = 0; i < kBar; ++i) bar[3 + i] = i < filled ? '#' : '.';
+  bar[kBar + 3] = ']';
+  bar[kBar + 4] = 0;
+
+  const char* shown = named ? name : "";
+  uint32_t nameColumns = Columns(shown);
+  uint32_t tailColumns = Columns(tail);
+  out[0] = 0;
+  if (nameColumns + tailColumns <= room) {
+    StrCopy(out, size, shown);
+    StrAppend(out, size, tail);
+    if (nameColumns + tailColumns + kBar + 4 <= room) StrAppend(out, size, bar);
+    return;
+  }
+  // Too narrow for the whole name: its end, which tells files apart best,
+  // behind "...", and the percent.
+  if (named && room >= tailColumns + 4) {
+    uint32_t keep = room - tailColumns - 3;
+    const char* from = shown + strlen(shown);
+    while (from > shown) {
+      const char* previous = from - 1;
+      while (previous > shown && (static_cast<unsigned char>(*previous) & 0xC0) == 0x80) --previous;
+      if (Columns(previous) > keep) break;
+      from = previous;
+    }
+    StrCopy(out, size, "...");
+    StrAppend(out, size, from);
+    StrAppend(out, size, tail);
+    return;
+  }
+  // Not even that: the percent alone, cut to the room there is.
+  char percentText[16];
+  Format(percentText, sizeof percentText, "%u %%", percent);
+  uint32_t n = static_cast<uint32_t>(strlen(percentText));
+  StrCopyN(out, size, percentText, n < room ? n : room);
 }
 
 Terminal StandardTerminal() {
@@ -372,22 +459,14 @@ bool ConsoleUi::BrowseFolder(const char* title, const char* initial, char* out, 
 
 void ConsoleUi::SetProgress(uint32_t percent, const char* name) {
   if (!term_.outputIsTerminal) return;
-  if (percent > 100) percent = 100;
-  char text[kPathSize + 32];
-  if (name && *name) {
-    Format(text, sizeof text, "%s (%u %%)", name, percent);
-  } else {
-    Format(text, sizeof text, "%u %%", percent);
-  }
-  constexpr uint32_t kBar = 30;
-  char bar[kBar + 3];
-  bar[0] = '[';
-  uint32_t filled = percent * kBar / 100;
-  for (uint32_t i = 0; i < kBar; ++i) bar[1 + i] = i < filled ? '#' : '.';
-  bar[kBar + 1] = ']';
-  bar[kBar + 2] = 0;
-  char line[kPathSize + 80];
-  Format(line, sizeof line, "\r%s  %s\033[K", text, bar);
+  // Asked every time: the user may resize the window during a long run.
+  uint32_t columns = 80;
+  winsize size;
+  if (ioctl(term_.outputFd, TIOCGWINSZ, &size) == 0 && size.ws_col > 0) columns = size.ws_col;
+  char text[kPathSize + 80];
+  ProgressLine(percent, name, columns, text, sizeof text);
+  char line[kPathSize + 96];
+  Format(line, sizeof line, "\r%s\033[K", text);
   WriteAll(term_.outputFd, line, strlen(line));
   progressOpen_ = true;
 }
@@ -441,7 +520,7 @@ uint32_t ConsoleUi::RunMainDialog(const MainDialogSetup& setup, MainDialogHost* 
       {kCtlBrowse, setup.browse, true, true, false, false},
       {kCtlAbout, setup.about, true, true, false, false},
       {kCtlHelp, setup.help, true, true, false, false},
-      {kCtlOverwrite, setup.overwrite, setup.overwrite != nullptr, true,
+      {kCtlOverwrite, setup.overwrite, setup.overwriteShown != 0 && setup.overwrite, true,
        setup.overwriteChecked != 0, true},
       {kCtlRunAfter, setup.runAfter, setup.runAfter != nullptr, true, setup.runAfterChecked != 0,
        true},

@@ -272,6 +272,14 @@ class DialogUi final : public Ui {
         return TRUE;
       case WM_TVK_SHOW_INFO:
       case WM_TVK_EARLY_CHECK:
+        // The dialog manager shows a dialog only once its queue has run
+        // empty, and these come first: without this the info box, the
+        // signature or a password prompt would stand alone on the screen,
+        // owned by a window nobody can see yet.
+        if (!IsWindowVisible(hwnd)) {
+          ShowWindow(hwnd, SW_SHOWNORMAL);
+          UpdateWindow(hwnd);
+        }
         if (self && self->host_) self->host_->OnEvent(msg);
         return TRUE;
       default:
@@ -311,8 +319,8 @@ class DialogUi final : public Ui {
     } else {
       ShowWindow(GetDlgItem(hwnd, IDC_RUN_AFTER), SW_HIDE);
     }
-    if (s.overwrite) {
-      SetDlgItemTextA(hwnd, IDC_OVERWRITE, s.overwrite);
+    SetText(hwnd, IDC_OVERWRITE, s.overwrite);
+    if (s.overwriteShown) {
       CheckDlgButton(hwnd, IDC_OVERWRITE, s.overwriteChecked ? BST_CHECKED : BST_UNCHECKED);
     } else {
       ShowWindow(GetDlgItem(hwnd, IDC_OVERWRITE), SW_HIDE);

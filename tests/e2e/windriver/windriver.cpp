@@ -10,6 +10,8 @@
 //   title           print the current window's title
 //   set:ID=TEXT     put TEXT into a control
 //   click:ID        press a button (posted, so a modal dialog it opens does not block us)
+//   command:ID      post the current window the command a click of button ID sends,
+//                   whether that button is enabled or not
 //   checked:ID      print "ID=<0|1>"
 //   visible:ID      print "ID=<0|1>"
 //   enabled:ID      print "ID=<0|1>"
@@ -18,6 +20,7 @@
 //   run:PATH        start PATH (no arguments) and keep its process
 //   exit            wait up to 60 s for that process and print "exit=<code>"
 //   absent:TITLE    fail when a visible window whose title contains TITLE exists
+//   present:TITLE   fail unless such a window exists now
 //   shot:FILE       save the current window as it is on screen (24-bit BMP)
 //   nowindow:MS     watch MS milliseconds; fail when the started process shows
 //                   any visible window meanwhile
@@ -192,6 +195,19 @@ bool Run(const char* cmd) {
       return false;
     }
     std::printf("absent \"%s\"\n", arg.c_str());
+  } else if (verb == "present") {
+    FindArgs args{arg.c_str(), nullptr};
+    EnumWindows(FindTopLevel, reinterpret_cast<LPARAM>(&args));
+    if (!args.found) {
+      std::printf("not present \"%s\"\n", arg.c_str());
+      return false;
+    }
+    std::printf("present \"%s\"\n", arg.c_str());
+  } else if (verb == "command") {
+    if (!g_current) return false;
+    int id = std::atoi(arg.c_str());
+    PostMessageA(g_current, WM_COMMAND, MAKEWPARAM(id, BN_CLICKED),
+                 reinterpret_cast<LPARAM>(GetDlgItem(g_current, id)));
   } else if (verb == "exit") {
     if (!g_process.hProcess || WaitForSingleObject(g_process.hProcess, 60000) != WAIT_OBJECT_0) {
       std::printf("the program did not end\n");
