@@ -18,6 +18,17 @@ import tempfile
 import time
 
 
+def instructions(cmd):
+    """Instructions the command executes, counted by callgrind: the same on a
+    busy machine as on an idle one."""
+    r = subprocess.run(["valgrind", "--tool=callgrind", "--callgrind-out-file=/dev/null"] + cmd,
+                       check=True, stdout=subprocess.DEVNULL, stderr=subprocess.PIPE, text=True)
+    for line in r.stderr.splitlines():
+        if "Collected :" in line:
+            return int(line.split(":")[-1])
+    raise RuntimeError("no count from callgrind")
+
+
 def run(cmd):
     before = resource.getrusage(resource.RUSAGE_CHILDREN)
     start = time.perf_counter()
@@ -36,12 +47,23 @@ def main():
     ap.add_argument("--runs", type=int, default=3)
     ap.add_argument("--solid", action="store_true")
     ap.add_argument("--tvk", default=os.path.join(here, "build/native/tools/tvk/tvk"))
+    ap.add_argument("--instructions", action="store_true",
+                    help="count instructions with callgrind instead of timing (slow; use a small folder)")
     a = ap.parse_args()
     size = sum(os.path.getsize(os.path.join(d, f)) for d, _, fs in os.walk(a.folder) for f in fs)
     print(f"{a.folder}: {size} bytes{' (solid)' if a.solid else ''}, best of {a.runs}")
-    print(f"{'level':6} {'checked cpu s':>14} {'unchecked cpu s':>16} {'cpu ratio':>10} {'wall ratio':>11}")
+    if not a.instructions:
+        print(f"{'level':6} {'checked cpu s':>14} {'unchecked cpu s':>16} {'cpu ratio':>10} {'wall ratio':>11}")
     with tempfile.TemporaryDirectory() as work:
         out = os.path.join(work, "a.tvk")
+        if a.instructions:
+            print(f"{'level':6} {'checked':>16} {'unchecked':>16} {'ratio':>8}   (instructions)")
+            for level in a.levels:
+                base = [a.tvk, "a", "-q", "-f", f"-m{level}"] + (["-s"] if a.solid else []) + [out, a.folder]
+                checked = instructions(base)
+                unchecked = instructions(base[:2] + ["--no-verify"] + base[2:])
+                print(f"-m{level:<4} {checked:16d} {unchecked:16d} {checked / unchecked:8.3f}")
+            return 0
         for level in a.levels:
             base = [a.tvk, "a", "-q", "-f", f"-m{level}"] + (["-s"] if a.solid else []) + [out, a.folder]
             best = {True: (1e9, 1e9), False: (1e9, 1e9)}

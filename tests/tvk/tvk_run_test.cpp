@@ -480,3 +480,45 @@ TEST_F(TvkRun, SelfExtractorBuiltFromAnArchiveExtractsQuietly) {
 }
 
 }  // namespace
+
+namespace {
+
+// What cmake --install puts under a prefix is a working whole on its own: the
+// installed tvk, moved elsewhere with its prefix, finds the installed
+// self-extractor beside itself and builds a program that extracts.
+class TvkInstall : public TvkRun {};
+
+TEST_F(TvkInstall, InstalledTreeBuildsAWorkingSelfExtractor) {
+  if (std::string(TVK_LINUX_SFX).empty() || !fs::exists(TVK_LINUX_SFX))
+    GTEST_SKIP() << "no static self-extractor program in this build";
+  const fs::path prefix = dir_ / "prefix";
+  const std::string install = "cmake --install '" + std::string(TVK_BINARY_DIR) + "' --prefix '" +
+                              prefix.string() + "' >'" + (dir_ / "install.txt").string() + "' 2>&1";
+  ASSERT_EQ(std::system(install.c_str()), 0) << ReadFile(dir_ / "install.txt");
+  for (const char* file : {"bin/tvk", "lib/tarvik/tvksfx", "share/man/man1/tvk.1", "share/tarvik/lang/en.ini",
+                           "share/tarvik/lang/de.ini"}) {
+    EXPECT_TRUE(fs::exists(prefix / file)) << file;
+  }
+  const fs::path moved = dir_ / "elsewhere";
+  fs::rename(prefix, moved);
+  const std::string tvk = (moved / "bin/tvk").string();
+  MakeTree(dir_ / "tree");
+  WriteFile(dir_ / "settings.ini", "target = " + (dir_ / "target").string() + "\nquiet = 1\n");
+  auto run = [&](const std::string& args) {
+    const std::string command = "cd '" + dir_.string() + "' && '" + tvk + "' " + args + " >out.txt 2>&1";
+    const int status = std::system(command.c_str());
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  };
+  ASSERT_EQ(run("--version"), 0);
+  EXPECT_EQ(ReadFile(dir_ / "out.txt").rfind("tvk ", 0), 0u);
+  ASSERT_EQ(run("a -q -m1 t.tvk tree"), 0) << ReadFile(dir_ / "out.txt");
+  ASSERT_EQ(run("sfx --settings settings.ini setup t.tvk"), 0) << ReadFile(dir_ / "out.txt");
+  EXPECT_NE(ReadFile(dir_ / "out.txt").find(moved.string() + "/bin/../lib/tarvik/tvksfx"), std::string::npos)
+      << ReadFile(dir_ / "out.txt");
+  const int status = std::system(("cd '" + dir_.string() + "' && ./setup </dev/null >run.txt 2>&1").c_str());
+  ASSERT_TRUE(WIFEXITED(status));
+  EXPECT_EQ(WEXITSTATUS(status), 0) << ReadFile(dir_ / "run.txt");
+  ExpectSameTree(dir_ / "tree", dir_ / "target/tree", false);
+}
+
+}  // namespace

@@ -1,6 +1,7 @@
 // tvk sfx: a self-extractor from the program, a language text, settings and
 // an archive (or a volume set).
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cctype>
@@ -42,6 +43,27 @@ bool WriteBytes(const std::string& path, const std::vector<uint8_t>& bytes, bool
   return true;
 }
 
+// The self-extractor program when --sfx names none: beside tvk, where an
+// install puts it (../lib/tarvik/ beside tvk), and last the program of the
+// build tvk came from, which stays valid only while that tree does.
+std::string DefaultSfxProgram() {
+  std::vector<std::string> candidates;
+  char self[4096];
+  const ssize_t n = readlink("/proc/self/exe", self, sizeof self - 1);
+  if (n > 0) {
+    std::string dir(self, static_cast<size_t>(n));
+    dir.erase(dir.find_last_of('/') + 1);
+    candidates.push_back(dir + "tvksfx");
+    candidates.push_back(dir + "../lib/tarvik/tvksfx");
+  }
+  candidates.push_back(TVK_DEFAULT_SFX);
+  for (const std::string& c : candidates) {
+    struct stat st {};
+    if (!c.empty() && stat(c.c_str(), &st) == 0 && S_ISREG(st.st_mode)) return c;
+  }
+  return std::string();
+}
+
 }  // namespace
 
 int RunSfx(const Args& args) {
@@ -52,9 +74,10 @@ int RunSfx(const Args& args) {
   }
   const std::string& output = args.positional[0];
   const std::string& archive = args.positional[1];
-  std::string programPath = args.sfx.value_or(TVK_DEFAULT_SFX);
+  std::string programPath = args.sfx ? *args.sfx : DefaultSfxProgram();
   if (programPath.empty()) {
-    con.Error("no self-extractor program in this build: name one with --sfx");
+    con.Error("no self-extractor program found beside tvk, in ../lib/tarvik/ beside it or in its build: "
+              "name one with --sfx");
     return kExitUsage;
   }
   std::vector<uint8_t> program;
@@ -130,7 +153,8 @@ int RunSfx(const Args& args) {
     }
   }
   chmod(output.c_str(), 0755);
-  con.Info("built " + output + (files.size() > 1 ? " and " + std::to_string(files.size() - 1) + " further volumes" : ""));
+  con.Info("built " + output + (files.size() > 1 ? " and " + std::to_string(files.size() - 1) + " further volumes" : "") +
+           " from " + programPath);
   return kExitOk;
 }
 
