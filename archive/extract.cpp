@@ -166,7 +166,44 @@ bool ArchiveReader::BuildOutputPath(const FileEntry& entry, char* out, bool writ
 bool ArchiveReader::OutputPathIsVolume(const char* path) {
   if (SamePath(path, volumePath_) || SamePath(path, firstVolumePath_)) return true;
   // Volumes the run may still need lie beside the first one.
-  return multiVolume_ && IsVolumeNameOf(firstVolumePath_, path);
+  if (multiVolume_ && IsVolumeNameOf(firstVolumePath_, path)) return true;
+  return NamesVolume(path, NamePart(path));
+}
+
+// The target may be spelt in many ways ("." or "t3\.." or a link): the
+// folder is compared by what it is, the name without regard to case. Volumes
+// not made yet have no identity of their own, so the name decides for them.
+bool ArchiveReader::NamesVolume(const char* path, const char* name) {
+  const char* first = NamePart(firstVolumePath_);
+  bool volumeName = StrCompareNoCase(name, NamePart(volumePath_)) == 0 || StrCompareNoCase(name, first) == 0 ||
+                    (multiVolume_ && IsVolumeNameOf(first, name));
+  if (!volumeName) return false;
+  char folder[kPathSize];
+  FolderPart(folder, sizeof(folder), path);
+  FileId here;
+  if (!GetFileId(folder, &here)) return false;  // a folder not there holds no volume
+  const char* volumes[2] = {volumePath_, firstVolumePath_};
+  for (const char* volume : volumes) {
+    char volumeFolder[kPathSize];
+    FolderPart(volumeFolder, sizeof(volumeFolder), volume);
+    FileId id;
+    if (GetFileId(volumeFolder, &id) && SameFileId(id, here)) return true;
+  }
+  return false;
+}
+
+// A file found under the output name: one of the volumes under another
+// spelling (a link, a second name, a short name on Windows)?
+bool ArchiveReader::IsVolumeFile(const char* path) {
+  FileId id;
+  if (!GetFileId(path, &id)) return false;
+  const char* volumes[2] = {volumePath_, firstVolumePath_};
+  for (const char* volume : volumes) {
+    FileId v;
+    if (GetFileId(volume, &v) && SameFileId(v, id)) return true;
+  }
+  FindData found;
+  return FileFind(path, &found) && NamesVolume(path, found.name);
 }
 
 int ArchiveReader::OverwriteCheck(const FileEntry& entry, char* outputPath) {
@@ -244,6 +281,11 @@ bool ArchiveReader::OpenOutputFile(const FileEntry& entry) {
     return true;
   }
   if (!taken) return false;
+  if (IsVolumeFile(outputPath_)) {
+    CloseArchiveFile();
+    SetError(kErrOverwritesArchive);
+    return false;
+  }
   // A file of this run that failed on its way out is deleted by name: the
   // name is replaced only once no such deletion is pending.
   WaitForOutputs();

@@ -362,6 +362,8 @@ class ArchiveReader final : public ArchiveHandler, private PackedSource, private
   bool IsSelected(const FileEntry& entry) const;
   bool BuildOutputPath(const FileEntry& entry, char* out, bool writes, uint32_t* rootLength);
   bool OutputPathIsVolume(const char* path);
+  bool NamesVolume(const char* path, const char* name);
+  bool IsVolumeFile(const char* path);
   int OverwriteCheck(const FileEntry& entry, char* outputPath);
   void WalkForRunStart();
   bool EntryDone(const FileEntry& entry);

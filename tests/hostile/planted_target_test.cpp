@@ -1,5 +1,6 @@
 // A target folder prepared by someone else before the run: folder links
-// planted below it and files that cannot be replaced the safe way. Nothing
+// planted below it, files that cannot be replaced the safe way, and the
+// program or a volume reached through a target spelt another way. Nothing
 // is written outside the target, and no file of the user's is written
 // through, truncated or lost.
 #include <gtest/gtest.h>
@@ -194,6 +195,64 @@ TEST_F(PlantedTarget, NoRoomForATemporaryNameLeavesTheExistingFileAlone) {
   EXPECT_EQ(ReadAll(deep / "n.txt"), "new");
 }
 #endif
+
+// The program (or a volume of its set) stands in the target folder, and the
+// target is spelt so that the names differ: the entry aimed at it is still
+// refused before anything is written, whatever the spelling.
+TEST_F(PlantedTarget, TheProgramAndItsVolumesAreKnownByIdentityNotBySpelling) {
+  out_ = dir_ / "out" / "t1" / "t2";
+  fs::create_directories(out_ / "t3");
+  ArchiveSpec program;
+  program.prefix = Bytes(4096, 0x90);
+  fs::path p = Write(program, {{File("harmless.txt"), B("ok")}, {File("setup.exe"), B("evil")}},
+                     "out/t1/t2/setup.exe");
+  const std::string before = ReadAll(p);
+
+  // A volume set: setup.001 lies beside the program and is read after it.
+  ArchiveSpec set = program;
+  set.volumeSize = 6000;
+  Bytes filler(9000);
+  for (size_t i = 0; i < filler.size(); ++i) filler[i] = static_cast<uint8_t>(i * 13 + (i >> 7));
+  fs::create_directories(dir_ / "vs");
+  fs::path v = Write(set, {{File("setup.001"), B("evil volume")}, {File("filler.bin"), filler}},
+                     "vs/setup.exe");
+  ASSERT_TRUE(fs::exists(dir_ / "vs/setup.001"));
+  const std::string volumeBefore = ReadAll(dir_ / "vs/setup.001");
+
+  const fs::path cwd = fs::current_path();
+  fs::current_path(out_);
+  struct Case {
+    std::string target;
+    fs::path archive;
+  };
+  const std::string abs = Internal(out_);
+  std::vector<Case> cases;
+  for (const std::string& t : {std::string("."), std::string(".\\"), std::string("..\\t2"),
+                               std::string("t3\\.."), abs + "\\.", abs + "\\t3\\..\\"}) {
+    cases.push_back({t, p});
+  }
+  for (const std::string& t : {std::string("..\\..\\..\\vs"), Internal(dir_ / "vs") + "\\.",
+                               Internal(dir_ / "out") + "\\..\\vs"}) {
+    cases.push_back({t, v});
+  }
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.target);
+    // Each spelling on its own (a case that failed leaves its damage).
+    WriteAll(p, before);
+    WriteAll(dir_ / "vs/setup.001", volumeBefore);
+    DropCallbacks();
+    Host host;
+    ExtractOptions o = Options();
+    std::snprintf(o.targetFolder, sizeof o.targetFolder, "%s", c.target.c_str());
+    o.replaceWithoutAsking = 1;
+    EXPECT_EQ(Extract(c.archive, &host, {"*.*"}, &o), kErrOverwritesArchive);
+    reader_.Close();
+    EXPECT_TRUE(ReadAll(p) == before) << "the program was replaced";
+    EXPECT_TRUE(ReadAll(dir_ / "vs/setup.001") == volumeBefore) << "the volume was replaced";
+    fs::remove(out_ / "harmless.txt");
+  }
+  fs::current_path(cwd);
+}
 
 }  // namespace
 }  // namespace tvk
