@@ -9,6 +9,10 @@
 #include "platform/platform.h"
 #include "scratch_folder.h"
 
+#if defined(_WIN32)
+#include <windows.h>
+#endif
+
 namespace {
 
 using tvk_test::ReadWholeFile;
@@ -82,6 +86,36 @@ TEST(OutputPaths, FileIdentityIgnoresTheSpelling) {
   EXPECT_TRUE(tvk::SameFileId(d, e));
   EXPECT_EQ(tvk::GetFileId((dir / "none.txt").c_str(), &e), 0);
 }
+
+#if defined(_WIN32)
+// A directory link below the root is a reparse point: refused on the way.
+// Making one needs a privilege (or developer mode) that a run may not have.
+TEST(OutputPaths, ReparsePointsBelowTheRootAreRefused) {
+  ScratchFolder dir;
+  ScratchFolder outside;
+  const uint32_t root = RootOf(dir);
+  typedef BOOLEAN(WINAPI * MakeLink)(LPCSTR, LPCSTR, DWORD);
+  MakeLink make = reinterpret_cast<MakeLink>(
+      reinterpret_cast<void*>(GetProcAddress(GetModuleHandleA("kernel32.dll"), "CreateSymbolicLinkA")));
+  // SYMBOLIC_LINK_FLAG_DIRECTORY | SYMBOLIC_LINK_FLAG_ALLOW_UNPRIVILEGED_CREATE
+  if (!make || (!make((dir / "pkg").c_str(), outside.path().c_str(), 0x3) &&
+                !make((dir / "pkg").c_str(), outside.path().c_str(), 0x1))) {
+    GTEST_SKIP() << "no directory link can be made here";
+  }
+  if (!(GetFileAttributesA((dir / "pkg").c_str()) & FILE_ATTRIBUTE_REPARSE_POINT)) {
+    GTEST_SKIP() << "the link made here is no reparse point";
+  }
+  int taken = -1;
+  EXPECT_FALSE(Make(dir, "pkg\\new.txt", "x", &taken));
+  EXPECT_EQ(taken, 0);
+  EXPECT_FALSE(Make(dir, "pkg\\sub\\new.txt", "x"));
+  EXPECT_EQ(tvk::MakeFoldersBelow((dir / "pkg").c_str(), root), 0);
+  EXPECT_EQ(tvk::MakeFoldersBelow((dir / "pkg\\made").c_str(), root), 0);
+  EXPECT_FALSE(tvk::FileExists((outside / "new.txt").c_str()));
+  EXPECT_FALSE(tvk::IsFolder((outside / "sub").c_str()));
+  EXPECT_FALSE(tvk::IsFolder((outside / "made").c_str()));
+}
+#endif
 
 #if !defined(_WIN32)
 TEST(OutputPaths, LinksBelowTheRootAreNeverFollowed) {
