@@ -104,7 +104,7 @@ bool ArchiveReader::IsSelected(const FileEntry& entry) const {
          PassesFilter(filter_, entry);
 }
 
-bool ArchiveReader::BuildOutputPath(const FileEntry& entry, char* out, bool writes) {
+bool ArchiveReader::BuildOutputPath(const FileEntry& entry, char* out, bool writes, uint32_t* rootLength) {
   char name[kPathSize];
   StrCopy(name, sizeof(name), entry.name);
   SlashesToBackslashes(name);
@@ -146,6 +146,8 @@ bool ArchiveReader::BuildOutputPath(const FileEntry& entry, char* out, bool writ
     size_t n = strlen(out);
     if (out[n - 1] != '\\' && out[n - 1] != '/') fits = StrAppend(out, kPathSize, "\\") == kStrOk;
   }
+  // Below this the path is the archive's, and no link on it is followed.
+  *rootLength = static_cast<uint32_t>(strlen(out));
   if (fits) fits = StrAppend(out, kPathSize, rel) == kStrOk;
   if (!fits && writes) {
     SetError(kErrFileAccess);
@@ -164,7 +166,44 @@ bool ArchiveReader::BuildOutputPath(const FileEntry& entry, char* out, bool writ
 bool ArchiveReader::OutputPathIsVolume(const char* path) {
   if (SamePath(path, volumePath_) || SamePath(path, firstVolumePath_)) return true;
   // Volumes the run may still need lie beside the first one.
-  return multiVolume_ && IsVolumeNameOf(firstVolumePath_, path);
+  if (multiVolume_ && IsVolumeNameOf(firstVolumePath_, path)) return true;
+  return NamesVolume(path, NamePart(path));
+}
+
+// The target may be spelt in many ways ("." or "t3\.." or a link): the
+// folder is compared by what it is, the name without regard to case. Volumes
+// not made yet have no identity of their own, so the name decides for them.
+bool ArchiveReader::NamesVolume(const char* path, const char* name) {
+  const char* first = NamePart(firstVolumePath_);
+  bool volumeName = StrCompareNoCase(name, NamePart(volumePath_)) == 0 || StrCompareNoCase(name, first) == 0 ||
+                    (multiVolume_ && IsVolumeNameOf(first, name));
+  if (!volumeName) return false;
+  char folder[kPathSize];
+  FolderPart(folder, sizeof(folder), path);
+  FileId here;
+  if (!GetFileId(folder, &here)) return false;  // a folder not there holds no volume
+  const char* volumes[2] = {volumePath_, firstVolumePath_};
+  for (const char* volume : volumes) {
+    char volumeFolder[kPathSize];
+    FolderPart(volumeFolder, sizeof(volumeFolder), volume);
+    FileId id;
+    if (GetFileId(volumeFolder, &id) && SameFileId(id, here)) return true;
+  }
+  return false;
+}
+
+// A file found under the output name: one of the volumes under another
+// spelling (a link, a second name, a short name on Windows)?
+bool ArchiveReader::IsVolumeFile(const char* path) {
+  FileId id;
+  if (!GetFileId(path, &id)) return false;
+  const char* volumes[2] = {volumePath_, firstVolumePath_};
+  for (const char* volume : volumes) {
+    FileId v;
+    if (GetFileId(volume, &v) && SameFileId(v, id)) return true;
+  }
+  FindData found;
+  return FileFind(path, &found) && NamesVolume(path, found.name);
 }
 
 int ArchiveReader::OverwriteCheck(const FileEntry& entry, char* outputPath) {
@@ -225,30 +264,27 @@ bool ArchiveReader::OpenOutputFile(const FileEntry& entry) {
   }
   tempPath_[0] = 0;
   outputFresh_ = 0;
-  outputModeSet_ = kModeAtCreation;
   const uint32_t mode = NewFileMode(entry);
   // The lookup found the name free: the queue makes the file.
-  if (nameFree_ && OutputQueueOpen(outputPath_, mode)) {
+  if (nameFree_ && OutputQueueOpen(outputPath_, outputRoot_, mode)) {
     NoteQueued(outputPath_);
     output_ = TVK_QUEUED_FILE;
     outputFresh_ = 1;
     return true;
   }
-  bool foldersMade = false;
   // Creation only succeeds where the name is free, and is itself the one
-  // lookup that answers whether it is. Nothing there and yet not made: the
-  // folder is missing (it is made once, then the name is tried again) or
-  // cannot be written. A bare name lies in the current folder, which exists.
-  for (;;) {
-    output_ = CreateNewFile(outputPath_, mode);
-    if (output_ != TVK_INVALID_FILE) {
-      outputFresh_ = 1;
-      return true;
-    }
-    FindData taken;
-    if (FileFind(outputPath_, &taken)) break;
-    if (foldersMade || !folder[0] || !MakeFoldersFor(folder)) return false;
-    foldersMade = true;
+  // lookup that answers whether it is; missing folders are made on the way.
+  int taken = 0;
+  output_ = CreateNewFileBelow(outputPath_, outputRoot_, mode, &taken);
+  if (output_ != TVK_INVALID_FILE) {
+    outputFresh_ = 1;
+    return true;
+  }
+  if (!taken) return false;
+  if (IsVolumeFile(outputPath_)) {
+    CloseArchiveFile();
+    SetError(kErrOverwritesArchive);
+    return false;
   }
   // A file of this run that failed on its way out is deleted by name: the
   // name is replaced only once no such deletion is pending.
@@ -259,18 +295,18 @@ bool ArchiveReader::OpenOutputFile(const FileEntry& entry) {
     StrFormat(candidate, sizeof(candidate), "%s~tvk%05u.tmp", folder, i);
     if (strlen(candidate) < strlen(folder) + 13) break;  // did not fit
     // A name taken by anything at all is passed over.
-    output_ = CreateNewFile(candidate, mode);
+    output_ = CreateNewFileBelow(candidate, outputRoot_, mode, &taken);
     if (output_ != TVK_INVALID_FILE) {
       StrCopy(tempPath_, sizeof(tempPath_), candidate);
       return true;
     }
-    FindData taken;
-    if (!FileFind(candidate, &taken)) return false;  // the folder cannot be written
+    if (!taken) return false;  // the folder cannot be written
   }
-  // No room for a temporary name: the file is written in place.
-  outputModeSet_ = 0;
-  output_ = CreateOutputFile(outputPath_);
-  return output_ != TVK_INVALID_FILE;
+  // No temporary name to be had. Writing in place would put what is there
+  // at stake before the entry is known to be whole, and would write through
+  // whatever it is (a link, a file of someone else's): the entry ends here
+  // and that file stays as it was.
+  return false;
 }
 
 // The queue's failure, once everything handed to it is done. It stays with
@@ -307,7 +343,7 @@ bool ArchiveReader::MaybeQueued(const char* path) const {
 void ArchiveReader::DiscardOutputFile(bool keep) {
   if (output_ == TVK_INVALID_FILE) return;
   if (output_ == TVK_QUEUED_FILE) {
-    OutputQueueDiscard(output_, keep, outputPath_);
+    OutputQueueDiscard(output_, keep, outputPath_, outputRoot_);
     output_ = TVK_INVALID_FILE;
     outputFresh_ = 0;
     WaitForOutputs();
@@ -320,11 +356,14 @@ void ArchiveReader::DiscardOutputFile(bool keep) {
   const char* written = tempPath_[0] ? tempPath_ : outputPath_;
   if (keep) {
     if (tempPath_[0]) {
+#if defined(_WIN32)
+      // A read-only file in the way would refuse to be replaced.
       FileResetAttributes(outputPath_);
-      if (!RenameFile(tempPath_, outputPath_)) FileDelete(tempPath_);
+#endif
+      if (!RenameBelow(tempPath_, outputPath_, outputRoot_)) DeleteBelow(tempPath_, outputRoot_);
     }
   } else {
-    FileDelete(written);
+    DeleteBelow(written, outputRoot_);
   }
   tempPath_[0] = 0;
   outputFresh_ = 0;
@@ -340,7 +379,7 @@ bool ArchiveReader::FinishOutputFile(const FileEntry& entry) {
   stamp.dosTime = static_cast<uint16_t>(entry.dosTime & 0xFFFF);
   if (outputFresh_) {
     // Its bytes went to the queue; the queue stamps and closes it after them.
-    OutputQueueFinish(output_, stamp, outputPath_);
+    OutputQueueFinish(output_, stamp, outputPath_, outputRoot_);
   } else {
     ApplyOutputStamp(output_, stamp);
     FileClose(output_);
@@ -353,8 +392,8 @@ bool ArchiveReader::FinishOutputFile(const FileEntry& entry) {
     // Linux asks only the folder.
     if (FileExists(outputPath_)) FileSetAttributes(outputPath_, kAttrArchive);
 #endif
-    if (!RenameFile(tempPath_, outputPath_)) {
-      FileDelete(tempPath_);
+    if (!RenameBelow(tempPath_, outputPath_, outputRoot_)) {
+      DeleteBelow(tempPath_, outputRoot_);
       tempPath_[0] = 0;
       SetError(kErrFileAccess);
       return false;
@@ -362,7 +401,7 @@ bool ArchiveReader::FinishOutputFile(const FileEntry& entry) {
     tempPath_[0] = 0;
   }
   if (fileWrittenHook_) fileWrittenHook_(fileWrittenUser_, outputPath_);
-  if (!outputModeSet_) RestoreAttributes(entry);
+  if (!kModeAtCreation) RestoreAttributes(entry);
   return true;
 }
 
@@ -579,9 +618,10 @@ void ArchiveReader::ExtractOneEntry(FileEntry* entry, bool* leave) {
   if (!selected && !solid_) return;
 
   char path[kPathSize];
+  uint32_t root = 0;
   // Only a path that is written to must stay inside the target; tests and
   // solid pass-overs merely decode.
-  if (!BuildOutputPath(*entry, path, selected && !testMode_)) {
+  if (!BuildOutputPath(*entry, path, selected && !testMode_, &root)) {
     *leave = true;
     return;
   }
@@ -602,6 +642,7 @@ void ArchiveReader::ExtractOneEntry(FileEntry* entry, bool* leave) {
     }
   }
   StrCopy(outputPath_, sizeof(outputPath_), path);
+  outputRoot_ = root;
   nameFree_ = 0;
 
   skip_ = !selected || testMode_;
@@ -637,10 +678,10 @@ void ArchiveReader::ExtractOneEntry(FileEntry* entry, bool* leave) {
       return;
     }
     if (entry->type == fmt::kTypeFolder) {
-      if (!skip_ && OutputQueueFolder(outputPath_)) {
+      if (!skip_ && OutputQueueFolder(outputPath_, outputRoot_)) {
         NoteQueued(outputPath_);
       } else if (!skip_) {
-        if (!MakeFolders(outputPath_)) {
+        if (!MakeFoldersBelow(outputPath_, outputRoot_)) {
           SetError(kErrFileAccess);
           *leave = true;
           return;
@@ -725,6 +766,7 @@ uint32_t ArchiveReader::ExtractEntries(NameList* include, NameList* exclude, Nam
     filter_ = nullptr;
   }
   DiscardOutputFile(false);
+  ForgetOutputFolders();
   askAgain_ = 0;
   volumeCounter_ = 0;
   lastVolume_ = 0;
@@ -756,6 +798,7 @@ uint32_t ArchiveReader::ExtractEntries(NameList* include, NameList* exclude, Nam
   DiscardOutputFile(false);
   WaitForOutputs();
   OutputQueueClear();
+  ForgetOutputFolders();
   CloseArchiveFile();
   // The next run starts again from the volume that was opened.
   StrCopy(volumePath_, sizeof(volumePath_), firstVolumePath_);

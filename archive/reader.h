@@ -360,8 +360,10 @@ class ArchiveReader final : public ArchiveHandler, private PackedSource, private
   int64_t ArchiveFileSize();
   bool VolumeExists(const char* path);
   bool IsSelected(const FileEntry& entry) const;
-  bool BuildOutputPath(const FileEntry& entry, char* out, bool writes);
+  bool BuildOutputPath(const FileEntry& entry, char* out, bool writes, uint32_t* rootLength);
   bool OutputPathIsVolume(const char* path);
+  bool NamesVolume(const char* path, const char* name);
+  bool IsVolumeFile(const char* path);
   int OverwriteCheck(const FileEntry& entry, char* outputPath);
   void WalkForRunStart();
   bool EntryDone(const FileEntry& entry);
@@ -440,7 +442,7 @@ class ArchiveReader final : public ArchiveHandler, private PackedSource, private
   char outputPath_[kPathSize] = {};  // the final name of the open output
   char tempPath_[kPathSize] = {};    // where it is written until checked
   uint32_t outputFresh_ = 0;         // made by this run under its final name
-  uint32_t outputModeSet_ = 0;       // its permissions were given when it was made
+  uint32_t outputRoot_ = 0;          // the length of the target folder in outputPath_
   uint32_t nameFree_ = 0;            // the overwrite lookup found nothing there
 #if defined(_WIN32)
   static constexpr bool kModeAtCreation = false;

@@ -139,6 +139,31 @@ FileHandle CreateOutputFile(const char* path);
 // umask (by default readable by the owner alone). For temporary files in
 // shared folders, and for output written under a name of its own.
 FileHandle CreateNewFile(const char* path, uint32_t unixMode = 0600);
+// Output below a target folder, which someone else may have prepared: the
+// first rootLength characters of a path name the target (the user chose it,
+// links there are followed); no component after them may be a link or, on
+// Windows, any other reparse point. Missing folders on the way are made. On
+// Linux every component is opened relative to the one before it without
+// following links, so a link swapped in meanwhile is not followed either.
+// CreateNewFileBelow sets *taken when something already stands under the
+// name (then nothing was made); MakeFoldersBelow makes the whole path a
+// folder; RenameBelow replaces to by from (both in one folder below root);
+// DeleteBelow removes a file. 1 or 0 where not a handle.
+FileHandle CreateNewFileBelow(const char* path, uint32_t rootLength, uint32_t unixMode, int* taken);
+int MakeFoldersBelow(const char* path, uint32_t rootLength);
+int RenameBelow(const char* from, const char* to, uint32_t rootLength);
+int DeleteBelow(const char* path, uint32_t rootLength);
+// The walk keeps the last folder it reached open for the next file; a run
+// that ends lets go of it (on every thread) so the next run walks afresh.
+void ForgetOutputFolders();
+// What a file or folder is, whatever path names it (links followed): the
+// device and inode on Linux, the volume serial and file index on Windows.
+struct FileId {
+  uint64_t volume;
+  uint64_t index;
+};
+int GetFileId(const char* path, FileId* out);  // 1 or 0 (nothing there)
+inline bool SameFileId(const FileId& a, const FileId& b) { return a.volume == b.volume && a.index == b.index; }
 // When a file is stamped: the three UTC times when exact, else the local DOS
 // stamp for all three (as FileSetTime).
 struct OutputStamp {
@@ -150,19 +175,19 @@ void ApplyOutputStamp(FileHandle h, const OutputStamp& stamp);
 // Output files made and finished behind the caller's back: what is handed
 // over here is done in order on a second thread where the platform has one
 // (posix), at once elsewhere. OutputQueueOpen makes a new file as
-// CreateNewFile does, its missing folders first, and OutputQueueFolder a
-// folder as MakeFolders does; both answer false where there is no second
+// CreateNewFileBelow does, its missing folders first, and OutputQueueFolder a
+// folder as MakeFoldersBelow does; both answer false where there is no second
 // thread (the caller does the work), and the file made stands as
 // TVK_QUEUED_FILE in the calls that follow. A handle belongs to the queue
 // from OutputQueueFinish or OutputQueueDiscard on. A failure is kept: nothing
 // more is made or written, and that file and every file finished after it
 // are closed and deleted, until OutputQueueClear (at the end of a run).
 #define TVK_QUEUED_FILE ((::tvk::FileHandle)(intptr_t)-2)
-bool OutputQueueOpen(const char* path, uint32_t unixMode);
-bool OutputQueueFolder(const char* path);
+bool OutputQueueOpen(const char* path, uint32_t rootLength, uint32_t unixMode);
+bool OutputQueueFolder(const char* path, uint32_t rootLength);
 void OutputQueueWrite(FileHandle h, const void* data, uint32_t n);
-void OutputQueueFinish(FileHandle h, const OutputStamp& stamp, const char* path);
-void OutputQueueDiscard(FileHandle h, bool keep, const char* path);
+void OutputQueueFinish(FileHandle h, const OutputStamp& stamp, const char* path, uint32_t rootLength);
+void OutputQueueDiscard(FileHandle h, bool keep, const char* path, uint32_t rootLength);
 // 28004 after a failed write, 28002 after a file or folder that could not be
 // made, else 0; does not wait.
 uint32_t OutputQueueFailure();

@@ -25,7 +25,10 @@ struct SpawnAttributes {
     sigset_t set;
     sigemptyset(&set);
     sigaddset(&set, SIGINT);
+    sigaddset(&set, SIGTERM);
+    sigaddset(&set, SIGHUP);
     sigaddset(&set, SIGPIPE);
+    sigaddset(&set, SIGXFSZ);
     posix_spawnattr_setsigdefault(&attr, &set);
     posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETSIGDEF);
   }

@@ -41,6 +41,7 @@ static_assert(sizeof(RecordHead) <= kHeadSlot, "a head fits its slot");
 struct Body {
   OutputStamp stamp;  // finish
   uint32_t value;     // open: the Unix mode; discard: keep the file
+  uint32_t root;      // the length of the target folder that begins path
   char path[kPathSize];
 };
 
@@ -68,17 +69,6 @@ void StoreFailure(uint32_t code) { __atomic_store_n(&g_queue.failure, code, __AT
 
 uint32_t Round(uint32_t n) { return (n + kAlign - 1) & ~(kAlign - 1); }
 
-// A new file where the name is free, its folders made first when missing.
-FileHandle MakeFile(const char* path, uint32_t mode) {
-  FileHandle h = CreateNewFile(path, mode);
-  if (h != TVK_INVALID_FILE) return h;
-  FindData taken;
-  char folder[kPathSize];
-  FolderPart(folder, sizeof(folder), path);
-  if (FileFind(path, &taken) || !folder[0] || !MakeFoldersFor(folder)) return TVK_INVALID_FILE;
-  return CreateNewFile(path, mode);
-}
-
 // The worker's side of one record. After a failure nothing more is made or
 // written, and each file the worker made and finishes from then on is
 // removed: the run ends at the failure, and a file cut short must not pass
@@ -90,11 +80,11 @@ void Perform(const RecordHead& h, const uint8_t* data) {
   FileHandle file = h.handle == TVK_QUEUED_FILE ? q.current : h.handle;
   switch (h.kind) {
     case kRecordOpen:
-      q.current = failed ? TVK_INVALID_FILE : MakeFile(body->path, body->value);
+      q.current = failed ? TVK_INVALID_FILE : CreateNewFileBelow(body->path, body->root, body->value, nullptr);
       if (!failed && q.current == TVK_INVALID_FILE) StoreFailure(kErrFileAccess);
       break;
     case kRecordFolder:
-      if (!failed && !MakeFolders(body->path)) StoreFailure(kErrFileAccess);
+      if (!failed && !MakeFoldersBelow(body->path, body->root)) StoreFailure(kErrFileAccess);
       break;
     case kRecordData:
       if (failed || file == TVK_INVALID_FILE) break;
@@ -106,7 +96,7 @@ void Perform(const RecordHead& h, const uint8_t* data) {
       bool keep = h.kind == kRecordFinish ? !failed : body->value != 0;
       if (h.kind == kRecordFinish && keep) ApplyOutputStamp(file, body->stamp);
       FileClose(file);
-      if (!keep) FileDelete(body->path);
+      if (!keep) DeleteBelow(body->path, body->root);
       if (h.handle == TVK_QUEUED_FILE) q.current = TVK_INVALID_FILE;
       break;
     }
@@ -269,25 +259,26 @@ void Submit(uint32_t kind, FileHandle h, const Body& body) {
   Publish(size);
 }
 
-Body BodyFor(const char* path, uint32_t value) {
+Body BodyFor(const char* path, uint32_t root, uint32_t value) {
   Body body;
   memset(&body.stamp, 0, sizeof(body.stamp));
   body.value = value;
+  body.root = root;
   StrCopy(body.path, sizeof(body.path), path ? path : "");
   return body;
 }
 
 }  // namespace
 
-bool OutputQueueOpen(const char* path, uint32_t unixMode) {
+bool OutputQueueOpen(const char* path, uint32_t rootLength, uint32_t unixMode) {
   if (!Start() || !path) return false;
-  Submit(kRecordOpen, TVK_QUEUED_FILE, BodyFor(path, unixMode));
+  Submit(kRecordOpen, TVK_QUEUED_FILE, BodyFor(path, rootLength, unixMode));
   return true;
 }
 
-bool OutputQueueFolder(const char* path) {
+bool OutputQueueFolder(const char* path, uint32_t rootLength) {
   if (!Start() || !path) return false;
-  Submit(kRecordFolder, TVK_QUEUED_FILE, BodyFor(path, 0));
+  Submit(kRecordFolder, TVK_QUEUED_FILE, BodyFor(path, rootLength, 0));
   return true;
 }
 
@@ -311,14 +302,14 @@ void OutputQueueWrite(FileHandle h, const void* data, uint32_t n) {
   }
 }
 
-void OutputQueueFinish(FileHandle h, const OutputStamp& stamp, const char* path) {
-  Body body = BodyFor(path, 0);
+void OutputQueueFinish(FileHandle h, const OutputStamp& stamp, const char* path, uint32_t rootLength) {
+  Body body = BodyFor(path, rootLength, 0);
   body.stamp = stamp;
   Submit(kRecordFinish, h, body);
 }
 
-void OutputQueueDiscard(FileHandle h, bool keep, const char* path) {
-  Submit(kRecordDiscard, h, BodyFor(path, keep ? 1 : 0));
+void OutputQueueDiscard(FileHandle h, bool keep, const char* path, uint32_t rootLength) {
+  Submit(kRecordDiscard, h, BodyFor(path, rootLength, keep ? 1 : 0));
 }
 
 uint32_t OutputQueueFailure() { return LoadFailure(); }

@@ -9,12 +9,12 @@ namespace {
 uint32_t g_failure = 0;
 }
 
-bool OutputQueueOpen(const char*, uint32_t) { return false; }
-bool OutputQueueFolder(const char*) { return false; }
+bool OutputQueueOpen(const char*, uint32_t, uint32_t) { return false; }
+bool OutputQueueFolder(const char*, uint32_t) { return false; }
 
-void OutputQueueDiscard(FileHandle h, bool keep, const char* path) {
+void OutputQueueDiscard(FileHandle h, bool keep, const char* path, uint32_t rootLength) {
   FileClose(h);
-  if (!keep) FileDelete(path);
+  if (!keep) DeleteBelow(path, rootLength);
 }
 
 void OutputQueueWrite(FileHandle h, const void* data, uint32_t n) {
@@ -23,10 +23,10 @@ void OutputQueueWrite(FileHandle h, const void* data, uint32_t n) {
   if (written < 0 || static_cast<uint32_t>(written) != n) g_failure = kErrWrite;
 }
 
-void OutputQueueFinish(FileHandle h, const OutputStamp& stamp, const char* path) {
+void OutputQueueFinish(FileHandle h, const OutputStamp& stamp, const char* path, uint32_t rootLength) {
   if (!g_failure) ApplyOutputStamp(h, stamp);
   FileClose(h);
-  if (g_failure) FileDelete(path);
+  if (g_failure) DeleteBelow(path, rootLength);
 }
 
 uint32_t OutputQueueFailure() { return g_failure; }

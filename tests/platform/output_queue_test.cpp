@@ -51,7 +51,8 @@ bool QueueFile(const std::string& path, const std::string& data, std::mt19937* r
     tvk::OutputQueueWrite(h, data.data() + at, static_cast<uint32_t>(piece));
     at += piece;
   }
-  tvk::OutputQueueFinish(h, ExactStamp(ticks), path.c_str());
+  // The folder holding it is the target here.
+  tvk::OutputQueueFinish(h, ExactStamp(ticks), path.c_str(), static_cast<uint32_t>(path.rfind('\\') + 1));
   return true;
 }
 

@@ -626,11 +626,18 @@ void SetInterruptFlag(volatile sig_atomic_t* cancelFlag) {
   } else {
     action.sa_handler = SIG_DFL;
   }
+  // A stop from the system (SIGTERM) or a terminal that went away (SIGHUP)
+  // is a Ctrl+C: the run ends at the next callback and removes the file it
+  // was writing, rather than dying with the file cut under its name.
   sigaction(SIGINT, &action, nullptr);
+  sigaction(SIGTERM, &action, nullptr);
+  sigaction(SIGHUP, &action, nullptr);
   // A reader of our output that goes away must not kill the run halfway
-  // through a file: writes then fail quietly instead.
+  // through a file: writes then fail quietly instead. A file-size limit
+  // likewise: the write fails as on a full disk, and the cut file goes.
   action.sa_handler = cancelFlag ? SIG_IGN : SIG_DFL;
   sigaction(SIGPIPE, &action, nullptr);
+  sigaction(SIGXFSZ, &action, nullptr);
 }
 
 }  // namespace tvk
