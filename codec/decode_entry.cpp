@@ -19,15 +19,21 @@ bool EnsureCopyBuffer(DecodeRun& run) {
   return run.copyBuffer != nullptr;
 }
 
-// True when the archive ended inside the entry's data.
+// True when the archive ended inside the entry's data, or the data ended
+// before the unpacked size.
 bool CopyStored(DecodeRun& run) {
   if (!EnsureCopyBuffer(run)) return false;
   DecodeState& s = *run.state;
   uint64_t expected = s.unpackedSize;
-  while (s.packedLeft > 0) {
+  // Through every part of the entry, an empty one too: a writer may end a
+  // volume right behind the entry's first head, and only a read carries the
+  // copy on into the next part.
+  while (s.packedLeft > 0 || s.continues) {
     int32_t got = run.input->Read(run.copyBuffer, kStoredCopySize);
-    if (got < 0) break;  // a failed volume switch has set the error
+    if (got < 0) return false;  // a failed volume switch has set the error
     if (got == 0) {
+      if (*run.error != 0) return false;
+      if (s.packedLeft <= 0 && !s.continues) break;  // an empty last part
       // The archive ended inside the entry's data: without this the loop
       // would ask for the same bytes forever.
       SetError(run.error, kErrData);
@@ -41,7 +47,13 @@ bool CopyStored(DecodeRun& run) {
       s.crc = Crc32(s.crc, run.copyBuffer, use);
       run.sink->Write(run.copyBuffer, use);
     }
-    if (*run.error != 0) break;
+    if (*run.error != 0) return false;
+  }
+  // Fewer bytes than the entry claims: a file cut short is no whole file,
+  // even when the CRC field was made to match what is there.
+  if (expected > 0) {
+    SetError(run.error, kErrData);
+    return true;
   }
   return false;
 }
