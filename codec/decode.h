@@ -75,6 +75,9 @@ class PackedInput {
   uint32_t volumeSet = 0;          // the archive is a volume set
   uint32_t encryptionKind = 0;     // 0 none, 1 or 2
   EntryKey key{};                  // made by PrepareEntryKey
+  // Set by Read when the archive file ended with packed bytes of the current
+  // part still owed (no next part can follow); cleared for every entry.
+  uint32_t endedEarly = 0;
 
   // Up to n packed bytes, deciphered; -1 when a volume switch failed.
   int32_t Read(uint8_t* dest, uint32_t n);

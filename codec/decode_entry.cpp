@@ -76,6 +76,34 @@ bool DrainParts(DecodeRun& run) {
   return false;
 }
 
+// Turns the end of an entry into its outcome: a decoding fault or a CRC
+// mismatch on an encrypted entry is a wrong password, unless the data itself
+// is missing.
+void CheckOutcome(DecodeRun& run, const EntryParams& e, bool truncated) {
+  DecodeState& s = *run.state;
+  uint32_t err = *run.error;
+  if (s.continues) {
+    // Stopped before the entry's last part, where no CRC field speaks for
+    // it; a decoder that fails on an encrypted entry has still most likely
+    // been given the wrong key, and the user is asked again as for a
+    // one-volume archive.
+    if (err == kErrData && !truncated && e.encryptionKind != 0) *run.error = kErrBadPassword;
+    return;
+  }
+  if (s.crc == s.storedCrc) return;
+  if (err == kErrCancelled || err == kErrMemory || err == kErrWrite) return;
+  // A read that failed says nothing about the data or the password: shown as
+  // a wrong password it would only send the user round the prompt again.
+  if (err == kErrFileAccess) return;
+  // Data that ends early says nothing about the password; asking for it
+  // again would only repeat the failure.
+  if (truncated && (err == 0 || err == kErrData)) {
+    *run.error = kErrData;
+    return;
+  }
+  *run.error = e.encryptionKind != 0 ? kErrBadPassword : kErrCrc;
+}
+
 }  // namespace
 
 void DecodeEntry(DecodeRun& run, const EntryParams& e) {
@@ -102,12 +130,14 @@ void DecodeEntry(DecodeRun& run, const EntryParams& e) {
   run.input->encryptionKind = e.encryptionKind;
 
   EntryIo io{run.error, run.state, run.input, run.sink};
+  run.input->endedEarly = 0;
   bool truncated = false;
   if (e.method == fmt::kMethodStored) {
     truncated = CopyStored(run);
   } else if (e.version == fmt::kVersion11) {
     if (e.method >= fmt::kMethodLzFirst && e.method <= fmt::kMethodLzLast) {
       uint32_t code = (e.flags >> fmt::kEntryDictShift) & 15;
+      bool solid = (e.flags & fmt::kEntrySolid) != 0;
       if (code > fmt::kMaxWindowCode) {
         SetError(run.error, kErrData);
       } else {
@@ -115,8 +145,7 @@ void DecodeEntry(DecodeRun& run, const EntryParams& e) {
         if (!run.lz) {
           SetError(run.error, kErrMemory);
         } else {
-          DecodeLzEntry(run.lz, io, e.filterByte != 0, (e.flags & fmt::kEntrySolid) != 0,
-                        1u << (15 + code));
+          DecodeLzEntry(run.lz, io, e.filterByte != 0, solid, 1u << (15 + code));
         }
       }
     } else if (e.method == fmt::kMethodAudio) {
@@ -134,17 +163,10 @@ void DecodeEntry(DecodeRun& run, const EntryParams& e) {
   // below reports it.
 
   if (DrainParts(run)) truncated = true;
-  if (s.continues) return;
-  if (s.crc == s.storedCrc) return;
-  uint32_t err = *run.error;
-  if (err == kErrCancelled || err == kErrMemory || err == kErrWrite) return;
-  // A read that failed says nothing about the data or the password: shown as
-  // a wrong password it would only send the user round the prompt again.
-  if (err == kErrFileAccess) return;
-  // Data that ends early says nothing about the password; asking for it
-  // again would only repeat the failure.
-  if (truncated && err == kErrData) return;
-  *run.error = e.encryptionKind != 0 ? kErrBadPassword : kErrCrc;
+  // The archive ended with packed bytes of the entry still owed and no part
+  // to go on in: damage, whatever the password.
+  if (run.input->endedEarly) truncated = true;
+  CheckOutcome(run, e, truncated);
 }
 
 void FreeDecodeRun(DecodeRun& run) {

@@ -6,6 +6,7 @@
 #include "archive/format.h"
 #include "archive_test_util.h"
 #include "platform/result_codes.h"
+#include "writer/lz_encoder.h"
 
 namespace tvk {
 namespace {
@@ -23,7 +24,93 @@ Bytes Varied(size_t n, uint32_t seed) {
   return data;
 }
 
+EntrySpec PackedLz(const std::string& name, const Bytes& data, uint32_t windowCode) {
+  LzOptions o;
+  o.windowCode = windowCode;
+  EntrySpec lz = File(name);
+  lz.method = 4;
+  lz.dictCode = windowCode;
+  lz.packed = EncodeLz(data.data(), data.size(), o);
+  return lz;
+}
+
 std::string Text(const Bytes& b) { return std::string(b.begin(), b.end()); }
+
+TEST_F(ArchiveTest, WrongPasswordOnACompressedEntrySpanningVolumesIsAskedAgain) {
+  // The decoder gives up on the garbage inside the first part, long before
+  // the entry's last part and its CRC field.
+  Bytes data = Varied(90000, 12345);
+  EntrySpec lz = PackedLz("lz.bin", data, 1);
+  ASSERT_GT(lz.packed->size(), 40000u);
+  lz.encryption = 1;
+  lz.password = "pw";
+  lz.splitAt = {16390, 16390 + 16361};
+  ArchiveSpec shape;
+  shape.multiVolume = true;
+  fs::path a = Write(shape, {{lz, data}, {File("after.txt"), B("after")}}, "lz.exe");
+  ASSERT_TRUE(fs::exists(dir_ / "lz.002"));
+  for (bool runStart : {true, false}) {
+    SCOPED_TRACE(runStart);
+    Host host;
+    host.withRunStart = runStart;
+    host.entryAnswers = {"bad", "worse", "pw"};
+    ASSERT_EQ(Extract(a, &host), 0u);
+    EXPECT_EQ(ReadAll(out_ / "lz.bin"), Text(data));
+    EXPECT_EQ(ReadAll(out_ / "after.txt"), "after");
+    EXPECT_EQ(host.entryTriedLast, (std::vector<std::string>{"", "bad", "worse"}));
+    reader_.Close();
+    fs::remove_all(out_);
+  }
+  // A test run asks again the same way.
+  Host tester;
+  tester.entryAnswers = {"bad", "pw"};
+  ReaderCallbacks cb = tester.Callbacks();
+  reader_.SetCallbacks(&cb);
+  ASSERT_EQ(reader_.Open(Internal(a).c_str()), 0u);
+  EXPECT_EQ(reader_.TestAll(), 0u);
+  EXPECT_EQ(tester.entryTriedLast.size(), 2u);
+}
+
+// Without the run-start walk (the self-extractor) nothing notices the
+// missing data before the decoder does; the right password must not be
+// asked for again and again.
+TEST_F(ArchiveTest, TruncatedCompressedEncryptedEntryIsDamageNotAWrongPassword) {
+  Bytes data = Varied(90000, 4242);
+  EntrySpec lz = PackedLz("lz.bin", data, 1);
+  lz.encryption = 2;
+  lz.password = "pw";
+  fs::path a = Write({}, {{lz, data}});
+  std::string bytes = ReadAll(a);
+  for (size_t cut : {size_t{20000}, bytes.size() / 2, size_t{100}}) {
+    SCOPED_TRACE(cut);
+    fs::path t = dir_ / "cut.tvk";
+    WriteAll(t, bytes.substr(0, bytes.size() - cut));
+    Host host;
+    host.withRunStart = false;
+    host.entryAnswers = {"pw", "pw", "pw"};
+    EXPECT_EQ(Extract(t, &host), kErrData);
+    EXPECT_EQ(host.entryTriedLast.size(), 1u);
+    EXPECT_TRUE(FilesIn(out_).empty());
+    reader_.Close();
+  }
+
+  // The last part of a split entry cut short: the same.
+  EntrySpec split = PackedLz("split.bin", data, 1);
+  split.encryption = 2;
+  split.password = "pw";
+  split.splitAt = {20000};
+  ArchiveSpec shape;
+  shape.multiVolume = true;
+  fs::path s = Write(shape, {{split, data}}, "s.exe");
+  std::string last = ReadAll(dir_ / "s.001");
+  WriteAll(dir_ / "s.001", last.substr(0, last.size() / 2));
+  Host host;
+  host.withRunStart = false;
+  host.entryAnswers = {"pw", "pw", "pw"};
+  EXPECT_EQ(Extract(s, &host), kErrData);
+  EXPECT_EQ(host.entryTriedLast.size(), 1u);
+  EXPECT_TRUE(FilesIn(out_).empty());
+}
 
 TEST_F(ArchiveTest, SplitStoredEntryWhoseFirstPartIsEmpty) {
   Bytes data = Varied(1000, 99);
