@@ -151,6 +151,13 @@ LzDecoder* CreateLzDecoder();   // nullptr when memory is short
 void DestroyLzDecoder(LzDecoder* d);
 void DecodeLzEntry(LzDecoder* d, EntryIo& io, bool filterHeaderPresent, bool solid,
                    uint32_t windowSize);
+// Remembers the carried state a solid entry starts from, so that an attempt
+// that fails (a wrong password decodes garbage into the window) can be undone
+// before the entry is tried again. Only what an attempt of unpackedSize
+// bytes can change is copied. False when memory is short.
+bool SaveLzSolidState(LzDecoder* d, uint32_t windowSize, uint64_t unpackedSize);
+// Puts back what the last SaveLzSolidState remembered.
+void RestoreLzSolidState(LzDecoder* d);
 AudioDecoder* CreateAudioDecoder();
 void DestroyAudioDecoder(AudioDecoder* d);
 void DecodeAudioEntry(AudioDecoder* d, EntryIo& io);

@@ -132,6 +132,7 @@ void DecodeEntry(DecodeRun& run, const EntryParams& e) {
   EntryIo io{run.error, run.state, run.input, run.sink};
   run.input->endedEarly = 0;
   bool truncated = false;
+  bool undoable = false;
   if (e.method == fmt::kMethodStored) {
     truncated = CopyStored(run);
   } else if (e.version == fmt::kVersion11) {
@@ -144,7 +145,13 @@ void DecodeEntry(DecodeRun& run, const EntryParams& e) {
         if (!run.lz) run.lz = CreateLzDecoder();
         if (!run.lz) {
           SetError(run.error, kErrMemory);
+        } else if (solid && e.encryptionKind != 0 &&
+                   !SaveLzSolidState(run.lz, 1u << (15 + code), e.unpackedSize)) {
+          SetError(run.error, kErrMemory);
         } else {
+          // A wrong password may decode far enough to move the window on:
+          // the retry must start from the state the group left.
+          undoable = solid && e.encryptionKind != 0;
           DecodeLzEntry(run.lz, io, e.filterByte != 0, solid, 1u << (15 + code));
         }
       }
@@ -167,6 +174,7 @@ void DecodeEntry(DecodeRun& run, const EntryParams& e) {
   // to go on in: damage, whatever the password.
   if (run.input->endedEarly) truncated = true;
   CheckOutcome(run, e, truncated);
+  if (undoable && *run.error == kErrBadPassword) RestoreLzSolidState(run.lz);
 }
 
 void FreeDecodeRun(DecodeRun& run) {
