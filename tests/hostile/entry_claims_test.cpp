@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include "../archive/archive_test_util.h"
+#include "archive/blocks.h"
 #include "platform/result_codes.h"
 
 namespace tvk {
@@ -58,6 +59,50 @@ TEST_F(EntryClaims, StoredEntryShorterThanItsUnpackedSizeIsDamaged) {
   ASSERT_EQ(Extract(ok, &host), 0u);
   EXPECT_EQ(ReadAll(out_ / "exact.bin").size(), 10240u);
   EXPECT_EQ(ReadAll(out_ / "padded.bin").size(), 10000u);
+}
+
+TEST(WindowsNames, DevicesColonsAndTrailingDotsAreRenamed) {
+  struct Case {
+    const char* stored;
+    const char* stored_as;
+  };
+  const Case cases[] = {
+      {"CON", "_CON"},
+      {"sub\\nul.txt", "sub\\_nul.txt"},
+      {"aux .log", "_aux .log"},
+      {"COM1", "_COM1"},
+      {"lpt9.x\\f", "_lpt9.x\\f"},
+      {"COM\xB9", "_COM\xB9"},
+      {"com\xB2.txt", "_com\xB2.txt"},
+      {"LPT\xB3", "_LPT\xB3"},
+      {"lpt\xB9 .a.b", "_lpt\xB9 .a.b"},
+      {"d\\COM\xC2\xB9", "d\\_COM\xC2\xB9"},  // the same in a UTF-8 code page
+      {"COM0", "COM0"},
+      {"COM10", "COM10"},
+      {"COM\xB4", "COM\xB4"},  // an acute accent, not a digit
+      {"CONSOLE", "CONSOLE"},
+      {"xCON", "xCON"},
+      {"x.txt:hidden", "x.txt_hidden"},
+      {"a:b\\c:d:e", "a_b\\c_d_e"},
+      {"CON:x", "CON_x"},
+      {"C:x", "C_x"},
+      {"dot.", "dot._"},
+      {"blank \\f", "blank _\\f"},
+      {"...", "..._"},
+      {".\\..\\x", ".\\..\\x"},
+      {"plain\\name.txt", "plain\\name.txt"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.stored);
+    char out[kPathSize];
+    ASSERT_TRUE(WindowsFileName(c.stored, out, sizeof(out)));
+    EXPECT_STREQ(out, c.stored_as);
+  }
+  // What does not fit is refused, never cut.
+  char small[5];
+  EXPECT_TRUE(WindowsFileName("abcd", small, sizeof(small)));
+  EXPECT_FALSE(WindowsFileName("abcde", small, sizeof(small)));
+  EXPECT_FALSE(WindowsFileName("nul", small, 4));
 }
 
 }  // namespace
