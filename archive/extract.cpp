@@ -705,6 +705,13 @@ uint32_t ArchiveReader::ExtractEntries(NameList* include, NameList* exclude, Nam
   FreeEntryBuffers(&entry);
   DiscardOutputFile(false);
   WaitForOutputs();
+  // The queue finishes files behind the run: the one that failed may lie
+  // entries behind the one the host was told of last. Without the queue's
+  // word a write error is the open output's own.
+  failedOutputPath_[0] = 0;
+  if (OutputQueueFailure()) OutputQueueFailedPath(failedOutputPath_, sizeof(failedOutputPath_));
+  if (!failedOutputPath_[0] && error_ == kErrWrite)
+    StrCopy(failedOutputPath_, sizeof(failedOutputPath_), outputPath_);
   OutputQueueClear();
   CloseArchiveFile();
   // The next run starts again from the volume that was opened.
