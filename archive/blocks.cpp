@@ -155,6 +155,58 @@ bool RelativeNameIsSafe(const char* name) {
   return true;
 }
 
+namespace {
+
+char Upper(char c) { return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c; }
+
+// Windows opens a device, not a file, for these names in any folder, with
+// any extension and in any case, and ignores trailing blanks before the
+// extension. The superscript digits are those of Windows-1252 (also as
+// UTF-8, for systems whose code page is UTF-8); in another code page the
+// same bytes only cost the name an extra '_'.
+bool IsDeviceName(const char* part, size_t n) {
+  size_t base = 0;
+  while (base < n && part[base] != '.') ++base;
+  while (base > 0 && part[base - 1] == ' ') --base;
+  if (base < 3) return false;
+  char three[4] = {Upper(part[0]), Upper(part[1]), Upper(part[2]), 0};
+  if (base == 3) {
+    return strcmp(three, "CON") == 0 || strcmp(three, "PRN") == 0 || strcmp(three, "AUX") == 0 ||
+           strcmp(three, "NUL") == 0;
+  }
+  if (strcmp(three, "COM") != 0 && strcmp(three, "LPT") != 0) return false;
+  const unsigned char* digit = reinterpret_cast<const unsigned char*>(part + 3);
+  auto superscript = [](unsigned char c) { return c == 0xB9 || c == 0xB2 || c == 0xB3; };
+  if (base == 4) return (digit[0] >= '1' && digit[0] <= '9') || superscript(digit[0]);
+  return base == 5 && digit[0] == 0xC2 && superscript(digit[1]);
+}
+
+}  // namespace
+
+bool WindowsFileName(const char* rel, char* out, uint32_t size) {
+  if (size == 0) return false;
+  out[0] = 0;
+  size_t used = 0;
+  const char* p = rel;
+  while (*p) {
+    const char* end = p;
+    while (*end && *end != '\\') ++end;
+    size_t n = static_cast<size_t>(end - p);
+    bool dots = (n == 1 && p[0] == '.') || (n == 2 && p[0] == '.' && p[1] == '.');
+    bool front = n && !dots && IsDeviceName(p, n);
+    bool behind = n && !dots && (p[n - 1] == '.' || p[n - 1] == ' ');
+    size_t need = (front ? 1 : 0) + n + (behind ? 1 : 0) + (*end ? 1 : 0);
+    if (used + need + 1 > size) return false;
+    if (front) out[used++] = '_';
+    for (size_t i = 0; i < n; ++i) out[used++] = p[i] == ':' ? '_' : p[i];
+    if (behind) out[used++] = '_';
+    if (*end) out[used++] = '\\';
+    out[used] = 0;
+    p = *end ? end + 1 : end;
+  }
+  return true;
+}
+
 // ---------------------------------------------------------------------------
 // Entry heads
 // ---------------------------------------------------------------------------

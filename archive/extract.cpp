@@ -44,59 +44,6 @@ void StartsWithBackslash(char* out, uint32_t size, const char* name) {
   StrAppend(out, size, name);
 }
 
-#if defined(_WIN32)
-// Windows opens a device, not a file, for CON, PRN, AUX, NUL, COM1 to COM9
-// and LPT1 to LPT9 in any folder, with any extension and in any case, and it
-// drops trailing dots and blanks. Such a part gets "_" in front of it, and a
-// part ending in a dot or blank gets "_" behind it, so every entry lands in a
-// file of its own under a name close to the stored one.
-bool IsDeviceName(const char* part, size_t n) {
-  size_t base = 0;
-  while (base < n && part[base] != '.') ++base;
-  while (base > 0 && part[base - 1] == ' ') --base;
-  auto is = [&](const char* device) {
-    size_t len = strlen(device);
-    if (base != len) return false;
-    for (size_t i = 0; i < len; ++i) {
-      char c = part[i];
-      if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
-      if (c != device[i]) return false;
-    }
-    return true;
-  };
-  if (is("CON") || is("PRN") || is("AUX") || is("NUL")) return true;
-  if (base == 4 && part[3] >= '1' && part[3] <= '9') {
-    char three[4] = {part[0], part[1], part[2], 0};
-    for (char& c : three)
-      if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
-    return strcmp(three, "COM") == 0 || strcmp(three, "LPT") == 0;
-  }
-  return false;
-}
-
-// Rewrites rel into out; false when the result does not fit.
-bool AvoidDeviceNames(const char* rel, char* out, uint32_t size) {
-  out[0] = 0;
-  const char* p = rel;
-  while (*p) {
-    const char* end = p;
-    while (*end && *end != '\\') ++end;
-    size_t n = static_cast<size_t>(end - p);
-    bool dots = (n == 1 && p[0] == '.') || (n == 2 && p[0] == '.' && p[1] == '.');
-    if (n && !dots && IsDeviceName(p, n) && StrAppend(out, size, "_") != kStrOk) return false;
-    size_t used = strlen(out);
-    if (used + n + 1 > size) return false;
-    memcpy(out + used, p, n);
-    out[used + n] = 0;
-    if (n && !dots && (p[n - 1] == '.' || p[n - 1] == ' ') && StrAppend(out, size, "_") != kStrOk)
-      return false;
-    if (*end && StrAppend(out, size, "\\") != kStrOk) return false;
-    p = *end ? end + 1 : end;
-  }
-  return true;
-}
-#endif
-
 }  // namespace
 
 bool ArchiveReader::IsSelected(const FileEntry& entry) const {
@@ -125,20 +72,23 @@ bool ArchiveReader::BuildOutputPath(const FileEntry& entry, char* out, bool writ
     SlashesToBackslashes(base);
     if (StrCompareNoCase(prefix, base) == 0) rel += baseLength + 1;
   }
+#if defined(_WIN32)
+  // The name Windows stores the entry under: a colon (a stream or a drive)
+  // and device names are renamed rather than refused, so the entry is
+  // extracted and the run goes on.
+  char renamed[kPathSize];
+  if (writes && !WindowsFileName(rel, renamed, sizeof(renamed))) {
+    SetError(kErrFileAccess);
+    return false;
+  }
+  if (writes) rel = renamed;
+#endif
   // A cleaned name cannot climb out of the target folder; make sure of it on
   // the joined form before anything is created.
   if (writes && !RelativeNameIsSafe(rel)) {
     SetError(kErrData);
     return false;
   }
-#if defined(_WIN32)
-  char renamed[kPathSize];
-  if (writes && !AvoidDeviceNames(rel, renamed, sizeof(renamed))) {
-    SetError(kErrFileAccess);
-    return false;
-  }
-  if (writes) rel = renamed;
-#endif
   // A path that does not fit is refused: cut short it would name another
   // file, perhaps one written a moment ago.
   bool fits = true;
@@ -797,6 +747,13 @@ uint32_t ArchiveReader::ExtractEntries(NameList* include, NameList* exclude, Nam
   FreeEntryBuffers(&entry);
   DiscardOutputFile(false);
   WaitForOutputs();
+  // The queue finishes files behind the run: the one that failed may lie
+  // entries behind the one the host was told of last. Without the queue's
+  // word a write error is the open output's own.
+  failedOutputPath_[0] = 0;
+  if (OutputQueueFailure()) OutputQueueFailedPath(failedOutputPath_, sizeof(failedOutputPath_));
+  if (!failedOutputPath_[0] && error_ == kErrWrite)
+    StrCopy(failedOutputPath_, sizeof(failedOutputPath_), outputPath_);
   OutputQueueClear();
   ForgetOutputFolders();
   CloseArchiveFile();

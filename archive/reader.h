@@ -314,6 +314,11 @@ class ArchiveReader final : public ArchiveHandler, private PackedSource, private
   const char* CurrentVolumePath() const { return volumePath_; }
   const SignatureResult& Signature() const { return signature_; }
   bool IsNewArchive() const { return newArchive_ != 0; }
+  // After an extraction that ended with a write error (28004) or an output
+  // the queue could not make (28002): the output path of the file or folder
+  // that failed, which need not be the entry the run had reached. Empty
+  // when no output failed.
+  const char* FailedOutputPath() const { return failedOutputPath_; }
 
   // Called with the path of every file written in full, after its times and
   // before its attributes (which may make it read-only), so that a front end
@@ -441,6 +446,7 @@ class ArchiveReader final : public ArchiveHandler, private PackedSource, private
   FileHandle output_ = TVK_INVALID_FILE;
   char outputPath_[kPathSize] = {};  // the final name of the open output
   char tempPath_[kPathSize] = {};    // where it is written until checked
+  char failedOutputPath_[kPathSize] = {};
   uint32_t outputFresh_ = 0;         // made by this run under its final name
   uint32_t outputRoot_ = 0;          // the length of the target folder in outputPath_
   uint32_t nameFree_ = 0;            // the overwrite lookup found nothing there

@@ -75,6 +75,9 @@ class PackedInput {
   uint32_t volumeSet = 0;          // the archive is a volume set
   uint32_t encryptionKind = 0;     // 0 none, 1 or 2
   EntryKey key{};                  // made by PrepareEntryKey
+  // Set by Read when the archive file ended with packed bytes of the current
+  // part still owed (no next part can follow); cleared for every entry.
+  uint32_t endedEarly = 0;
 
   // Up to n packed bytes, deciphered; -1 when a volume switch failed.
   int32_t Read(uint8_t* dest, uint32_t n);
@@ -148,6 +151,13 @@ LzDecoder* CreateLzDecoder();   // nullptr when memory is short
 void DestroyLzDecoder(LzDecoder* d);
 void DecodeLzEntry(LzDecoder* d, EntryIo& io, bool filterHeaderPresent, bool solid,
                    uint32_t windowSize);
+// Remembers the carried state a solid entry starts from, so that an attempt
+// that fails (a wrong password decodes garbage into the window) can be undone
+// before the entry is tried again. Only what an attempt of unpackedSize
+// bytes can change is copied. False when memory is short.
+bool SaveLzSolidState(LzDecoder* d, uint32_t windowSize, uint64_t unpackedSize);
+// Puts back what the last SaveLzSolidState remembered.
+void RestoreLzSolidState(LzDecoder* d);
 AudioDecoder* CreateAudioDecoder();
 void DestroyAudioDecoder(AudioDecoder* d);
 void DecodeAudioEntry(AudioDecoder* d, EntryIo& io);

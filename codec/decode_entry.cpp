@@ -19,15 +19,21 @@ bool EnsureCopyBuffer(DecodeRun& run) {
   return run.copyBuffer != nullptr;
 }
 
-// True when the archive ended inside the entry's data.
+// True when the archive ended inside the entry's data, or the data ended
+// before the unpacked size.
 bool CopyStored(DecodeRun& run) {
   if (!EnsureCopyBuffer(run)) return false;
   DecodeState& s = *run.state;
   uint64_t expected = s.unpackedSize;
-  while (s.packedLeft > 0) {
+  // Through every part of the entry, an empty one too: a writer may end a
+  // volume right behind the entry's first head, and only a read carries the
+  // copy on into the next part.
+  while (s.packedLeft > 0 || s.continues) {
     int32_t got = run.input->Read(run.copyBuffer, kStoredCopySize);
-    if (got < 0) break;  // a failed volume switch has set the error
+    if (got < 0) return false;  // a failed volume switch has set the error
     if (got == 0) {
+      if (*run.error != 0) return false;
+      if (s.packedLeft <= 0 && !s.continues) break;  // an empty last part
       // The archive ended inside the entry's data: without this the loop
       // would ask for the same bytes forever.
       SetError(run.error, kErrData);
@@ -41,7 +47,13 @@ bool CopyStored(DecodeRun& run) {
       s.crc = Crc32(s.crc, run.copyBuffer, use);
       run.sink->Write(run.copyBuffer, use);
     }
-    if (*run.error != 0) break;
+    if (*run.error != 0) return false;
+  }
+  // Fewer bytes than the entry claims: a file cut short is no whole file,
+  // even when the CRC field was made to match what is there.
+  if (expected > 0) {
+    SetError(run.error, kErrData);
+    return true;
   }
   return false;
 }
@@ -62,6 +74,34 @@ bool DrainParts(DecodeRun& run) {
     }
   }
   return false;
+}
+
+// Turns the end of an entry into its outcome: a decoding fault or a CRC
+// mismatch on an encrypted entry is a wrong password, unless the data itself
+// is missing.
+void CheckOutcome(DecodeRun& run, const EntryParams& e, bool truncated) {
+  DecodeState& s = *run.state;
+  uint32_t err = *run.error;
+  if (s.continues) {
+    // Stopped before the entry's last part, where no CRC field speaks for
+    // it; a decoder that fails on an encrypted entry has still most likely
+    // been given the wrong key, and the user is asked again as for a
+    // one-volume archive.
+    if (err == kErrData && !truncated && e.encryptionKind != 0) *run.error = kErrBadPassword;
+    return;
+  }
+  if (s.crc == s.storedCrc) return;
+  if (err == kErrCancelled || err == kErrMemory || err == kErrWrite) return;
+  // A read that failed says nothing about the data or the password: shown as
+  // a wrong password it would only send the user round the prompt again.
+  if (err == kErrFileAccess) return;
+  // Data that ends early says nothing about the password; asking for it
+  // again would only repeat the failure.
+  if (truncated && (err == 0 || err == kErrData)) {
+    *run.error = kErrData;
+    return;
+  }
+  *run.error = e.encryptionKind != 0 ? kErrBadPassword : kErrCrc;
 }
 
 }  // namespace
@@ -90,21 +130,29 @@ void DecodeEntry(DecodeRun& run, const EntryParams& e) {
   run.input->encryptionKind = e.encryptionKind;
 
   EntryIo io{run.error, run.state, run.input, run.sink};
+  run.input->endedEarly = 0;
   bool truncated = false;
+  bool undoable = false;
   if (e.method == fmt::kMethodStored) {
     truncated = CopyStored(run);
   } else if (e.version == fmt::kVersion11) {
     if (e.method >= fmt::kMethodLzFirst && e.method <= fmt::kMethodLzLast) {
       uint32_t code = (e.flags >> fmt::kEntryDictShift) & 15;
+      bool solid = (e.flags & fmt::kEntrySolid) != 0;
       if (code > fmt::kMaxWindowCode) {
         SetError(run.error, kErrData);
       } else {
         if (!run.lz) run.lz = CreateLzDecoder();
         if (!run.lz) {
           SetError(run.error, kErrMemory);
+        } else if (solid && e.encryptionKind != 0 &&
+                   !SaveLzSolidState(run.lz, 1u << (15 + code), e.unpackedSize)) {
+          SetError(run.error, kErrMemory);
         } else {
-          DecodeLzEntry(run.lz, io, e.filterByte != 0, (e.flags & fmt::kEntrySolid) != 0,
-                        1u << (15 + code));
+          // A wrong password may decode far enough to move the window on:
+          // the retry must start from the state the group left.
+          undoable = solid && e.encryptionKind != 0;
+          DecodeLzEntry(run.lz, io, e.filterByte != 0, solid, 1u << (15 + code));
         }
       }
     } else if (e.method == fmt::kMethodAudio) {
@@ -122,17 +170,11 @@ void DecodeEntry(DecodeRun& run, const EntryParams& e) {
   // below reports it.
 
   if (DrainParts(run)) truncated = true;
-  if (s.continues) return;
-  if (s.crc == s.storedCrc) return;
-  uint32_t err = *run.error;
-  if (err == kErrCancelled || err == kErrMemory || err == kErrWrite) return;
-  // A read that failed says nothing about the data or the password: shown as
-  // a wrong password it would only send the user round the prompt again.
-  if (err == kErrFileAccess) return;
-  // Data that ends early says nothing about the password; asking for it
-  // again would only repeat the failure.
-  if (truncated && err == kErrData) return;
-  *run.error = e.encryptionKind != 0 ? kErrBadPassword : kErrCrc;
+  // The archive ended with packed bytes of the entry still owed and no part
+  // to go on in: damage, whatever the password.
+  if (run.input->endedEarly) truncated = true;
+  CheckOutcome(run, e, truncated);
+  if (undoable && *run.error == kErrBadPassword) RestoreLzSolidState(run.lz);
 }
 
 void FreeDecodeRun(DecodeRun& run) {

@@ -30,6 +30,12 @@ constexpr uint32_t kPreWidth = 7;
 // Symbol batches between checks of progress and overrun.
 constexpr uint32_t kBatch = 1024;
 
+// The most an entry's decoding can write beyond its unpacked size: the loop
+// stops only between symbols and blocks, so one whole match or model block
+// may run past the end.
+constexpr uint32_t kLongestMatch = 257 + 16383;
+constexpr uint32_t kOvershoot = kModelBlockMax > kLongestMatch ? kModelBlockMax : kLongestMatch;
+
 const uint8_t kLengthBase[24] = {0,  1,  2,  3,  4,  5,   6,   7,   8,   10,  12,  16,
                                  20, 24, 32, 40, 48, 64, 80, 96, 128, 160, 192, 224};
 const uint8_t kLengthExtra[24] = {0, 0, 0, 0, 0, 0, 0, 0, 1, 1, 2, 2,
@@ -67,6 +73,21 @@ struct LzDecoder {
   ModelBlockDecoder model;
   DeltaFilter filter;
   EntryIo* io;
+  // The solid state an entry began from (SaveLzSolidState): the fields, and
+  // the window bytes from pos on that the entry may overwrite, followed by
+  // those past the window end that a model block may spill into.
+  uint8_t* saved;
+  bool held;
+  uint32_t savedWindowSize;
+  uint32_t savedStart;
+  uint32_t savedLength;
+  uint32_t savedTail;
+  uint32_t savedPos;
+  uint32_t savedFlushedPos;
+  uint32_t savedDistCache[4];
+  uint32_t savedMatchCount;
+  uint32_t savedLastLength;
+  uint32_t savedLastDistance;
 };
 
 namespace {
@@ -407,7 +428,81 @@ uint64_t DecodeSymbols(LzDecoder* d, PackedInput* input, uint32_t limit, int64_t
   return static_cast<uint64_t>(remaining - room);
 }
 
+// A solid entry with a smaller window than its predecessor: keep the
+// position inside the new window so that flushes stay in bounds.
+void KeepInsideWindow(LzDecoder* d, uint32_t windowSize) {
+  if (d->pos >= windowSize || d->flushedPos > windowSize) {
+    d->pos &= windowSize - 1;
+    d->flushedPos = d->pos;
+  }
+}
+
+// Copies the saved window ranges between the window and the save buffer.
+void MoveSavedBytes(LzDecoder* d, bool save) {
+  const uint32_t ws = d->savedWindowSize;
+  const uint32_t start = d->savedStart;
+  const uint32_t first = d->savedLength < ws - start ? d->savedLength : ws - start;
+  struct Range {
+    uint8_t* window;
+    uint8_t* copy;
+    uint32_t n;
+  } ranges[3] = {{d->window + start, d->saved, first},
+                 {d->window, d->saved + first, d->savedLength - first},
+                 {d->window + ws, d->saved + d->savedLength, d->savedTail}};
+  for (const Range& r : ranges) {
+    if (save) {
+      memcpy(r.copy, r.window, r.n);
+    } else {
+      memcpy(r.window, r.copy, r.n);
+    }
+  }
+}
+
 }  // namespace
+
+bool SaveLzSolidState(LzDecoder* d, uint32_t windowSize, uint64_t unpackedSize) {
+  d->held = false;
+  if (windowSize < kMinWindow || windowSize > kMaxWindow || (windowSize & (windowSize - 1)))
+    return true;  // the entry is refused before it touches anything
+  if (!d->saved) d->saved = static_cast<uint8_t*>(MemAllocLarge(kBufferBytes));
+  if (!d->saved) return false;
+  KeepInsideWindow(d, windowSize);
+  const uint32_t start = d->pos;
+  // The attempt writes from pos on, at most its unpacked size and one
+  // overshoot, wrapping at the window end; a model block that crosses the
+  // end writes its overhang behind the window before moving it to the start.
+  uint32_t length = windowSize;
+  uint32_t tail = kOvershoot;
+  if (unpackedSize < windowSize - kOvershoot) {
+    length = static_cast<uint32_t>(unpackedSize) + kOvershoot;
+    tail = start + length > windowSize ? start + length - windowSize : 0;
+    if (tail > kOvershoot) tail = kOvershoot;
+  }
+  d->savedWindowSize = windowSize;
+  d->savedStart = start;
+  d->savedLength = length;
+  d->savedTail = tail;
+  MoveSavedBytes(d, true);
+  d->savedPos = d->pos;
+  d->savedFlushedPos = d->flushedPos;
+  memcpy(d->savedDistCache, d->distCache, sizeof(d->distCache));
+  d->savedMatchCount = d->matchCount;
+  d->savedLastLength = d->lastLength;
+  d->savedLastDistance = d->lastDistance;
+  d->held = true;
+  return true;
+}
+
+void RestoreLzSolidState(LzDecoder* d) {
+  if (!d->held) return;
+  MoveSavedBytes(d, false);
+  d->pos = d->savedPos;
+  d->flushedPos = d->savedFlushedPos;
+  memcpy(d->distCache, d->savedDistCache, sizeof(d->distCache));
+  d->matchCount = d->savedMatchCount;
+  d->lastLength = d->savedLastLength;
+  d->lastDistance = d->savedLastDistance;
+}
 
 LzDecoder* CreateLzDecoder() {
   LzDecoder* d = New<LzDecoder>();
@@ -434,6 +529,7 @@ void DestroyLzDecoder(LzDecoder* d) {
   if (!d) return;
   MemFreeLarge(d->window, kBufferBytes);
   MemFreeLarge(d->staging, kBufferBytes);
+  MemFreeLarge(d->saved, kBufferBytes);
   FreeTable(&d->preCode);
   FreeTable(&d->mainA);
   FreeTable(&d->mainB);
@@ -463,11 +559,8 @@ void DecodeLzEntry(LzDecoder* d, EntryIo& io, bool filterHeaderPresent, bool sol
     d->pos = d->flushedPos = 0;
     d->matchCount = d->lastLength = d->lastDistance = 0;
     memset(d->distCache, 0, sizeof(d->distCache));
-  } else if (d->pos >= windowSize || d->flushedPos > windowSize) {
-    // A solid entry with a smaller window than its predecessor: keep the
-    // position inside the new window so that flushes stay in bounds.
-    d->pos &= windowSize - 1;
-    d->flushedPos = d->pos;
+  } else {
+    KeepInsideWindow(d, windowSize);
   }
   d->filter.Clear();
   d->x86 = false;

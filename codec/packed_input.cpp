@@ -39,6 +39,8 @@ int32_t PackedInput::Read(uint8_t* dest, uint32_t n) {
       if (got < 0) {
         if (*error == 0) *error = kErrFileAccess;
         got = 0;
+      } else if (static_cast<uint32_t>(got) < want) {
+        endedEarly = 1;
       }
     }
     state->packedLeft -= got;

@@ -191,6 +191,10 @@ void OutputQueueDiscard(FileHandle h, bool keep, const char* path, uint32_t root
 // 28004 after a failed write, 28002 after a file or folder that could not be
 // made, else 0; does not wait.
 uint32_t OutputQueueFailure();
+// The file or folder whose making or writing set that failure, when the
+// queue knows its name; empty otherwise (nothing failed, or a file the
+// caller made itself failed and was closed without the queue).
+void OutputQueueFailedPath(char* out, uint32_t size);
 uint32_t OutputQueueWait();  // waits until all is done; the failure
 void OutputQueueClear();     // forgets the failure; nothing may be queued
 int UniqueTempName(const char* folderPath, const char* suffix, char* out, uint32_t outSize);

@@ -711,6 +711,8 @@ bool ArchiveWriter::WriteEntry(const EntrySpec& shape, uint8_t method, uint8_t f
     }
     for (uint64_t s : shape.splitAt) {
       if (s > pos && s < pos + take) take = s - pos;
+      // A split at 0: the first part carries the heads and no data.
+      if (s == 0 && firstPart) take = 0;
     }
     const bool more = pos + take < cipherSize;
     for (const Bytes& h : partHeads(firstPart, more, take)) {

@@ -256,7 +256,8 @@ struct EntrySpec {
   std::optional<uint64_t> unpackedSize;
   std::optional<uint64_t> packedSize;
   // Packed offsets at which the data moves on to a new volume (multi-volume
-  // writers only; in addition to the volume size limit).
+  // writers only; in addition to the volume size limit). 0 ends the first
+  // volume right behind the entry's heads.
   std::vector<uint64_t> splitAt;
   // Called on every head of the entry (main entry head, index 0; its
   // sub-blocks 1...) after it is built; the head is resealed afterwards

@@ -60,6 +60,11 @@ struct Queue {
   uint32_t failure = 0;  // read without the lock by the decoding thread
   // The worker's: the file it made for TVK_QUEUED_FILE, until finished.
   FileHandle current = TVK_INVALID_FILE;
+  char currentPath[kPathSize] = {};
+  // The worker's, read once the queue is through: what failed. A file the
+  // caller made is named by its finish or discard record.
+  char failedPath[kPathSize] = {};
+  FileHandle unnamedFailure = TVK_INVALID_FILE;
 };
 
 Queue g_queue;
@@ -81,17 +86,36 @@ void Perform(const RecordHead& h, const uint8_t* data) {
   switch (h.kind) {
     case kRecordOpen:
       q.current = failed ? TVK_INVALID_FILE : CreateNewFileBelow(body->path, body->root, body->value, nullptr);
-      if (!failed && q.current == TVK_INVALID_FILE) StoreFailure(kErrFileAccess);
+      StrCopy(q.currentPath, sizeof(q.currentPath), body->path);
+      if (!failed && q.current == TVK_INVALID_FILE) {
+        StrCopy(q.failedPath, sizeof(q.failedPath), body->path);
+        StoreFailure(kErrFileAccess);
+      }
       break;
     case kRecordFolder:
-      if (!failed && !MakeFoldersBelow(body->path, body->root)) StoreFailure(kErrFileAccess);
+      if (!failed && !MakeFoldersBelow(body->path, body->root)) {
+        StrCopy(q.failedPath, sizeof(q.failedPath), body->path);
+        StoreFailure(kErrFileAccess);
+      }
       break;
     case kRecordData:
       if (failed || file == TVK_INVALID_FILE) break;
-      if (FileWrite(file, data, h.length) != static_cast<int32_t>(h.length)) StoreFailure(kErrWrite);
+      if (FileWrite(file, data, h.length) != static_cast<int32_t>(h.length)) {
+        // Named now when the queue made the file, else by its closing record.
+        if (h.handle == TVK_QUEUED_FILE) {
+          StrCopy(q.failedPath, sizeof(q.failedPath), q.currentPath);
+        } else {
+          q.unnamedFailure = h.handle;
+        }
+        StoreFailure(kErrWrite);
+      }
       break;
     case kRecordFinish:
     case kRecordDiscard: {
+      if (h.handle != TVK_QUEUED_FILE && h.handle == q.unnamedFailure) {
+        StrCopy(q.failedPath, sizeof(q.failedPath), body->path);
+        q.unnamedFailure = TVK_INVALID_FILE;
+      }
       if (file == TVK_INVALID_FILE) break;
       bool keep = h.kind == kRecordFinish ? !failed : body->value != 0;
       if (h.kind == kRecordFinish && keep) ApplyOutputStamp(file, body->stamp);
@@ -175,6 +199,8 @@ void ForgetAfterFork() {
   q.unavailable = false;
   q.sleeping = false;
   q.current = TVK_INVALID_FILE;
+  q.failedPath[0] = 0;
+  q.unnamedFailure = TVK_INVALID_FILE;
   StoreFailure(0);
 }
 
@@ -327,6 +353,20 @@ uint32_t OutputQueueWait() {
   return LoadFailure();
 }
 
-void OutputQueueClear() { StoreFailure(0); }
+void OutputQueueFailedPath(char* out, uint32_t size) {
+  if (size == 0) return;
+  out[0] = 0;
+  if (LoadFailure() == 0) return;
+  // The worker's record of it is complete once everything handed over is.
+  OutputQueueWait();
+  StrCopy(out, size, g_queue.failedPath);
+}
+
+void OutputQueueClear() {
+  OutputQueueWait();
+  g_queue.failedPath[0] = 0;
+  g_queue.unnamedFailure = TVK_INVALID_FILE;
+  StoreFailure(0);
+}
 
 }  // namespace tvk

@@ -291,6 +291,15 @@ int RunPass(const Args& args, bool extract) {
         reader.Extract(include, nullptr, nullptr);
         reader.FreeNameList(include);
       }
+      // Files are finished behind the run: the one that failed is named,
+      // not the entry the run had reached.
+      std::string failed = reader.FailedOutputPath();
+      if (!failed.empty()) {
+        if (failed.size() > target.size() && failed.compare(0, target.size(), target) == 0 &&
+            (failed[target.size()] == '\\' || target.back() == '\\'))
+          failed = failed.substr(target.size() + (failed[target.size()] == '\\' ? 1 : 0));
+        s.current = DisplayPath(failed);
+      }
     } else {
       reader.TestAll();
     }
