@@ -68,6 +68,9 @@ struct SignatureCheck {
 
 // The master public key record, generated from the build's key file.
 extern const uint8_t kMasterPublicKey[kPublicKeyRecordSize];
+// 1 when that key is the development key whose private half is published
+// with the sources: anybody can then make a signature this program accepts.
+extern const uint32_t kMasterKeyIsTestKey;
 void MasterPublicKey(PublicKeyRecord* key);
 
 // Checks the signature of the volume fileName whose signature block starts

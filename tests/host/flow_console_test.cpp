@@ -287,6 +287,13 @@ TEST_F(ConsoleIo, ProgressGoesToTerminalsOnly) {
   EXPECT_NE(out.find("\nfertig\n"), std::string::npos);
 }
 
+TEST_F(ConsoleIo, SignatureBoxCarriesTheTestKeyNote) {
+  ConsoleUi ui(term_);
+  SignatureTexts sig{"Digital signature", "valid", "OK", "TEST BUILD: trusts the test key"};
+  ui.ShowSignature(sig);
+  EXPECT_EQ(Output(), "\nDigital signature\nvalid\nTEST BUILD: trusts the test key\n");
+}
+
 }  // namespace
 }  // namespace tvk::console
 #endif

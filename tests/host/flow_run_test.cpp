@@ -603,6 +603,11 @@ TEST_F(FlowRun, ValidSignatureIsShownOnce) {
 #endif
   EXPECT_EQ(flow_->run.checkDone, 1u);
   EXPECT_EQ(ReadFile(out_ / "a.txt"), "alpha");
+  // A program that trusts the published development key says so with the
+  // signature; one with a key of its own does not.
+  const bool testKey = ReadFile(TVK_MASTER_KEY_FILE) ==
+                       ReadFile(fs::path(TVK_SOURCE_DIR) / "tests/keys/dev-master.pem");
+  EXPECT_EQ(ui_.Of("test-key-note").size(), testKey ? 1u : 0u);
 }
 
 TEST_F(FlowRun, SignatureMismatchDeclinedEndsWithItsCode) {

@@ -359,7 +359,7 @@ TEST_F(TvkRun, SymbolicLinkLoopsAreReportedAndSkipped) {
 
 TEST_F(TvkRun, KeysCertificatesAndSignatures) {
   MakeTree(dir_ / "tree");
-  const std::string master = std::string(TVK_SOURCE_DIR) + "/tests/keys/dev-master.pem";
+  const std::string master = std::string(TVK_MASTER_KEY_FILE);
   ASSERT_EQ(Tvk("keygen signer.pem").code, 0);
   EXPECT_EQ(Tvk("keygen signer.pem").code, 2);  // exists
   EXPECT_EQ(Tvk("keygen --bits 512 small.pem").code, 1);
@@ -409,6 +409,15 @@ TEST_F(TvkRun, KeysCertificatesAndSignatures) {
   Result good = Tvk("l signed.tvk");
   EXPECT_EQ(good.code, 0) << good.output;
   EXPECT_NE(good.output.find("signed by Test Signer"), std::string::npos) << good.output;
+
+  // Without --key, tvk cert takes the master key of the build, whose
+  // programs then accept the certificate.
+  Result own = Tvk("cert --name 'Own Build' signer.pem own.cert");
+  ASSERT_EQ(own.code, 0) << own.output;
+  ASSERT_EQ(Tvk("a -q --sign signer.pem --cert own.cert own.tvk tree").code, 0);
+  Result ol = Tvk("l own.tvk");
+  EXPECT_EQ(ol.code, 0) << ol.output;
+  EXPECT_NE(ol.output.find("signed by Own Build"), std::string::npos) << ol.output;
 
   // A certificate that is not one.
   WriteFile(dir_ / "bad.cert", "short");

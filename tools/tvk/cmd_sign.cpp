@@ -12,6 +12,7 @@
 #include "archive/format.h"
 #include "crypto/cipher.h"
 #include "crypto/crc32.h"
+#include "crypto/signature.h"
 #include "tools/tvk/archive_file.h"
 #include "tools/tvk/commands.h"
 #include "tools/tvk/console.h"
@@ -139,11 +140,12 @@ int RunKeygen(const Args& args) {
 
 int RunCert(const Args& args) {
   Console& con = Console::Get();
-  if (args.positional.size() != 2 || !args.signKey || !args.name) {
-    con.Error("tvk cert needs --key MASTER.pem, --name NAME, the signer's key and the output file "
-              "(tvk cert --help)");
+  if (args.positional.size() != 2 || !args.name) {
+    con.Error("tvk cert needs --name NAME, the signer's key and the output file, and --key "
+              "MASTER.pem unless the build's own master key is meant (tvk cert --help)");
     return kExitUsage;
   }
+  const std::string masterPath = args.signKey ? *args.signKey : std::string(TVK_BUILD_MASTER_KEY);
   bool fellBack = false;
   std::string name = ArchiveText(*args.name, &fellBack);
   if (fellBack) con.Warn("the signer's name has characters outside Windows-1252; its UTF-8 bytes are used");
@@ -158,11 +160,20 @@ int RunCert(const Args& args) {
   }
   std::string master, signer, error;
   Bytes certificate;
-  if (!signing::ReadTextFile(*args.signKey, &master, &error) ||
+  if (!signing::ReadTextFile(masterPath, &master, &error) ||
       !signing::ReadTextFile(args.positional[0], &signer, &error) ||
       !signing::IssueCertificate(master, signer, name, &certificate, &error)) {
-    con.Error(error);
+    con.Error(error + (args.signKey ? "" : " (the master key of this build)"));
     return kExitFile;
+  }
+  Bytes masterRecord;
+  if (signing::PublicKeyRecordOf(master, &masterRecord, &error) &&
+      masterRecord != Bytes(kMasterPublicKey, kMasterPublicKey + kPublicKeyRecordSize)) {
+    con.Warn(masterPath + " is not the master key of this build: its self-extractors will not "
+                          "accept this certificate");
+  }
+  if (kMasterKeyIsTestKey && masterRecord == Bytes(kMasterPublicKey, kMasterPublicKey + kPublicKeyRecordSize)) {
+    con.Warn("this is the published development key: certificates it seals prove nothing");
   }
   std::ofstream out(output, std::ios::binary | std::ios::trunc);
   out.write(reinterpret_cast<const char*>(certificate.data()), static_cast<std::streamsize>(certificate.size()));

@@ -113,10 +113,12 @@ const char kHelpKeygen[] =
     "Makes an RSA key pair and writes it as PEM.\n";
 
 const char kHelpCert[] =
-    "Usage: tvk cert --key MASTER.pem --name SIGNER SIGNER.pem CERT\n"
+    "Usage: tvk cert [--key MASTER.pem] --name SIGNER SIGNER.pem CERT\n"
     "\n"
     "Issues a signer certificate: the public half of SIGNER.pem and the signer's\n"
-    "name, sealed with the master key, written to CERT (384 bytes).\n";
+    "name, sealed with the master key, written to CERT (384 bytes). Without\n"
+    "--key the master key of this build is used (the key pair made when the\n"
+    "build was configured, kept in its keys folder).\n";
 
 }  // namespace
 

@@ -284,6 +284,10 @@ void ConsoleUi::ShowSignature(const SignatureTexts& texts) {
   Print("\n");
   Print(texts.text);
   Print("\n");
+  if (texts.testKeyNote) {
+    Print(texts.testKeyNote);
+    Print("\n");
+  }
 }
 
 uint32_t ConsoleUi::AskPassword(const PasswordTexts& texts, char* out, uint32_t size) {

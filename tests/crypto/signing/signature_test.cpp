@@ -6,6 +6,7 @@
 #include <openssl/rsa.h>
 #include <string.h>
 
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <random>
@@ -446,6 +447,52 @@ TEST(SigningApi, EmbeddedMasterKeyMatchesTheKeyFile) {
   Bytes record;
   ASSERT_TRUE(signing::PublicKeyRecordOf(pem, &record, &error)) << error;
   EXPECT_EQ(Bytes(kMasterPublicKey, kMasterPublicKey + kPublicKeyRecordSize), record);
+}
+
+// A build without a key of its own makes one pair, private to its owner,
+// and keeps it: a second configuration (another build of the same set)
+// finds the same key. It is never the published development key.
+TEST(SigningApi, BuildKeyPairIsMadeOnceAndIsNotTheTestKey) {
+  fs::path dir = fs::temp_directory_path() /
+                 ("tvk-keypair-" + std::to_string(::testing::UnitTest::GetInstance()->random_seed()));
+  fs::remove_all(dir);
+  const std::string run = std::string("'") + TVK_CMAKE + "' -DOPENSSL='" + TVK_OPENSSL +
+                          "' -DKEY_DIR='" + (dir / "keys").string() + "' -P '" + TVK_SOURCE_DIR +
+                          "/cmake/master_key_pair.cmake' >/dev/null 2>&1";
+  ASSERT_EQ(std::system(run.c_str()), 0);
+  const fs::path key = dir / "keys" / "master.pem";
+  ASSERT_TRUE(fs::exists(key));
+  EXPECT_EQ(fs::status(key).permissions() & (fs::perms::group_all | fs::perms::others_all),
+            fs::perms::none);
+  EXPECT_EQ(fs::status(dir / "keys").permissions() & (fs::perms::group_all | fs::perms::others_all),
+            fs::perms::none);
+  EXPECT_TRUE(fs::exists(dir / "keys" / ".gitignore"));
+  std::string pem, again, test, error;
+  ASSERT_TRUE(signing::ReadTextFile(key.string(), &pem, &error)) << error;
+  ASSERT_TRUE(signing::ReadTextFile(TVK_TEST_MASTER_KEY_FILE, &test, &error)) << error;
+  Bytes record, testRecord;
+  ASSERT_TRUE(signing::PublicKeyRecordOf(pem, &record, &error)) << error;
+  ASSERT_TRUE(signing::PublicKeyRecordOf(test, &testRecord, &error)) << error;
+  EXPECT_EQ(record[0] | record[1] << 8, 1024);
+  EXPECT_NE(record, testRecord);
+  // It seals certificates that open with its public half.
+  Bytes certificate;
+  EXPECT_TRUE(signing::IssueCertificate(pem, TheKeys().signer, "x", &certificate, &error)) << error;
+  ASSERT_EQ(std::system(run.c_str()), 0);
+  ASSERT_TRUE(signing::ReadTextFile(key.string(), &again, &error)) << error;
+  EXPECT_EQ(again, pem);
+  fs::remove_all(dir);
+}
+
+// The program knows whether it trusts the published development key, so
+// that its signature box can say that such a signature proves nothing.
+TEST(SigningApi, TestKeyMarkFollowsTheEmbeddedKey) {
+  std::string test, error;
+  ASSERT_TRUE(signing::ReadTextFile(TVK_TEST_MASTER_KEY_FILE, &test, &error)) << error;
+  Bytes testRecord;
+  ASSERT_TRUE(signing::PublicKeyRecordOf(test, &testRecord, &error)) << error;
+  const bool embedded = Bytes(kMasterPublicKey, kMasterPublicKey + kPublicKeyRecordSize) == testRecord;
+  EXPECT_EQ(kMasterKeyIsTestKey, embedded ? 1u : 0u);
 }
 
 }  // namespace
