@@ -425,6 +425,44 @@ TEST_F(TvkRun, KeysCertificatesAndSignatures) {
   EXPECT_EQ(Tvk("a -q --sign signer.pem b.tvk tree").code, 1);
 }
 
+// Comments, names and signer names are the archive maker's bytes: none of
+// their control characters (window title, clear screen, colours, carriage
+// return, DEL, C1 CSI) reaches the terminal as itself.
+TEST_F(TvkRun, ArchiveTextsReachTheTerminalWithoutControls) {
+  const std::string name = "c1\xC2\x9B" "2J\x7F.txt";
+  WriteFile(dir_ / "tree" / name, "data");
+  const std::string comment = "\x1B]0;owned\x07\x1B[2J\x1B[31mred\rok\nline 2";
+  ASSERT_EQ(Tvk("keygen signer.pem").code, 0);
+  ASSERT_EQ(Tvk("cert --key '" + std::string(TVK_MASTER_KEY_FILE) +
+                "' --name 'Evil\x1B[32m Corp' signer.pem signer.cert").code, 0);
+  Result a = Tvk("a -q --sign signer.pem --cert signer.cert -c '" + comment + "' a.tvk tree");
+  ASSERT_EQ(a.code, 0) << a.output;
+  auto clean = [](const std::string& out) {
+    for (char c : {'\x1B', '\x07', '\r', '\x7F'})
+      if (out.find(c) != std::string::npos) return false;
+    return out.find("\xC2\x9B") == std::string::npos;
+  };
+  Result l = Tvk("l a.tvk");
+  EXPECT_EQ(l.code, 0) << l.output;
+  EXPECT_TRUE(clean(l.output)) << l.output;
+  EXPECT_NE(l.output.find("\\x1B]0;owned\\x07\\x1B[2J\\x1B[31mred\\x0Dok\nline 2"), std::string::npos)
+      << l.output;
+  EXPECT_NE(l.output.find("tree/c1\\x9B" "2J\\x7F.txt"), std::string::npos) << l.output;
+  EXPECT_NE(l.output.find("signed by Evil\\x1B[32m Corp"), std::string::npos) << l.output;
+  for (const char* command : {"t a.tvk", "x -o out a.tvk"}) {
+    Result r = Tvk(command);
+    EXPECT_EQ(r.code, 0) << r.output;
+    EXPECT_TRUE(clean(r.output)) << command << ": " << r.output;
+    EXPECT_NE(r.output.find("c1\\x9B" "2J\\x7F.txt"), std::string::npos) << r.output;
+  }
+  // The file itself keeps its name.
+  EXPECT_EQ(ReadFile(dir_ / "out/tree" / name), "data");
+  // Questions name entries the same way.
+  Result again = Tvk("x -o out a.tvk", "n\n");
+  EXPECT_TRUE(clean(again.output)) << again.output;
+  EXPECT_NE(again.output.find("Replace "), std::string::npos) << again.output;
+}
+
 TEST_F(TvkRun, SelfExtractorBuiltFromAnArchiveExtractsQuietly) {
   if (std::string(TVK_LINUX_SFX).empty() || !fs::exists(TVK_LINUX_SFX))
     GTEST_SKIP() << "no static self-extractor program in this build";

@@ -47,13 +47,13 @@ int AnswerPassword(Session* s, const char* triedLast, char* answer, const std::s
 }
 
 int OnEntryPassword(void* user, const char* triedLast, char* answer, const char* name) {
-  std::string prompt = "Password for " + std::string(name ? name : "") + ": ";
+  std::string prompt = "Password for " + ShownPath(name ? name : "") + ": ";
   if (triedLast && *triedLast) prompt = "Wrong password? " + prompt;
   return AnswerPassword(From(user), triedLast, answer, prompt);
 }
 
 int OnHeaderPassword(void* user, const char* triedLast, char* answer, const char* name) {
-  std::string prompt = "Password for the archive " + std::string(name ? name : "") + ": ";
+  std::string prompt = "Password for the archive " + ShownPath(name ? name : "") + ": ";
   if (triedLast && *triedLast) prompt = "Wrong password? " + prompt;
   return AnswerPassword(From(user), triedLast, answer, prompt);
 }
@@ -61,7 +61,7 @@ int OnHeaderPassword(void* user, const char* triedLast, char* answer, const char
 int OnEntryStart(void* user, const char* entryName, const char*) {
   Session* s = From(user);
   if (Console::Get().Interrupted()) return 0;
-  std::string name = DisplayPath(entryName && *entryName == '\\' ? entryName + 1 : entryName);
+  std::string name = ShownPath(entryName && *entryName == '\\' ? entryName + 1 : entryName);
   s->current = name;
   if (!s->action.empty()) Console::Get().Info(s->action + " " + name);
   return 1;
@@ -91,7 +91,7 @@ int OnOverwrite(void* user, const FindData* existing, const FindData* entry) {
     return std::to_string(size) + " bytes, " + FormatFileTime(f->lastWriteTime);
   };
   for (;;) {
-    auto answer = con.Ask("Replace " + DisplayPath(existing->name) + " (" + describe(existing) +
+    auto answer = con.Ask("Replace " + ShownPath(existing->name) + " (" + describe(existing) +
                           ") with the archive's (" + describe(entry) +
                           ")? [y]es, [n]o, [a]ll, [c]ancel: ");
     if (!answer) return kOverwriteCancel;
@@ -112,9 +112,9 @@ int OnNextVolume(void*, char* path, uint32_t, uint32_t volume, uint32_t) {
   if (con.Interrupted()) return 0;
   std::string expected = path;
   std::string folder = expected.substr(0, expected.find_last_of('\\') + 1);
-  auto answer = con.Ask("Volume " + std::to_string(volume) + " is missing: " + DisplayPath(expected) +
+  auto answer = con.Ask("Volume " + std::to_string(volume) + " is missing: " + ShownPath(expected) +
                         "\nFolder to look in (an empty line looks again in " +
-                        DisplayPath(folder.empty() ? "." : folder) + "): ");
+                        ShownPath(folder.empty() ? "." : folder) + "): ");
   if (!answer) return 0;
   std::string chosen = answer->empty() ? folder : InternalPath(*answer);
   if (chosen.size() >= kPathSize) {
@@ -153,7 +153,7 @@ int Finish(const Session& s, uint32_t code) {
   con.EndWork();
   if (code == kOk) return 0;
   std::string where = s.current.empty() ? "" : " (" + s.current + ")";
-  con.Error(s.archive + ": " + ReaderMessage(code) + where);
+  con.Error(Shown(s.archive) + ": " + ReaderMessage(code) + where);
   return ExitCodeOf(code);
 }
 
@@ -196,7 +196,7 @@ uint32_t ListPass(Session& s, const std::vector<std::string>& masks, std::vector
 
 void ShowSignature(const ArchiveInfo& info) {
   if (!info.signatureValid) return;
-  Console::Get().Info("signed by " + std::string(info.signer) + " on " + FormatFileTime(info.signedAt));
+  Console::Get().Info("signed by " + Shown(info.signer) + " on " + FormatFileTime(info.signedAt));
 }
 
 Session MakeSession(const Args& args) {

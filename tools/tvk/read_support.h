@@ -14,6 +14,13 @@ namespace tvk::cli {
 // The reader's paths use backslashes; Linux shows slashes.
 std::string InternalPath(const std::string& path);
 std::string DisplayPath(const std::string& path);
+// Text from an archive (names, comments, signer names) as a terminal may
+// be given it: control characters shown as \xNN. keepLines keeps line
+// feeds and tabs, for comments.
+std::string Shown(const std::string& text, bool keepLines = false);
+// An archive path (backslashes) shown with slashes and without controls.
+std::string ShownPath(const std::string& path);
+
 // A path made absolute against the current folder (not resolved further).
 std::string AbsolutePath(const std::string& path);
 

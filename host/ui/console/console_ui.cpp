@@ -9,6 +9,7 @@
 #include <unistd.h>
 
 #include "host/ui/console/console.h"
+#include "host/ui/console/terminal_text.h"
 
 namespace tvk {
 namespace console {
@@ -196,15 +197,24 @@ void ConsoleUi::Print(const char* text) {
     WriteAll(term_.outputFd, "\n", 1);
     progressOpen_ = false;
   }
-  // Messages carry CR LF line breaks; a terminal or a log wants LF alone.
-  const char* start = text;
-  for (const char* p = text; *p; ++p) {
-    if (p[0] == '\r' && p[1] == '\n') {
-      WriteAll(term_.outputFd, start, static_cast<size_t>(p - start));
-      start = p + 1;
+  // Messages carry CR LF line breaks (a terminal or a log wants LF alone),
+  // and texts of the payload or the archive may carry control characters.
+  char buffer[512];
+  size_t filled = 0;
+  const size_t length = strlen(text);
+  for (size_t at = 0; at < length;) {
+    char shown[4];
+    size_t used = 0;
+    uint32_t n = ShownCharacter(text + at, length - at, kKeepLineBreaks, shown, &used);
+    if (filled + n > sizeof buffer) {
+      WriteAll(term_.outputFd, buffer, filled);
+      filled = 0;
     }
+    memcpy(buffer + filled, shown, n);
+    filled += n;
+    at += used;
   }
-  WriteAll(term_.outputFd, start, strlen(start));
+  WriteAll(term_.outputFd, buffer, filled);
 }
 
 // Every line of a multi-line text (the size and date of a file) indented
@@ -379,7 +389,9 @@ void ConsoleUi::SetProgress(uint32_t percent, const char* name) {
   if (percent > 100) percent = 100;
   char text[kPathSize + 32];
   if (name && *name) {
-    Format(text, sizeof text, "%s (%u %%)", name, percent);
+    char shown[kPathSize];
+    ShownText(name, strlen(name), 0, shown, sizeof shown);
+    Format(text, sizeof text, "%s (%u %%)", shown, percent);
   } else {
     Format(text, sizeof text, "%u %%", percent);
   }
