@@ -394,6 +394,18 @@ TEST_F(TvkRun, KeysCertificatesAndSignatures) {
   Result sx = Tvk("x -q -psecret -o out set.tvk");
   ASSERT_EQ(sx.code, 0) << sx.output;
   ExpectSameTree(dir_ / "tree", dir_ / "out/tree");
+  // Every volume is sealed: a changed byte in the first one (in front of
+  // its own signature) is a mismatch, and a refused question ends the test.
+  {
+    const std::string first = ReadFile(dir_ / "set.tvk");
+    Flip(dir_ / "set.tvk", first.size() - 522 - 1);
+    Result tampered = Tvk("t -psecret set.tvk");
+    EXPECT_EQ(tampered.code, 8) << tampered.output;
+    EXPECT_NE(tampered.output.find("does not match its signature"), std::string::npos)
+        << tampered.output;
+    EXPECT_NE(tampered.output.find("Open it all the same?"), std::string::npos) << tampered.output;
+    WriteFile(dir_ / "set.tvk", first);
+  }
 
   // One changed byte of the signed data: the signature no longer matches.
   std::string bytes = ReadFile(dir_ / "signed.tvk");
@@ -409,6 +421,31 @@ TEST_F(TvkRun, KeysCertificatesAndSignatures) {
   Result good = Tvk("l signed.tvk");
   EXPECT_EQ(good.code, 0) << good.output;
   EXPECT_NE(good.output.find("signed by Test Signer"), std::string::npos) << good.output;
+
+  // The format's other digests cannot vouch: refused unless --weak, and
+  // then shown as a signature that cannot vouch, asked about as a mismatch.
+  Result unsafe = Tvk("sign --key signer.pem --cert signer.cert --digest sha512 signed.tvk");
+  EXPECT_EQ(unsafe.code, 1) << unsafe.output;
+  EXPECT_NE(unsafe.output.find("unsafe"), std::string::npos) << unsafe.output;
+  EXPECT_EQ(Tvk("a -q --sign signer.pem --cert signer.cert --digest md5 md5.tvk tree").code, 1);
+  EXPECT_FALSE(fs::exists(dir_ / "md5.tvk"));
+  ASSERT_EQ(Tvk("a -q weak.tvk tree").code, 0);
+  for (const char* digest : {"sha512", "md5"}) {
+    SCOPED_TRACE(digest);
+    Result weak = Tvk(std::string("sign --key signer.pem --cert signer.cert --weak --digest ") + digest +
+                      " weak.tvk");
+    ASSERT_EQ(weak.code, 0) << weak.output;
+    EXPECT_NE(weak.output.find("will not show this signature as valid"), std::string::npos) << weak.output;
+    Result wl = Tvk("l weak.tvk");
+    EXPECT_EQ(wl.code, 8) << wl.output;
+    EXPECT_EQ(wl.output.find("signed by"), std::string::npos) << wl.output;
+    EXPECT_NE(wl.output.find("cannot vouch"), std::string::npos) << wl.output;
+    EXPECT_EQ(Tvk("t weak.tvk", "n\n").code, 8);
+    Result yes = Tvk("x -o weak-out weak.tvk", "y\n");
+    EXPECT_EQ(yes.code, 0) << yes.output;
+    EXPECT_TRUE(fs::exists(dir_ / "weak-out/tree"));
+    fs::remove_all(dir_ / "weak-out");
+  }
 
   // Without --key, tvk cert takes the master key of the build, whose
   // programs then accept the certificate.

@@ -147,13 +147,14 @@ ReaderCallbacks MakeCallbacks(Session* s, bool listing) {
   return cb;
 }
 
-// Ends a command: the message of the reader's code and the exit code.
-int Finish(const Session& s, uint32_t code) {
+// Ends a command: the message of the reader's code (or the one given) and
+// the exit code.
+int Finish(const Session& s, uint32_t code, const std::string& message = "") {
   Console& con = Console::Get();
   con.EndWork();
   if (code == kOk) return 0;
   std::string where = s.current.empty() ? "" : " (" + s.current + ")";
-  con.Error(Shown(s.archive) + ": " + ReaderMessage(code) + where);
+  con.Error(Shown(s.archive) + ": " + (message.empty() ? ReaderMessage(code) : message) + where);
   return ExitCodeOf(code);
 }
 
@@ -243,7 +244,7 @@ int RunList(const Args& args) {
   std::string out = FormatListing(s.archive, entries, info, comment, volumes);
   std::fputs(out.c_str(), stdout);
   std::fflush(stdout);
-  return Finish(s, code);
+  return Finish(s, code, code == kErrSignatureMismatch ? SignatureProblemText(info) : "");
 }
 
 namespace {
@@ -258,6 +259,23 @@ int RunPass(const Args& args, bool extract) {
   // nothing checks it.
   ArchiveInfo info{};
   uint32_t code = ListPass(s, {"/"}, nullptr, &info, nullptr);
+  if (code == kErrSignatureMismatch) {
+    // As the self-extractor does: the user decides; the end of input or
+    // anything but yes keeps the archive shut.
+    const std::string why = SignatureProblemText(info);
+    con.Error(Shown(s.archive) + ": " + why);
+    bool go = false;
+    for (;;) {
+      auto answer = con.Ask("Open it all the same? [y]es, [n]o: ");
+      if (!answer) break;
+      std::string a = *answer;
+      std::transform(a.begin(), a.end(), a.begin(), [](unsigned char c) { return std::tolower(c); });
+      if (a == "y" || a == "yes") go = true;
+      if (go || a == "n" || a == "no") break;
+    }
+    if (!go) return Finish(s, code, why);
+    code = kOk;
+  }
   if (code != kOk) return Finish(s, code);
   ShowSignature(info);
 

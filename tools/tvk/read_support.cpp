@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <ctime>
 
+#include "crypto/signature.h"
 #include "host/ui/console/terminal_text.h"
 #include "platform/result_codes.h"
 #include "tools/tvk/console.h"
@@ -89,6 +90,25 @@ std::string ReaderMessage(uint32_t code) {
     case kErrContinuation: return "this volume continues an earlier one: start with the first volume";
     case kErrMissingVolume: return "a volume of the set is missing";
     default: return "error " + std::to_string(code);
+  }
+}
+
+std::string SignatureProblemText(const ArchiveInfo& info) {
+  const std::string by = info.signer[0] ? " of " + Shown(info.signer) : "";
+  switch (info.signatureProblem) {
+    case kSignatureWeakDigest:
+      return "the signature" + by +
+             " cannot vouch for the archive: its digest (the format's 512-bit one, which never "
+             "sees some bytes, or MD5, which allows collisions) would match a changed archive too";
+    case kSignatureVolumeUncovered:
+      return "the signature" + by +
+             " cannot vouch for the archive: not every volume of the set carries a signature of "
+             "its own (or not every volume was found), and the others may have been changed";
+    case kSignatureSignersDiffer:
+      return "the signatures cannot vouch for the archive: the volumes of the set were signed by "
+             "different signers";
+    default:
+      return ReaderMessage(kErrSignatureMismatch);
   }
 }
 
@@ -186,6 +206,8 @@ std::string FormatListing(const std::string& archive, const std::vector<ListedEn
   out += "dictionary " + std::to_string(info.dictionaryKiB) + " KiB" + flags + "\n";
   if (info.signatureValid)
     out += "signed by " + Shown(info.signer) + " on " + FormatFileTime(info.signedAt) + "\n";
+  else if (info.signatureProblem)
+    out += "NOT VOUCHED FOR: " + SignatureProblemText(info) + "\n";
   return out;
 }
 

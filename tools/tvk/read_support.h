@@ -29,6 +29,9 @@ std::string AbsolutePath(const std::string& path);
 int ExitCodeOf(uint32_t code);
 // One line of text for a reader result code.
 std::string ReaderMessage(uint32_t code);
+// Why the archive's signature does not vouch for it (error 28118), with
+// the signer when known.
+std::string SignatureProblemText(const ArchiveInfo& info);
 
 // 2026-12-08 14:05:09 in local time.
 std::string FormatFileTime(const FileTime& utc);
