@@ -80,7 +80,7 @@ namespace {
 #endif
 const char kTestKeyNote[] =
     "TEST BUILD: this program trusts the published test key; anybody can make this signature."
-    "\r\nTESTVERSION: Dieses Programm vertraut dem ver" TVK_OE "ffentlichen Testschl" TVK_UE
+    "\r\nTESTVERSION: Dieses Programm vertraut dem ver" TVK_OE "ffentlichten Testschl" TVK_UE
     "ssel; diese Signatur kann jeder erzeugen.";
 #undef TVK_OE
 #undef TVK_UE
