@@ -30,6 +30,10 @@ uint32_t ListingMethodCode(uint32_t method) {
 
 }  // namespace
 
+bool ArchiveReader::MismatchForgiven() const {
+  return extractOptions_.ignoreSignatureMismatch || extractOptions_.continueAfterErrors;
+}
+
 void ArchiveReader::CheckSignatureOfVolume() {
   signature_.valid = 0;
   SignatureCheck check{};
@@ -73,9 +77,18 @@ uint32_t ArchiveReader::List(NameList* include, NameList* exclude, const EntryFi
     file_ = FileOpen(volumePath_, "r");
     if (file_ == TVK_INVALID_FILE) SetError(kErrFileAccess);
   }
+  // A signature covers only the volume that holds it, so a set is vouched
+  // for only when every volume up to the one marked last carries a sound
+  // signature of one signer. Sets sealed in their last volume alone (as
+  // older writers made them) still open, after the mismatch question.
+  uint32_t volumesWalked = 0, volumesSealed = 0;
+  uint32_t setProblem = kSignatureSound;
+  bool reachedLast = false;
+  SignatureResult* firstSeal = nullptr;  // the first volume's sound signature
   if (file_ != TVK_INVALID_FILE) {
     volumeCounter_ = 0;
     signatureSeen_ = 0;
+    memset(&signature_, 0, sizeof signature_);
     blockPosition_ = bodyStart_;
     FileEntry entry;
     memset(&entry, 0, sizeof(entry));
@@ -104,15 +117,33 @@ uint32_t ArchiveReader::List(NameList* include, NameList* exclude, const EntryFi
       }
       CloseArchiveFile();
       if (error_) break;
+      ++volumesWalked;
       if (signed_ && signatureSeen_) {
         signatureSeen_ = 0;
         CheckSignatureOfVolume();
-        if (error_ == kErrSignatureMismatch &&
-            (extractOptions_.ignoreSignatureMismatch || extractOptions_.continueAfterErrors)) {
-          error_ = 0;
+        if (signature_.valid) {
+          ++volumesSealed;
+          if (!firstSeal) {
+            firstSeal = static_cast<SignatureResult*>(MemAlloc(sizeof(SignatureResult)));
+            if (!firstSeal) {
+              SetError(kErrMemory);
+              break;
+            }
+            *firstSeal = signature_;
+          } else if (memcmp(firstSeal->signerKey, signature_.signerKey, kPublicKeyRecordSize) != 0 ||
+                     strcmp(firstSeal->signer, signature_.signer) != 0) {
+            if (!setProblem) setProblem = kSignatureSignersDiffer;
+          }
+        } else if (!setProblem) {
+          setProblem = signature_.problem ? signature_.problem : kSignatureDiffers;
         }
+        if (error_ == kErrSignatureMismatch && MismatchForgiven()) error_ = 0;
       }
-      if (error_ || !multiVolume_ || lastVolume_) break;
+      if (error_) break;
+      if (!multiVolume_ || lastVolume_) {
+        reachedLast = true;
+        break;
+      }
       continuation_ = 1;
       if (!NextVolume(false)) break;  // a missing volume ends the listing quietly
       file_ = FileOpen(volumePath_, "r");
@@ -128,7 +159,20 @@ uint32_t ArchiveReader::List(NameList* include, NameList* exclude, const EntryFi
       blockPosition_ = bodyStart_;
     }
     FreeEntryBuffers(&entry);
+    if (multiVolume_ && volumesSealed > 0 && !error_) {
+      if (!setProblem && (volumesSealed != volumesWalked || !reachedLast)) {
+        setProblem = kSignatureVolumeUncovered;
+      }
+      if (setProblem) {
+        // The signer of the first sound seal stays known for the message.
+        if (firstSeal) signature_ = *firstSeal;
+        signature_.valid = 0;
+        signature_.problem = setProblem;
+        if (!MismatchForgiven()) SetError(kErrSignatureMismatch);
+      }
+    }
   }
+  MemFree(firstSeal);
 
   StrCopy(volumePath_, sizeof(volumePath_), startPath);
   archiveStart_ = savedArchiveStart;
@@ -169,6 +213,7 @@ uint32_t ArchiveReader::List(NameList* include, NameList* exclude, const EntryFi
       info->ratio = ratio > 0xFFFFFFFFu ? 0xFFFFFFFFu : static_cast<uint32_t>(ratio);
     }
     info->signatureValid = signature_.valid;
+    info->signatureProblem = signature_.valid ? kSignatureSound : signature_.problem;
     StrCopy(info->signer, sizeof(info->signer), signature_.signer);
     info->signedAt = signature_.signedAt;
     info->encryptedHeads = encryptedHeads_;

@@ -207,6 +207,9 @@ struct ArchiveInfo {
   FileTime signedAt;         // UTC
   uint32_t encryptedHeads;
   uint32_t multiVolume;
+  // Why a signature met by the listing does not vouch for the archive
+  // (kSignature*, crypto/signature.h); 0 when valid or unsigned.
+  uint32_t signatureProblem;
 };
 
 // ---------------------------------------------------------------------------
@@ -390,6 +393,7 @@ class ArchiveReader final : public ArchiveHandler, private PackedSource, private
   bool CreateDecoderObjects();
   void DestroyDecoderObjects();
   void CheckSignatureOfVolume();
+  bool MismatchForgiven() const;
 
   // Archive and volumes.
   char volumePath_[kPathSize] = {};

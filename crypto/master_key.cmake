@@ -1,7 +1,10 @@
 # Writes the 258-byte public key record of a PEM key file as C++ source:
-#   cmake -DOPENSSL=<openssl> -DPEM=<key file> -DOUT=<master_key.cpp> -P master_key.cmake
+#   cmake -DOPENSSL=<openssl> -DPEM=<key file> [-DTEST_PEM=<development key>]
+#         -DOUT=<master_key.cpp> -P master_key.cmake
 # Runs on the build host, so a cross build embeds the same bytes as a native
-# one. The PEM may hold a private key or only a public key.
+# one. The PEM may hold a private key or only a public key. When its modulus
+# is that of TEST_PEM (whose private half is published), the program is
+# marked as one whose signatures prove nothing.
 foreach(var OPENSSL PEM OUT)
   if(NOT ${var})
     message(FATAL_ERROR "master_key.cmake: ${var} is not set")
@@ -33,6 +36,21 @@ if(NOT text MATCHES "Modulus=([0-9A-Fa-f]+)")
   message(FATAL_ERROR "no modulus in the openssl output for ${PEM}")
 endif()
 set(modulus ${CMAKE_MATCH_1})
+set(test_key 0)
+if(TEST_PEM AND EXISTS "${TEST_PEM}")
+  execute_process(
+    COMMAND "${OPENSSL}" rsa -in "${TEST_PEM}" -noout -modulus
+    OUTPUT_VARIABLE test_text
+    ERROR_QUIET
+    RESULT_VARIABLE test_result)
+  if(test_result EQUAL 0 AND test_text MATCHES "Modulus=([0-9A-Fa-f]+)")
+    string(TOUPPER "${CMAKE_MATCH_1}" test_modulus)
+    string(TOUPPER "${modulus}" upper_modulus)
+    if(test_modulus STREQUAL upper_modulus)
+      set(test_key 1)
+    endif()
+  endif()
+endif()
 if(text MATCHES "(public)?[Ee]xponent: [0-9]+ \\(0x([0-9A-Fa-f]+)\\)")
   set(exponent ${CMAKE_MATCH_2})
 elseif(text MATCHES "(public)?[Ee]xponent: ([0-9]+)")
@@ -88,6 +106,8 @@ namespace tvk {
 const uint8_t kMasterPublicKey[kPublicKeyRecordSize] = {
     ${low}, ${high},
 ${modulus_bytes}${exponent_bytes}};
+
+const uint32_t kMasterKeyIsTestKey = ${test_key};
 
 }  // namespace tvk
 ")

@@ -22,7 +22,12 @@ inline uint32_t LoadU32(const uint8_t* p) {
 }
 
 void Fail(SignatureCheck* check, uint32_t code) {
-  if (check->error && *check->error == 0) *check->error = code;
+  if (check->error && *check->error == 0) {
+    *check->error = code;
+    if (code == kErrSignatureMismatch && check->result && !check->result->problem) {
+      check->result->problem = kSignatureDiffers;
+    }
+  }
 }
 
 bool Failed(const SignatureCheck* check) { return check->error && *check->error != 0; }
@@ -149,12 +154,13 @@ bool VerifyRecord(SignatureCheck* check, const uint8_t* record, const uint8_t* d
     Fail(check, kErrSignatureFormat);
     return false;
   }
+  SignatureResult* result = check->result;
   if (memcmp(opened, digest, digestLength) != 0) {
+    result->problem = kSignatureDiffers;
     Fail(check, kErrSignatureMismatch);
     return false;
   }
 
-  SignatureResult* result = check->result;
   uint32_t nameLength = 0;
   const uint8_t* name = certificate + kPublicKeyRecordSize;
   uint32_t available = certificateLength - kPublicKeyRecordSize;
@@ -173,6 +179,14 @@ bool VerifyRecord(SignatureCheck* check, const uint8_t* record, const uint8_t* d
     result->signedAt = utc;
   } else {
     result->signedAt = local;
+  }
+  memcpy(result->signerKey, certificate, kPublicKeyRecordSize);
+  // The signer and the time stay known, so that a host can say whose
+  // signature it cannot vouch for.
+  if (!DigestKindVouches(*check->digestKind)) {
+    result->problem = kSignatureWeakDigest;
+    Fail(check, kErrSignatureMismatch);
+    return false;
   }
   result->valid = 1;
   return true;
@@ -257,7 +271,7 @@ bool ReadSignatureRecord(SignatureCheck* check, FileHandle file,
 
 bool CheckSignature(SignatureCheck* check, const char* fileName, uint64_t signedLength) {
   if (Failed(check)) return false;
-  check->result->valid = 0;
+  memset(check->result, 0, sizeof *check->result);
   uint64_t savedTotal = *check->progressTotal;
   uint64_t savedDone = *check->progressDone;
   uint8_t* buffer = static_cast<uint8_t*>(MemAlloc(kSignatureReadSize));

@@ -16,17 +16,37 @@
 
 namespace tvk {
 
+// Why a signature does not vouch for the archive. Every one of them comes
+// with error 28118, so that hosts ask as they do for a mismatch.
+constexpr uint32_t kSignatureSound = 0;
+constexpr uint32_t kSignatureDiffers = 1;  // the digest (or the record's head check) differs
+// The digest matches, but its kind cannot vouch for the bytes: the 512-bit
+// kind never sees the first four bytes of an 8-byte group whose last byte is
+// 0x80 or more, and MD5 collisions let whoever prepared the bytes for the
+// signer make a second file with the same digest.
+constexpr uint32_t kSignatureWeakDigest = 2;
+// A volume of a signed set carries no signature of its own (sets sealed only
+// in their last volume), or the listing did not reach every volume.
+constexpr uint32_t kSignatureVolumeUncovered = 3;
+// The volumes of a set were sealed by different signers.
+constexpr uint32_t kSignatureSignersDiffer = 4;
+
 // The outcome as the reader keeps it and the host shows it.
 struct SignatureResult {
   uint32_t valid;         // 1 after a successful check
-  char signer[kPathSize]; // zero-terminated, system text
+  char signer[kPathSize]; // zero-terminated, system text; kept for a weak digest too
   FileTime signedAt;      // UTC
+  uint32_t problem;       // kSignature*, when valid is 0 after a check
+  // The signer's public key record, to tell the signers of a set's volumes apart.
+  uint8_t signerKey[kPublicKeyRecordSize];
 };
 
 // The reader's digest kind of the last check (the reverse of the block's code).
 constexpr uint32_t kDigestMd5 = 0;
 constexpr uint32_t kDigestSha256 = 1;
 constexpr uint32_t kDigestSha512 = 2;
+// Only SHA-256 lets a signature vouch for every byte it covers.
+inline bool DigestKindVouches(uint32_t digestKind) { return digestKind == kDigestSha256; }
 
 constexpr uint32_t kSignatureRecordSize = 520;
 constexpr uint32_t kSignatureBufferSize = 4096;  // largest enciphered record
@@ -68,6 +88,9 @@ struct SignatureCheck {
 
 // The master public key record, generated from the build's key file.
 extern const uint8_t kMasterPublicKey[kPublicKeyRecordSize];
+// 1 when that key is the development key whose private half is published
+// with the sources: anybody can then make a signature this program accepts.
+extern const uint32_t kMasterKeyIsTestKey;
 void MasterPublicKey(PublicKeyRecord* key);
 
 // Checks the signature of the volume fileName whose signature block starts

@@ -5,6 +5,7 @@
 
 #include <string.h>
 
+#include "crypto/signature.h"
 #include "host/message_format.h"
 #include "host/path_macros.h"
 #include "platform/result_codes.h"
@@ -95,6 +96,26 @@ uint32_t Flow::OpenWithPattern(const char* pattern, NameList** include) {
   return 0;
 }
 
+namespace {
+
+// Both languages, as the start-up boxes: the message table has no text of
+// its own for it.
+#if defined(_WIN32)
+#define TVK_OE "\xF6"  // o umlaut, Windows-1252
+#define TVK_UE "\xFC"  // u umlaut
+#else
+#define TVK_OE "\xC3\xB6"  // o umlaut, UTF-8
+#define TVK_UE "\xC3\xBC"  // u umlaut
+#endif
+const char kTestKeyNote[] =
+    "TEST BUILD: this program trusts the published test key; anybody can make this signature."
+    "\r\nTESTVERSION: Dieses Programm vertraut dem ver" TVK_OE "ffentlichten Testschl" TVK_UE
+    "ssel; diese Signatur kann jeder erzeugen.";
+#undef TVK_OE
+#undef TVK_UE
+
+}  // namespace
+
 uint32_t Flow::ArchiveCheck() {
   if (run.checkDone) return 0;
   // "/" selects no entry: the walk only checks the signature.
@@ -143,6 +164,7 @@ uint32_t Flow::ArchiveCheck() {
   texts.title = Msg(53);
   texts.text = text;
   texts.ok = Msg(0);
+  texts.testKeyNote = kMasterKeyIsTestKey ? kTestKeyNote : nullptr;
   ui->ShowSignature(texts);
   run.checkDone = 1;
   return 0;

@@ -85,6 +85,9 @@ struct SignatureTexts {
   const char* title;  // 53
   const char* text;   // 34, formatted
   const char* ok;     // 0
+  // Shown under the text when the program trusts the published development
+  // key (any signature can then be forged); nullptr otherwise.
+  const char* testKeyNote;
 };
 
 // Dialogs 5011 (a file's password) and 5012 (the archive directory's).

@@ -1,9 +1,19 @@
 #!/usr/bin/env bash
 # Configures and builds one configuration: native, asan, win32 or musl.
-# Usage: scripts/build.sh CONFIG [extra cmake arguments]
+# Usage: scripts/build.sh CONFIG [--test-key] [extra cmake arguments]
+# The master key: by default the key pair made for this build set at the
+# first configuration and kept in build/keys (shared by all four, so that
+# tvk's certificates open in both self-extractors; never committed).
+# --test-key (the test suite's builds) takes the published development key
+# of tests/keys instead; such programs say so where they show a signature.
 set -eu
 cd "$(dirname "$0")/.."
 config=$1; shift
+key=(-DTVK_MASTER_KEY= -DTVK_KEY_DIR="$PWD/build/keys")
+if [ "${1:-}" = --test-key ]; then
+  key=(-DTVK_MASTER_KEY="$PWD/tests/keys/dev-master.pem")
+  shift
+fi
 dir=build/$config
 case $config in
   native) args=(-DCMAKE_BUILD_TYPE=Release
@@ -16,7 +26,7 @@ case $config in
   musl)   args=(-DCMAKE_BUILD_TYPE=MinSizeRel -DCMAKE_TOOLCHAIN_FILE=cmake/musl-x86_64.cmake -DTVK_SFX_ONLY=ON) ;;
   *) echo "unknown configuration $config (native, asan, win32, musl)" >&2; exit 1 ;;
 esac
-cmake -S . -B "$dir" -G Ninja "${args[@]}" "$@" >/dev/null
+cmake -S . -B "$dir" -G Ninja "${args[@]}" "${key[@]}" "$@" >/dev/null
 # Keep going past a failing target, so that one broken layer does not hide
 # the results of the others.
 cmake --build "$dir" -j"$(nproc)" -- -k 0

@@ -73,8 +73,9 @@ if [ -z "$tvk" ] || [ -z "$sfx" ]; then
     scripts/build.sh musl
   build_step "Building tvk (build/demo-tools)" build/demo-tools.log \
     sh -c 'cmake -S . -B build/demo-tools -G Ninja -DCMAKE_BUILD_TYPE=Release -DTVK_TESTS=OFF \
-             -DTVK_BENCH=OFF -DTVK_LINUX_SFX="$1" && cmake --build build/demo-tools --target tvk' \
-    sh "$root/build/musl/host/tvksfx"
+             -DTVK_BENCH=OFF -DTVK_LINUX_SFX="$1" -DTVK_MASTER_KEY= -DTVK_KEY_DIR="$2" \
+             && cmake --build build/demo-tools --target tvk' \
+    sh "$root/build/musl/host/tvksfx" "$root/build/keys"
   tvk=$root/build/demo-tools/tools/tvk/tvk
   sfx=$root/build/musl/host/tvksfx
 fi
@@ -124,7 +125,9 @@ if [ $windows = 1 ]; then
     mkdir -p build
     build_step "Building the Windows self-extractor (build/win32)" build/demo-win32.log \
       sh -c 'cmake -S . -B build/win32 -G Ninja -DCMAKE_BUILD_TYPE=MinSizeRel \
-               -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-i686.cmake -DTVK_BENCH=OFF && cmake --build build/win32 --target tvksfx'
+               -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-i686.cmake -DTVK_BENCH=OFF \
+               -DTVK_MASTER_KEY= -DTVK_KEY_DIR="$1" && cmake --build build/win32 --target tvksfx' \
+        sh "$root/build/keys"
     winsfx=$root/build/win32/host/tvksfx.exe
   fi
   show tvk sfx -q -f --sfx "$winsfx" --language "$lang" --settings "$settings" \

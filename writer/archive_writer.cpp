@@ -501,10 +501,22 @@ bool ArchiveWriter::Begin() {
   return StartVolume();
 }
 
+bool ArchiveWriter::SealVolume() {
+  Bytes record;
+  if (!out_->Flush()) return Fail("cannot write " + out_->Describe(volume_));
+  if (!spec_.signer(*out_, volume_, VolumeLength(), &record)) return Fail("signing failed");
+  if (record.size() != fmt::kSignatureBlockSize) return Fail("the signature record is not 520 bytes");
+  return Emit(HeadBytes(record));
+}
+
 bool ArchiveWriter::NewVolume() {
   if (!Begin()) return false;
   if (!spec_.multiVolume) return Fail("a new volume in an archive that is not a volume set");
-  if (spec_.endMarker && !Emit(HeadBytes(EndMarker()))) return false;
+  if (spec_.signer && !spec_.signLastVolumeOnly) {
+    if (!SealVolume()) return false;
+  } else if (spec_.endMarker && !Emit(HeadBytes(EndMarker()))) {
+    return false;
+  }
   ++volume_;
   return StartVolume();
 }
@@ -759,11 +771,7 @@ bool ArchiveWriter::Finish() {
       return Fail("cannot update " + out_->Describe(volume_));
   }
   if (spec_.signer) {
-    Bytes record;
-    if (!out_->Flush()) return Fail("cannot write " + out_->Describe(volume_));
-    if (!spec_.signer(*out_, volume_, VolumeLength(), &record)) return Fail("signing failed");
-    if (record.size() != fmt::kSignatureBlockSize) return Fail("the signature record is not 520 bytes");
-    if (!Emit(HeadBytes(record))) return false;
+    if (!SealVolume()) return false;
   } else if (spec_.endMarker) {
     if (!Emit(HeadBytes(EndMarker()))) return false;
   }

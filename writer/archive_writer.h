@@ -278,11 +278,14 @@ struct ArchiveSpec {
   bool lastVolumeFlag = true;       // mark the last volume (0x0010)
   Bytes prefix;                     // bytes in front of the main header (a program)
   bool endMarker = true;            // end each volume with an end marker
-  // A signer makes the 520-byte signature record that replaces the last
-  // volume's end marker; it gets the output (flushed) and the signed length
-  // (the bytes of the last volume in front of the record).
+  // A signer makes the 520-byte signature record that replaces a volume's
+  // end marker; it gets the output (flushed) and the signed length (the
+  // bytes of that volume in front of the record). Every volume of a set is
+  // sealed, since a signature covers only the volume that holds it.
   std::function<bool(VolumeOutput& out, uint32_t volume, uint64_t signedLength, Bytes* record)>
       signer;
+  // Sets as older writers made them: only the last volume sealed (tests).
+  bool signLastVolumeOnly = false;
   Packer packer;
 };
 
@@ -323,6 +326,8 @@ class ArchiveWriter {
 
  private:
   bool Fail(const std::string& message);
+  // The signature record that ends the current volume.
+  bool SealVolume();
   // Heads and data of one entry, split over volumes as needed; emitData
   // writes a byte range of the entry's (enciphered) packed stream.
   bool WriteEntry(const EntrySpec& shape, uint8_t method, uint8_t filterByte, uint32_t crc,

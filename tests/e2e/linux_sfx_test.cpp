@@ -199,7 +199,7 @@ TEST_F(LinuxRun, VolumeSetIsFoundBesideTheProgramAndAMovedVolumeIsAskedFor) {
 TEST_F(LinuxRun, SignedSelfExtractorShowsItsSignerAndRefusesATamperedCopy) {
   MakeSmallTree(dir_ / "src/tree");
   WriteFile(dir_ / "src/tree/docs/signed.txt", std::string(3000, 'S') + "SIGNED-PAYLOAD-MARKER");
-  const std::string master = std::string(TVK_SOURCE_DIR) + "/tests/keys/dev-master.pem";
+  const std::string master = std::string(TVK_MASTER_KEY_FILE);
   ASSERT_EQ(Tvk("keygen signer.pem").code, 0);
   Result c = Tvk("cert --key " + Quote(master) + " --name 'Test Signer' signer.pem signer.cert");
   ASSERT_EQ(c.code, 0) << c.output;
@@ -227,6 +227,12 @@ TEST_F(LinuxRun, SignedSelfExtractorShowsItsSignerAndRefusesATamperedCopy) {
   EXPECT_TRUE(Contains(r.output, "by Test Signer")) << r.output;
   // Shown once, not again when extraction starts.
   EXPECT_EQ(Count(r.output, "carries a valid digital signature"), 1u) << r.output;
+  // A program built with the published development key says so under the
+  // signature; one built with a key of its own does not.
+  const bool testKey = ReadFile(TVK_MASTER_KEY_FILE) ==
+                       ReadFile(fs::path(TVK_SOURCE_DIR) / "tests/keys/dev-master.pem");
+  EXPECT_EQ(Contains(r.output, "TEST BUILD: this program trusts the published test key"), testKey)
+      << r.output;
   ExpectSameTree(dir_ / "src/tree", dir_ / "d-out/tree");
 
   // One changed byte: the user is asked, and No ends with the code shown.

@@ -466,7 +466,7 @@ TEST_F(WinSfx, SignatureShownOnceAndMismatchDeclined) {
   fs::path keys = dir_ / "keys";
   fs::create_directories(keys);
   Tvk("keygen -f signer.pem", keys);
-  Tvk("cert -f --key " + Quote(std::string(TVK_SOURCE_DIR) + "/tests/keys/dev-master.pem") +
+  Tvk("cert -f --key " + Quote(std::string(TVK_MASTER_KEY_FILE)) +
           " --name 'Test Signer' signer.pem signer.cert",
       keys);
   Build("target = " + WinPath(dir_ / "out") + "\n", "-m0");

@@ -5,12 +5,14 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <optional>
 #include <string>
 #include <vector>
 
 #include "host/ui/console/console.h"
+#include "host/ui/console/terminal_text.h"
 
 namespace tvk::console {
 namespace {
@@ -58,6 +60,44 @@ TEST(FlowConsole, HiddenButtonsAnswerToNothing) {
   const uint32_t numbers[] = {0, 2};
   EXPECT_EQ(MatchAnswer("1", labels, numbers, 2), -1);
   EXPECT_EQ(MatchAnswer("2", labels, numbers, 2), 1);
+}
+
+// Texts of the payload and the archive reach the terminal: no control
+// character gets there as itself.
+TEST(TerminalText, ControlCharactersAreShownAsHexCodes) {
+  auto shown = [](const std::string& text, uint32_t flags = 0) {
+    char out[256];
+    ShownText(text.data(), text.size(), flags, out, sizeof out);
+    return std::string(out);
+  };
+  // Window title, clear screen, colours, bell, carriage-return spoofing, DEL.
+  EXPECT_EQ(shown("\x1B]0;owned\x07\x1B[2J\x1B[31mred"),
+            "\\x1B]0;owned\\x07\\x1B[2J\\x1B[31mred");
+  EXPECT_EQ(shown("safe.txt\rEVIL"), "safe.txt\\x0DEVIL");
+  EXPECT_EQ(shown("a\x7F" "b\tc\nd"), "a\\x7Fb\\x09c\\x0Ad");
+  EXPECT_EQ(shown(std::string("nul\0x", 5)), "nul\\x00x");
+  // C1 controls: as UTF-8 (what Windows-1252 0x81, 0x8D, 0x8F, 0x90, 0x9D
+  // become) and as lone bytes, which an 8-bit terminal takes for CSI.
+  EXPECT_EQ(shown("\xC2\x9B" "31m"), "\\x9B" "31m");
+  EXPECT_EQ(shown("\xC2\x80\xC2\x9F"), "\\x80\\x9F");
+  EXPECT_EQ(shown("\x9B" "31m"), "\\x9B" "31m");
+  // Malformed UTF-8 shows byte by byte: overlong forms, surrogates, cut
+  // sequences, bytes past U+10FFFF.
+  EXPECT_EQ(shown("\xC0\x9B"), "\\xC0\\x9B");
+  EXPECT_EQ(shown("\xE0\x82\x9B"), "\\xE0\\x82\\x9B");
+  EXPECT_EQ(shown("\xED\xA0\x80"), "\\xED\\xA0\\x80");
+  EXPECT_EQ(shown("\xE2\x82"), "\\xE2\\x82");
+  EXPECT_EQ(shown("\xF4\x90\x80\x80"), "\\xF4\\x90\\x80\\x80");
+  // Printable text stays as it is: Latin-1 letters, the euro sign, CJK, emoji.
+  const std::string fine = "Gr\xC3\xBC\xC3\x9F" "e \xE2\x82\xAC \xE4\xB8\xAD \xF0\x9F\x98\x80 \xC2\xA0!";
+  EXPECT_EQ(shown(fine), fine);
+  // Multi-line texts keep their line feeds and tabs; CR LF becomes LF, a
+  // lone CR still shows.
+  EXPECT_EQ(shown("one\r\ntwo\tthree\rfour\n", kKeepLineBreaks), "one\ntwo\tthree\\x0Dfour\n");
+  // Cut before a character that does not fit, never inside one.
+  char small[6];
+  EXPECT_EQ(ShownText("ab\x1B", 3, 0, small, sizeof small), 2u);
+  EXPECT_STREQ(small, "ab");
 }
 
 // Standard input from a string, standard output into a file.
@@ -373,6 +413,34 @@ TEST(FlowConsole, TypedTildeIsTheHomeFolder) {
   } else {
     unsetenv("HOME");
   }
+}
+
+TEST_F(ConsoleIo, PayloadTextsAndNamesReachTheTerminalWithoutControls) {
+  Terminal tty = term_;
+  tty.outputIsTerminal = true;
+  ConsoleUi ui(tty);
+  ui.SetProgress(45, "a\x1B]0;pwn\x07.txt");
+  ui.ShowMessage("Line one\r\n\x1B[2JLine two\xC2\x9B" "1m", "Cap\x1B[31mtion", kBoxOk);
+  SignatureTexts sig{"Digital signature", "signed by \x1B[32mTrusted Corp\r", "OK", nullptr};
+  ui.ShowSignature(sig);
+  std::string out = Output();
+  // The one ESC left is the progress line's own line clearing.
+  EXPECT_EQ(std::count(out.begin(), out.end(), '\x1B'), 1) << out;
+  EXPECT_EQ(out.find('\x07'), std::string::npos) << out;
+  EXPECT_EQ(out.find("\xC2\x9B"), std::string::npos) << out;
+  EXPECT_NE(out.find("a\\x1B]0;pwn\\x07.txt (45 %)"), std::string::npos) << out;
+  EXPECT_NE(out.find("Line one\n\\x1B[2JLine two\\x9B" "1m"), std::string::npos) << out;
+  EXPECT_NE(out.find("Cap\\x1B[31mtion"), std::string::npos) << out;
+  EXPECT_NE(out.find("signed by \\x1B[32mTrusted Corp\\x0D\n"), std::string::npos) << out;
+  // The progress line's own carriage return and line clearing stay.
+  EXPECT_EQ(out.rfind("\ra\\x1B", 0), 0u) << out;
+}
+
+TEST_F(ConsoleIo, SignatureBoxCarriesTheTestKeyNote) {
+  ConsoleUi ui(term_);
+  SignatureTexts sig{"Digital signature", "valid", "OK", "TEST BUILD: trusts the test key"};
+  ui.ShowSignature(sig);
+  EXPECT_EQ(Output(), "\nDigital signature\nvalid\nTEST BUILD: trusts the test key\n");
 }
 
 }  // namespace

@@ -138,6 +138,7 @@ class FakeUi final : public Ui {
   }
   void ShowSignature(const SignatureTexts& t) override {
     shown.push_back({"signature", t.text, t.title, 0});
+    if (t.testKeyNote) shown.push_back({"test-key-note", t.testKeyNote, t.title, 0});
   }
   uint32_t AskPassword(const PasswordTexts& t, char* out, uint32_t size) override {
     std::string kind = "password" + std::to_string(t.dialog);

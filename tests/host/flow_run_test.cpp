@@ -160,7 +160,8 @@ class FlowRun : public ::testing::Test {
 #if defined(TVK_HAVE_SIGNING)
   // A self-extractor whose archive is signed over the whole file in front of
   // the signature block; damaged: one byte of the program changed afterwards.
-  void BuildSigned(const std::vector<Item>& items, bool damaged) {
+  void BuildSigned(const std::vector<Item>& items, bool damaged,
+                   uint16_t digestKind = signing::kBlockSha256) {
     std::string lang, master, signer, error;
     ASSERT_TRUE(payload::LoadLanguageText("de", &lang, &error)) << error;
     ASSERT_TRUE(signing::ReadTextFile(TVK_MASTER_KEY_FILE, &master, &error)) << error;
@@ -184,8 +185,8 @@ class FlowRun : public ::testing::Test {
           .write(reinterpret_cast<const char*>(prefix.data()),
                  static_cast<std::streamsize>(prefix.size()));
       std::string err;
-      return signing::SignFilePrefix(scratch.string(), length, signer, certificate,
-                                     signing::kBlockSha256, stamp, record, &err);
+      return signing::SignFilePrefix(scratch.string(), length, signer, certificate, digestKind,
+                                     stamp, record, &err);
     };
     std::vector<Bytes> volumes = Archive(items, shape);
     ASSERT_EQ(volumes.size(), 1u);
@@ -636,6 +637,23 @@ TEST_F(FlowRun, ValidSignatureIsShownOnce) {
 #endif
   EXPECT_EQ(flow_->run.checkDone, 1u);
   EXPECT_EQ(ReadFile(out_ / "a.txt"), "alpha");
+  // A program that trusts the published development key says so with the
+  // signature; one with a key of its own does not.
+  const bool testKey = ReadFile(TVK_MASTER_KEY_FILE) ==
+                       ReadFile(fs::path(TVK_SOURCE_DIR) / "tests/keys/dev-master.pem");
+  EXPECT_EQ(ui_.Of("test-key-note").size(), testKey ? 1u : 0u);
+}
+
+// A signature whose digest kind cannot vouch for the bytes is asked about
+// as a mismatch is, and never shown as valid.
+TEST_F(FlowRun, WeakDigestIsAskedAboutAsAMismatch) {
+  BuildSigned({File("a.txt", Text("alpha"))}, false, signing::kBlockSha512);
+  EXPECT_EQ(Dialog({kCtlExtract}), 8);
+  EXPECT_TRUE(ui_.Of("signature").empty());
+  auto boxes = ui_.Of("box");
+  ASSERT_FALSE(boxes.empty());
+  EXPECT_EQ(boxes[0].text.rfind(Sys("Das Archiv wurde auf Echtheit überprüft"), 0), 0u);
+  EXPECT_FALSE(fs::exists(out_ / "a.txt"));
 }
 
 // The signature's hashing pumps the queue during the early check.

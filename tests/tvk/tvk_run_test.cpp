@@ -401,7 +401,7 @@ TEST_F(TvkRun, SymbolicLinkLoopsAreReportedAndSkipped) {
 
 TEST_F(TvkRun, KeysCertificatesAndSignatures) {
   MakeTree(dir_ / "tree");
-  const std::string master = std::string(TVK_SOURCE_DIR) + "/tests/keys/dev-master.pem";
+  const std::string master = std::string(TVK_MASTER_KEY_FILE);
   ASSERT_EQ(Tvk("keygen signer.pem").code, 0);
   EXPECT_EQ(Tvk("keygen signer.pem").code, 2);  // exists
   EXPECT_EQ(Tvk("keygen --bits 512 small.pem").code, 1);
@@ -436,6 +436,18 @@ TEST_F(TvkRun, KeysCertificatesAndSignatures) {
   Result sx = Tvk("x -q -psecret -o out set.tvk");
   ASSERT_EQ(sx.code, 0) << sx.output;
   ExpectSameTree(dir_ / "tree", dir_ / "out/tree");
+  // Every volume is sealed: a changed byte in the first one (in front of
+  // its own signature) is a mismatch, and a refused question ends the test.
+  {
+    const std::string first = ReadFile(dir_ / "set.tvk");
+    Flip(dir_ / "set.tvk", first.size() - 522 - 1);
+    Result tampered = Tvk("t -psecret set.tvk");
+    EXPECT_EQ(tampered.code, 8) << tampered.output;
+    EXPECT_NE(tampered.output.find("does not match its signature"), std::string::npos)
+        << tampered.output;
+    EXPECT_NE(tampered.output.find("Open it all the same?"), std::string::npos) << tampered.output;
+    WriteFile(dir_ / "set.tvk", first);
+  }
 
   // One changed byte of the signed data: the signature no longer matches.
   std::string bytes = ReadFile(dir_ / "signed.tvk");
@@ -452,10 +464,82 @@ TEST_F(TvkRun, KeysCertificatesAndSignatures) {
   EXPECT_EQ(good.code, 0) << good.output;
   EXPECT_NE(good.output.find("signed by Test Signer"), std::string::npos) << good.output;
 
+  // The format's other digests cannot vouch: refused unless --weak, and
+  // then shown as a signature that cannot vouch, asked about as a mismatch.
+  Result unsafe = Tvk("sign --key signer.pem --cert signer.cert --digest sha512 signed.tvk");
+  EXPECT_EQ(unsafe.code, 1) << unsafe.output;
+  EXPECT_NE(unsafe.output.find("unsafe"), std::string::npos) << unsafe.output;
+  EXPECT_EQ(Tvk("a -q --sign signer.pem --cert signer.cert --digest md5 md5.tvk tree").code, 1);
+  EXPECT_FALSE(fs::exists(dir_ / "md5.tvk"));
+  ASSERT_EQ(Tvk("a -q weak.tvk tree").code, 0);
+  for (const char* digest : {"sha512", "md5"}) {
+    SCOPED_TRACE(digest);
+    Result weak = Tvk(std::string("sign --key signer.pem --cert signer.cert --weak --digest ") + digest +
+                      " weak.tvk");
+    ASSERT_EQ(weak.code, 0) << weak.output;
+    EXPECT_NE(weak.output.find("will not show this signature as valid"), std::string::npos) << weak.output;
+    Result wl = Tvk("l weak.tvk");
+    EXPECT_EQ(wl.code, 8) << wl.output;
+    EXPECT_EQ(wl.output.find("signed by"), std::string::npos) << wl.output;
+    EXPECT_NE(wl.output.find("cannot vouch"), std::string::npos) << wl.output;
+    EXPECT_EQ(Tvk("t weak.tvk", "n\n").code, 8);
+    Result yes = Tvk("x -o weak-out weak.tvk", "y\n");
+    EXPECT_EQ(yes.code, 0) << yes.output;
+    EXPECT_TRUE(fs::exists(dir_ / "weak-out/tree"));
+    fs::remove_all(dir_ / "weak-out");
+  }
+
+  // Without --key, tvk cert takes the master key of the build, whose
+  // programs then accept the certificate.
+  Result own = Tvk("cert --name 'Own Build' signer.pem own.cert");
+  ASSERT_EQ(own.code, 0) << own.output;
+  ASSERT_EQ(Tvk("a -q --sign signer.pem --cert own.cert own.tvk tree").code, 0);
+  Result ol = Tvk("l own.tvk");
+  EXPECT_EQ(ol.code, 0) << ol.output;
+  EXPECT_NE(ol.output.find("signed by Own Build"), std::string::npos) << ol.output;
+
   // A certificate that is not one.
   WriteFile(dir_ / "bad.cert", "short");
   EXPECT_EQ(Tvk("a -q --sign signer.pem --cert bad.cert b.tvk tree").code, 2);
   EXPECT_EQ(Tvk("a -q --sign signer.pem b.tvk tree").code, 1);
+}
+
+// Comments, names and signer names are the archive maker's bytes: none of
+// their control characters (window title, clear screen, colours, carriage
+// return, DEL, C1 CSI) reaches the terminal as itself.
+TEST_F(TvkRun, ArchiveTextsReachTheTerminalWithoutControls) {
+  const std::string name = "c1\xC2\x9B" "2J\x7F.txt";
+  WriteFile(dir_ / "tree" / name, "data");
+  const std::string comment = "\x1B]0;owned\x07\x1B[2J\x1B[31mred\rok\nline 2";
+  ASSERT_EQ(Tvk("keygen signer.pem").code, 0);
+  ASSERT_EQ(Tvk("cert --key '" + std::string(TVK_MASTER_KEY_FILE) +
+                "' --name 'Evil\x1B[32m Corp' signer.pem signer.cert").code, 0);
+  Result a = Tvk("a -q --sign signer.pem --cert signer.cert -c '" + comment + "' a.tvk tree");
+  ASSERT_EQ(a.code, 0) << a.output;
+  auto clean = [](const std::string& out) {
+    for (char c : {'\x1B', '\x07', '\r', '\x7F'})
+      if (out.find(c) != std::string::npos) return false;
+    return out.find("\xC2\x9B") == std::string::npos;
+  };
+  Result l = Tvk("l a.tvk");
+  EXPECT_EQ(l.code, 0) << l.output;
+  EXPECT_TRUE(clean(l.output)) << l.output;
+  EXPECT_NE(l.output.find("\\x1B]0;owned\\x07\\x1B[2J\\x1B[31mred\\x0Dok\nline 2"), std::string::npos)
+      << l.output;
+  EXPECT_NE(l.output.find("tree/c1\\x9B" "2J\\x7F.txt"), std::string::npos) << l.output;
+  EXPECT_NE(l.output.find("signed by Evil\\x1B[32m Corp"), std::string::npos) << l.output;
+  for (const char* command : {"t a.tvk", "x -o out a.tvk"}) {
+    Result r = Tvk(command);
+    EXPECT_EQ(r.code, 0) << r.output;
+    EXPECT_TRUE(clean(r.output)) << command << ": " << r.output;
+    EXPECT_NE(r.output.find("c1\\x9B" "2J\\x7F.txt"), std::string::npos) << r.output;
+  }
+  // The file itself keeps its name.
+  EXPECT_EQ(ReadFile(dir_ / "out/tree" / name), "data");
+  // Questions name entries the same way.
+  Result again = Tvk("x -o out a.tvk", "n\n");
+  EXPECT_TRUE(clean(again.output)) << again.output;
+  EXPECT_NE(again.output.find("Replace "), std::string::npos) << again.output;
 }
 
 TEST_F(TvkRun, SelfExtractorBuiltFromAnArchiveExtractsQuietly) {

@@ -126,6 +126,8 @@ bool ParseArgs(int argc, char** argv, int first, const std::vector<std::string>&
     } else if (name == "--digest") {
       if (!value(&v)) return false;
       args->digest = v;
+    } else if (name == "--weak" && a == "--weak") {
+      args->weak = true;
     } else if (name == "--bits") {
       if (!value(&v)) return false;
       auto n = ParseSize(v);

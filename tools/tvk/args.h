@@ -40,6 +40,7 @@ struct Args {
   std::optional<std::string> name;         // --name TEXT
   std::optional<uint32_t> bits;            // --bits N
   std::optional<std::string> digest;       // --digest sha512|sha256|md5
+  bool weak = false;                       // --weak: allow the digests that cannot vouch
   std::vector<std::string> positional;
 };
 

@@ -357,9 +357,10 @@ int RunAdd(const Args& args) {
   std::string signError;
   if (args.signKey || args.cert) {
     SignerSetup setup;
-    if (!LoadSigner(args, &setup, &signError)) {
+    bool usage = false;
+    if (!LoadSigner(args, &setup, &signError, &usage)) {
       con.Error(signError);
-      return args.signKey && args.cert ? kExitFile : kExitUsage;
+      return usage ? kExitUsage : kExitFile;
     }
     shape.signer = MakeArchiveSigner(setup, &signError);
   }
@@ -530,8 +531,6 @@ int RunAdd(const Args& args) {
   if (folders) summary += " and " + std::to_string(folders) + (folders == 1 ? " folder" : " folders");
   summary += " (" + HumanSize(total) + ") to " + archive;
   if (writer.VolumeCount() > 1) summary += " in " + std::to_string(writer.VolumeCount()) + " volumes";
-  if (shape.signer && writer.VolumeCount() > 1)
-    con.Warn("a signature covers the volume that holds it: only the last volume is sealed");
   con.Info(summary);
   return problems ? kExitFile : kExitOk;
 }

@@ -47,13 +47,13 @@ int AnswerPassword(Session* s, const char* triedLast, char* answer, const std::s
 }
 
 int OnEntryPassword(void* user, const char* triedLast, char* answer, const char* name) {
-  std::string prompt = "Password for " + std::string(name ? name : "") + ": ";
+  std::string prompt = "Password for " + ShownPath(name ? name : "") + ": ";
   if (triedLast && *triedLast) prompt = "Wrong password? " + prompt;
   return AnswerPassword(From(user), triedLast, answer, prompt);
 }
 
 int OnHeaderPassword(void* user, const char* triedLast, char* answer, const char* name) {
-  std::string prompt = "Password for the archive " + std::string(name ? name : "") + ": ";
+  std::string prompt = "Password for the archive " + ShownPath(name ? name : "") + ": ";
   if (triedLast && *triedLast) prompt = "Wrong password? " + prompt;
   return AnswerPassword(From(user), triedLast, answer, prompt);
 }
@@ -61,7 +61,7 @@ int OnHeaderPassword(void* user, const char* triedLast, char* answer, const char
 int OnEntryStart(void* user, const char* entryName, const char*) {
   Session* s = From(user);
   if (Console::Get().Interrupted()) return 0;
-  std::string name = DisplayPath(entryName && *entryName == '\\' ? entryName + 1 : entryName);
+  std::string name = ShownPath(entryName && *entryName == '\\' ? entryName + 1 : entryName);
   s->current = name;
   if (!s->action.empty()) Console::Get().Info(s->action + " " + name);
   return 1;
@@ -91,7 +91,7 @@ int OnOverwrite(void* user, const FindData* existing, const FindData* entry) {
     return std::to_string(size) + " bytes, " + FormatFileTime(f->lastWriteTime);
   };
   for (;;) {
-    auto answer = con.Ask("Replace " + DisplayPath(existing->name) + " (" + describe(existing) +
+    auto answer = con.Ask("Replace " + ShownPath(existing->name) + " (" + describe(existing) +
                           ") with the archive's (" + describe(entry) +
                           ")? [y]es, [n]o, [a]ll, [c]ancel: ");
     if (!answer) return kOverwriteCancel;
@@ -112,9 +112,9 @@ int OnNextVolume(void*, char* path, uint32_t, uint32_t volume, uint32_t) {
   if (con.Interrupted()) return 0;
   std::string expected = path;
   std::string folder = expected.substr(0, expected.find_last_of('\\') + 1);
-  auto answer = con.Ask("Volume " + std::to_string(volume) + " is missing: " + DisplayPath(expected) +
+  auto answer = con.Ask("Volume " + std::to_string(volume) + " is missing: " + ShownPath(expected) +
                         "\nFolder to look in (an empty line looks again in " +
-                        DisplayPath(folder.empty() ? "." : folder) + "): ");
+                        ShownPath(folder.empty() ? "." : folder) + "): ");
   if (!answer) return 0;
   std::string chosen = answer->empty() ? folder : InternalPath(*answer);
   if (chosen.size() >= kPathSize) {
@@ -147,13 +147,14 @@ ReaderCallbacks MakeCallbacks(Session* s, bool listing) {
   return cb;
 }
 
-// Ends a command: the message of the reader's code and the exit code.
-int Finish(const Session& s, uint32_t code) {
+// Ends a command: the message of the reader's code (or the one given) and
+// the exit code.
+int Finish(const Session& s, uint32_t code, const std::string& message = "") {
   Console& con = Console::Get();
   con.EndWork();
   if (code == kOk) return 0;
   std::string where = s.current.empty() ? "" : " (" + s.current + ")";
-  con.Error(s.archive + ": " + ReaderMessage(code) + where);
+  con.Error(Shown(s.archive) + ": " + (message.empty() ? ReaderMessage(code) : message) + where);
   return ExitCodeOf(code);
 }
 
@@ -196,7 +197,7 @@ uint32_t ListPass(Session& s, const std::vector<std::string>& masks, std::vector
 
 void ShowSignature(const ArchiveInfo& info) {
   if (!info.signatureValid) return;
-  Console::Get().Info("signed by " + std::string(info.signer) + " on " + FormatFileTime(info.signedAt));
+  Console::Get().Info("signed by " + Shown(info.signer) + " on " + FormatFileTime(info.signedAt));
 }
 
 Session MakeSession(const Args& args) {
@@ -243,7 +244,7 @@ int RunList(const Args& args) {
   std::string out = FormatListing(s.archive, entries, info, comment, volumes);
   std::fputs(out.c_str(), stdout);
   std::fflush(stdout);
-  return Finish(s, code);
+  return Finish(s, code, code == kErrSignatureMismatch ? SignatureProblemText(info) : "");
 }
 
 namespace {
@@ -258,6 +259,23 @@ int RunPass(const Args& args, bool extract) {
   // nothing checks it.
   ArchiveInfo info{};
   uint32_t code = ListPass(s, {"/"}, nullptr, &info, nullptr);
+  if (code == kErrSignatureMismatch) {
+    // As the self-extractor does: the user decides; the end of input or
+    // anything but yes keeps the archive shut.
+    const std::string why = SignatureProblemText(info);
+    con.Error(Shown(s.archive) + ": " + why);
+    bool go = false;
+    for (;;) {
+      auto answer = con.Ask("Open it all the same? [y]es, [n]o: ");
+      if (!answer) break;
+      std::string a = *answer;
+      std::transform(a.begin(), a.end(), a.begin(), [](unsigned char c) { return std::tolower(c); });
+      if (a == "y" || a == "yes") go = true;
+      if (go || a == "n" || a == "no") break;
+    }
+    if (!go) return Finish(s, code, why);
+    code = kOk;
+  }
   if (code != kOk) return Finish(s, code);
   ShowSignature(info);
 

@@ -12,6 +12,7 @@
 #include "archive/format.h"
 #include "crypto/cipher.h"
 #include "crypto/crc32.h"
+#include "crypto/signature.h"
 #include "tools/tvk/archive_file.h"
 #include "tools/tvk/commands.h"
 #include "tools/tvk/console.h"
@@ -73,36 +74,65 @@ bool Exists(const std::string& path) {
   return stat(path.c_str(), &st) == 0;
 }
 
+bool ChooseDigest(const Args& args, SignerSetup* setup, std::string* error);
+
 }  // namespace
 
-bool LoadSigner(const Args& args, SignerSetup* setup, std::string* error) {
+bool LoadSigner(const Args& args, SignerSetup* setup, std::string* error, bool* usage) {
+  if (usage) *usage = true;
   if (!args.signKey || !args.cert) {
     *error = "signing needs the signer key (--key or --sign) and its certificate (--cert)";
     return false;
   }
+  if (!ChooseDigest(args, setup, error)) return false;
+  if (usage) *usage = false;
   if (!signing::ReadTextFile(*args.signKey, &setup->keyPem, error)) return false;
   if (!ReadBinary(*args.cert, &setup->certificate, error)) return false;
   if (setup->certificate.size() != 384) {
     *error = *args.cert + " is not a signer certificate (384 bytes)";
     return false;
   }
-  // SHA-256 by default: the 512-bit digest of the format drops the first four
-  // bytes of every 8-byte group whose last byte is 0x80 or more, so a change
-  // there would go unnoticed. It stays available for readers that want it.
+  return true;
+}
+
+namespace {
+
+bool ChooseDigest(const Args& args, SignerSetup* setup, std::string* error) {
+  // SHA-256 unless told otherwise. The format's two other digests cannot
+  // vouch for what they seal; readers say so, and they are made only on
+  // request.
   std::string digest = args.digest.value_or("sha256");
+  const char* weakness = nullptr;
   if (digest == "sha512") {
     setup->digestKind = signing::kBlockSha512;
-    Console::Get().Warn("the sha512 digest does not cover every byte of the archive; sha256 does");
+    weakness = "the sha512 digest of the format never sees the first four bytes of every 8-byte "
+               "group whose last byte is 0x80 or more, so those bytes can be changed without "
+               "breaking the signature";
   } else if (digest == "sha256") {
     setup->digestKind = signing::kBlockSha256;
   } else if (digest == "md5") {
     setup->digestKind = signing::kBlockMd5;
+    weakness = "MD5 collisions can be made at will: whoever hands you an archive to sign can "
+               "hold a second, different one with the same digest, which your signature then "
+               "covers as well";
   } else {
-    *error = "--digest is sha512, sha256 or md5, not " + digest;
+    *error = "--digest is sha256 (or, with --weak, sha512 or md5), not " + digest;
     return false;
+  }
+  if (weakness) {
+    if (!args.weak) {
+      *error = std::string("--digest ") + digest + " is unsafe: " + weakness +
+               ". Readers show such a signature as one that cannot vouch for the archive. "
+               "Use sha256, or add --weak to sign this way all the same";
+      return false;
+    }
+    Console::Get().Warn(std::string("--digest ") + digest + ": " + weakness +
+                        "; readers will not show this signature as valid");
   }
   return true;
 }
+
+}  // namespace
 
 ArchiveSignerFn MakeArchiveSigner(const SignerSetup& setup, std::string* error) {
   return [setup, error](VolumeOutput& out, uint32_t volume, uint64_t signedLength, Bytes* record) {
@@ -139,11 +169,12 @@ int RunKeygen(const Args& args) {
 
 int RunCert(const Args& args) {
   Console& con = Console::Get();
-  if (args.positional.size() != 2 || !args.signKey || !args.name) {
-    con.Error("tvk cert needs --key MASTER.pem, --name NAME, the signer's key and the output file "
-              "(tvk cert --help)");
+  if (args.positional.size() != 2 || !args.name) {
+    con.Error("tvk cert needs --name NAME, the signer's key and the output file, and --key "
+              "MASTER.pem unless the build's own master key is meant (tvk cert --help)");
     return kExitUsage;
   }
+  const std::string masterPath = args.signKey ? *args.signKey : std::string(TVK_BUILD_MASTER_KEY);
   bool fellBack = false;
   std::string name = ArchiveText(*args.name, &fellBack);
   if (fellBack) con.Warn("the signer's name has characters outside Windows-1252; its UTF-8 bytes are used");
@@ -158,11 +189,20 @@ int RunCert(const Args& args) {
   }
   std::string master, signer, error;
   Bytes certificate;
-  if (!signing::ReadTextFile(*args.signKey, &master, &error) ||
+  if (!signing::ReadTextFile(masterPath, &master, &error) ||
       !signing::ReadTextFile(args.positional[0], &signer, &error) ||
       !signing::IssueCertificate(master, signer, name, &certificate, &error)) {
-    con.Error(error);
+    con.Error(error + (args.signKey ? "" : " (the master key of this build)"));
     return kExitFile;
+  }
+  Bytes masterRecord;
+  if (signing::PublicKeyRecordOf(master, &masterRecord, &error) &&
+      masterRecord != Bytes(kMasterPublicKey, kMasterPublicKey + kPublicKeyRecordSize)) {
+    con.Warn(masterPath + " is not the master key of this build: its self-extractors will not "
+                          "accept this certificate");
+  }
+  if (kMasterKeyIsTestKey && masterRecord == Bytes(kMasterPublicKey, kMasterPublicKey + kPublicKeyRecordSize)) {
+    con.Warn("this is the published development key: certificates it seals prove nothing");
   }
   std::ofstream out(output, std::ios::binary | std::ios::trunc);
   out.write(reinterpret_cast<const char*>(certificate.data()), static_cast<std::streamsize>(certificate.size()));
@@ -175,6 +215,49 @@ int RunCert(const Args& args) {
   return kExitOk;
 }
 
+namespace {
+
+// Where the signed bytes of one volume end: at its end marker, or at the
+// signature block it carries already (which signing again replaces).
+bool SignedEnd(const std::string& path, const Bytes& bytes, const MainHeaderAt& head,
+               const char* password, uint64_t* endAt, std::string* error) {
+  Console& con = Console::Get();
+  if (!password) {
+    if (bytes.size() >= head.offset + fmt::kMainHeaderSize + 7 &&
+        std::memcmp(&bytes[bytes.size() - 7], fmt::kEndMarker, 7) == 0) {
+      *endAt = bytes.size() - 7;
+      return true;
+    }
+    if (EndingSignature(bytes, head.offset, nullptr, endAt)) {
+      con.Info("replacing the signature of " + path);
+      return true;
+    }
+    *error = path + " ends in neither an end marker nor a signature block";
+    return false;
+  }
+  bool ok = bytes.size() >= head.offset + fmt::kMainHeaderSize + 10 &&
+            bytes[bytes.size() - 10] == 8 && bytes[bytes.size() - 9] == 0;
+  if (ok) {
+    uint8_t tail[8];
+    std::memcpy(tail, &bytes[bytes.size() - 8], 8);
+    DecipherHeadBytes(password, tail, 8);
+    ok = std::memcmp(tail, fmt::kEndMarker, 7) == 0;
+  }
+  if (ok) {
+    *endAt = bytes.size() - 10;
+    return true;
+  }
+  if (EndingSignature(bytes, head.offset, password, endAt)) {
+    con.Info("replacing the signature of " + path);
+    return true;
+  }
+  *error = path + " ends in neither an end marker nor a signature block under this password "
+                  "(wrong password?)";
+  return false;
+}
+
+}  // namespace
+
 int RunSign(const Args& args) {
   Console& con = Console::Get();
   if (args.positional.size() != 1) {
@@ -183,9 +266,10 @@ int RunSign(const Args& args) {
   }
   SignerSetup setup;
   std::string error;
-  if (!LoadSigner(args, &setup, &error)) {
+  bool usage = false;
+  if (!LoadSigner(args, &setup, &error, &usage)) {
     con.Error(error);
-    return args.signKey && args.cert ? kExitFile : kExitUsage;
+    return usage ? kExitUsage : kExitFile;
   }
   std::vector<std::string> volumes;
   std::vector<MainHeaderAt> heads;
@@ -193,57 +277,31 @@ int RunSign(const Args& args) {
     con.Error(error);
     return kExitFile;
   }
-  const std::string& last = volumes.back();
-  const MainHeaderAt& lastHead = heads.back();
-  if (volumes.size() > 1)
-    con.Warn("a signature covers the volume that holds it: only " + last + " is sealed, not the " +
-             std::to_string(volumes.size() - 1) + " volumes before it");
-  const bool encrypted = (lastHead.flags & fmt::kArcEncryptedHeads) != 0;
-
-  // The archive must end in its end marker, which the signature replaces.
-  Bytes bytes;
-  if (!ReadBinary(last, &bytes, &error)) {
-    con.Error(error);
-    return kExitFile;
-  }
+  // A signature covers only the volume that holds it, so every volume gets
+  // its own; readers vouch for a set only when each volume is sealed.
+  const bool encrypted = (heads.front().flags & fmt::kArcEncryptedHeads) != 0;
   std::string password;
-  uint64_t endAt = 0;
-  if (!encrypted) {
-    if (bytes.size() >= lastHead.offset + fmt::kMainHeaderSize + 7 &&
-        std::memcmp(&bytes[bytes.size() - 7], fmt::kEndMarker, 7) == 0) {
-      endAt = bytes.size() - 7;
-    } else if (!EndingSignature(bytes, lastHead.offset, nullptr, &endAt)) {
-      con.Error(last + " ends in neither an end marker nor a signature block");
-      return kExitFile;
-    } else {
-      con.Info("replacing the signature of " + last);
-    }
-  } else {
+  if (encrypted) {
     if (args.passwordGiven && !args.password.empty()) {
       password = PasswordBytes(args.password);
     } else {
-      auto typed = con.AskSecret("Password for the archive " + last + ": ");
+      auto typed = con.AskSecret("Password for the archive " + volumes.front() + ": ");
       if (!typed) {
         con.Error("no password given");
         return kExitFile;
       }
       password = PasswordBytes(*typed);
     }
-    bool ok = bytes.size() >= lastHead.offset + fmt::kMainHeaderSize + 10 &&
-              bytes[bytes.size() - 10] == 8 && bytes[bytes.size() - 9] == 0;
-    if (ok) {
-      uint8_t tail[8];
-      std::memcpy(tail, &bytes[bytes.size() - 8], 8);
-      DecipherHeadBytes(password.c_str(), tail, 8);
-      ok = std::memcmp(tail, fmt::kEndMarker, 7) == 0;
-    }
-    if (ok) {
-      endAt = bytes.size() - 10;
-    } else if (EndingSignature(bytes, lastHead.offset, password.c_str(), &endAt)) {
-      con.Info("replacing the signature of " + last);
-    } else {
-      con.Error(last + " ends in neither an end marker nor a signature block under this "
-                       "password (wrong password?)");
+  }
+  // Every volume must end in its end marker (or a signature) before any of
+  // them is changed.
+  std::vector<uint64_t> ends(volumes.size());
+  for (size_t i = 0; i < volumes.size(); ++i) {
+    Bytes bytes;
+    if (!ReadBinary(volumes[i], &bytes, &error) ||
+        !SignedEnd(volumes[i], bytes, heads[i], encrypted ? password.c_str() : nullptr, &ends[i],
+                   &error)) {
+      con.Error(error);
       return kExitFile;
     }
   }
@@ -255,25 +313,33 @@ int RunSign(const Args& args) {
       return kExitFile;
     }
   }
-  Bytes record;
-  if (!signing::SignFilePrefix(last, endAt, setup.keyPem, setup.certificate, setup.digestKind,
-                               signing::DosStampNow(), &record, &error)) {
-    for (size_t i = 0; i < volumes.size(); ++i)
-      if (!(heads[i].flags & fmt::kArcSigned)) UpdateMainFlags(volumes[i], heads[i], 0, fmt::kArcSigned, &error);
-    con.Error(error);
-    return kExitFile;
+  const uint32_t stamp = signing::DosStampNow();
+  for (size_t i = 0; i < volumes.size(); ++i) {
+    const std::string& path = volumes[i];
+    Bytes record;
+    if (!signing::SignFilePrefix(path, ends[i], setup.keyPem, setup.certificate, setup.digestKind,
+                                 stamp, &record, &error)) {
+      if (i == 0) {
+        for (size_t v = 0; v < volumes.size(); ++v)
+          if (!(heads[v].flags & fmt::kArcSigned)) UpdateMainFlags(volumes[v], heads[v], 0, fmt::kArcSigned, &error);
+      }
+      con.Error(error);
+      return kExitFile;
+    }
+    Bytes block = signing::StoredSignatureBlock(record, encrypted ? password.c_str() : nullptr);
+    std::error_code ec;
+    std::filesystem::resize_file(path, ends[i], ec);
+    std::ofstream out(path, std::ios::binary | std::ios::app);
+    out.write(reinterpret_cast<const char*>(block.data()), static_cast<std::streamsize>(block.size()));
+    out.close();
+    if (ec || !out) {
+      con.Error("cannot write " + path + (ec ? ": " + ec.message() : ""));
+      return kExitFile;
+    }
   }
-  Bytes block = signing::StoredSignatureBlock(record, encrypted ? password.c_str() : nullptr);
-  std::error_code ec;
-  std::filesystem::resize_file(last, endAt, ec);
-  std::ofstream out(last, std::ios::binary | std::ios::app);
-  out.write(reinterpret_cast<const char*>(block.data()), static_cast<std::streamsize>(block.size()));
-  out.close();
-  if (ec || !out) {
-    con.Error("cannot write " + last + (ec ? ": " + ec.message() : ""));
-    return kExitFile;
-  }
-  con.Info("signed " + last);
+  con.Info(volumes.size() > 1 ? "signed the " + std::to_string(volumes.size()) + " volumes of " +
+                                    volumes.front()
+                              : "signed " + volumes.front());
   return kExitOk;
 }
 

@@ -30,6 +30,10 @@ const char kHelpAdd[] =
     "  --no-verify         do not read each packed stream back before it is\n"
     "                      written (by default a stream that does not decode to\n"
     "                      its file is packed again more simply, with a warning)\n"
+    "  --sign KEY --cert CERT\n"
+    "                      seal every volume with a signer key and its\n"
+    "                      certificate (SHA-256; see tvk sign --help for\n"
+    "                      --digest and --weak)\n"
     "  -q                  quiet: errors only (and repacked streams)\n"
     "\n"
     "Names, comments and passwords are stored in Windows-1252 when every\n"
@@ -59,7 +63,8 @@ const char kHelpTest[] =
     "Usage: tvk t [OPTIONS] ARCHIVE\n"
     "\n"
     "Decodes every entry of ARCHIVE and checks its CRC, writing nothing. A\n"
-    "signed archive's signature is checked first.\n"
+    "signed archive's signature is checked first; when it does not match or\n"
+    "cannot vouch for the archive, you are asked whether to go on.\n"
     "\n"
     "Options:\n"
     "  -pSECRET   password (-p alone asks). The password is handed out for every\n"
@@ -77,8 +82,10 @@ const char kHelpExtract[] =
     "\n"
     "Extracts the entries of ARCHIVE (those matching the masks, if any; \"*\"\n"
     "and \"?\" are wildcards) with their folders, times and attributes. A signed\n"
-    "archive's signature is checked first. Further volumes are looked for\n"
-    "beside ARCHIVE; when one is missing you are asked for its folder.\n"
+    "archive's signature is checked first; when it does not match or cannot\n"
+    "vouch for the archive, you are asked whether to go on. Further volumes\n"
+    "are looked for beside ARCHIVE; when one is missing you are asked for\n"
+    "its folder.\n"
     "\n"
     "Options:\n"
     "  -o DIR     extract into DIR (default: the current folder)\n"
@@ -141,12 +148,20 @@ const char kHelpSfx[] =
     "written, or the settings were refused.\n";
 
 const char kHelpSign[] =
-    "Usage: tvk sign --key SIGNER.pem --cert SIGNER.cert [--digest sha256|sha512|md5] ARCHIVE\n"
+    "Usage: tvk sign --key SIGNER.pem --cert SIGNER.cert [-pSECRET] ARCHIVE\n"
     "\n"
-    "Signs ARCHIVE (or the last volume of a set) with a signer key and its\n"
-    "certificate: the end marker is replaced by a signature block (an existing\n"
-    "signature is replaced). The digest is sha256 unless --digest says otherwise;\n"
-    "sha512 is the format's 512-bit digest, which leaves some bytes unchecked.\n";
+    "Signs ARCHIVE with a signer key and its certificate: the end marker of\n"
+    "every volume is replaced by a signature block over that volume (an\n"
+    "existing signature is replaced), since a signature covers only the volume\n"
+    "that holds it. The digest is SHA-256.\n"
+    "\n"
+    "  --digest sha512 --weak, --digest md5 --weak\n"
+    "             the format's other digests, for readers that know no other.\n"
+    "             Readers of this version show such a signature as one that\n"
+    "             cannot vouch for the archive: the 512-bit digest never sees\n"
+    "             some bytes (the first four of every 8-byte group whose last\n"
+    "             byte is 0x80 or more), and MD5 collisions let whoever hands\n"
+    "             you the archive to sign make a second one with the same digest.\n";
 
 const char kHelpKeygen[] =
     "Usage: tvk keygen [--bits 1024] KEY.pem\n"
@@ -154,10 +169,12 @@ const char kHelpKeygen[] =
     "Makes an RSA key pair and writes it as PEM.\n";
 
 const char kHelpCert[] =
-    "Usage: tvk cert --key MASTER.pem --name SIGNER SIGNER.pem CERT\n"
+    "Usage: tvk cert [--key MASTER.pem] --name SIGNER SIGNER.pem CERT\n"
     "\n"
     "Issues a signer certificate: the public half of SIGNER.pem and the signer's\n"
-    "name, sealed with the master key, written to CERT (384 bytes).\n";
+    "name, sealed with the master key, written to CERT (384 bytes). Without\n"
+    "--key the master key of this build is used (the key pair made when the\n"
+    "build was configured, kept in its keys folder).\n";
 
 }  // namespace
 
@@ -165,13 +182,13 @@ const std::vector<Command>& Commands() {
   static const std::vector<Command> commands = {
       {"a", "create an archive from files and folders",
        {"-m", "-s", "-v", "-p", "--aes128", "--encrypt-headers", "-c", "-z", "-f", "--sign", "--cert",
-        "--digest", "--no-verify"},
+        "--digest", "--no-verify", "--weak"},
        kHelpAdd, RunAdd},
       {"l", "list an archive", {"-p"}, kHelpList, RunList},
       {"t", "test every entry of an archive", {"-p"}, kHelpTest, RunTest},
       {"x", "extract an archive", {"-p", "-o", "-y"}, kHelpExtract, RunExtract},
       {"sfx", "build a self-extractor", {"--sfx", "--settings", "--language", "-f"}, kHelpSfx, RunSfx},
-      {"sign", "sign an existing archive", {"--key", "--cert", "--digest", "-p"}, kHelpSign, RunSign},
+      {"sign", "sign an existing archive", {"--key", "--cert", "--digest", "--weak", "-p"}, kHelpSign, RunSign},
       {"keygen", "make an RSA key pair", {"--bits", "-f"}, kHelpKeygen, RunKeygen},
       {"cert", "issue a signer certificate", {"--key", "--name", "-f"}, kHelpCert, RunCert},
   };

@@ -6,6 +6,8 @@
 #include <cstdio>
 #include <ctime>
 
+#include "crypto/signature.h"
+#include "host/ui/console/terminal_text.h"
 #include "platform/result_codes.h"
 #include "tools/tvk/console.h"
 
@@ -22,6 +24,22 @@ std::string DisplayPath(const std::string& path) {
   std::replace(out.begin(), out.end(), '\\', '/');
   return out;
 }
+
+std::string Shown(const std::string& text, bool keepLines) {
+  std::string out;
+  out.reserve(text.size());
+  for (size_t at = 0; at < text.size();) {
+    char shown[4];
+    size_t used = 0;
+    uint32_t n = console::ShownCharacter(text.data() + at, text.size() - at,
+                                         keepLines ? console::kKeepLineBreaks : 0, shown, &used);
+    out.append(shown, n);
+    at += used;
+  }
+  return out;
+}
+
+std::string ShownPath(const std::string& path) { return Shown(DisplayPath(path)); }
 
 std::string AbsolutePath(const std::string& path) {
   if (!path.empty() && path[0] == '/') return path;
@@ -72,6 +90,25 @@ std::string ReaderMessage(uint32_t code) {
     case kErrContinuation: return "this volume continues an earlier one: start with the first volume";
     case kErrMissingVolume: return "a volume of the set is missing";
     default: return "error " + std::to_string(code);
+  }
+}
+
+std::string SignatureProblemText(const ArchiveInfo& info) {
+  const std::string by = info.signer[0] ? " of " + Shown(info.signer) : "";
+  switch (info.signatureProblem) {
+    case kSignatureWeakDigest:
+      return "the signature" + by +
+             " cannot vouch for the archive: its digest (the format's 512-bit one, which never "
+             "sees some bytes, or MD5, which allows collisions) would match a changed archive too";
+    case kSignatureVolumeUncovered:
+      return "the signature" + by +
+             " cannot vouch for the archive: not every volume of the set carries a signature of "
+             "its own (or not every volume was found), and the others may have been changed";
+    case kSignatureSignersDiffer:
+      return "the signatures cannot vouch for the archive: the volumes of the set were signed by "
+             "different signers";
+    default:
+      return ReaderMessage(kErrSignatureMismatch);
   }
 }
 
@@ -135,8 +172,10 @@ std::string MethodText(uint32_t method, uint32_t version) {
 
 std::string FormatListing(const std::string& archive, const std::vector<ListedEntry>& entries,
                           const ArchiveInfo& info, const std::string& comment, uint32_t volumes) {
-  std::string out = "Archive " + archive + "\n";
-  if (!comment.empty()) out += "Comment:\n" + comment + (comment.back() == '\n' ? "" : "\n");
+  std::string out = "Archive " + Shown(archive) + "\n";
+  const std::string shownComment = Shown(comment, true);
+  if (!shownComment.empty())
+    out += "Comment:\n" + shownComment + (shownComment.back() == '\n' ? "" : "\n");
   out += "Attr          Size        Packed  Modified             Method  Crypt    Name\n";
   char line[160];
   for (const ListedEntry& e : entries) {
@@ -150,8 +189,8 @@ std::string FormatListing(const std::string& archive, const std::vector<ListedEn
                     static_cast<unsigned long long>(e.packed), FormatDosTime(e.dosTime).c_str(),
                     MethodText(e.method, e.version).c_str(), crypt);
     }
-    out += line + e.name + "\n";
-    if (!e.comment.empty()) out += "      comment: " + e.comment + "\n";
+    out += line + Shown(e.name) + "\n";
+    if (!e.comment.empty()) out += "      comment: " + Shown(e.comment, true) + "\n";
   }
   std::snprintf(line, sizeof line, "%u file%s, %llu bytes, packed %llu bytes (%u%%)\n", info.fileCount,
                 info.fileCount == 1 ? "" : "s", static_cast<unsigned long long>(info.unpackedTotal),
@@ -166,7 +205,9 @@ std::string FormatListing(const std::string& archive, const std::vector<ListedEn
   if (info.encryption) flags += info.encryption == 2 ? ", AES-128" : ", AES-256";
   out += "dictionary " + std::to_string(info.dictionaryKiB) + " KiB" + flags + "\n";
   if (info.signatureValid)
-    out += "signed by " + std::string(info.signer) + " on " + FormatFileTime(info.signedAt) + "\n";
+    out += "signed by " + Shown(info.signer) + " on " + FormatFileTime(info.signedAt) + "\n";
+  else if (info.signatureProblem)
+    out += "NOT VOUCHED FOR: " + SignatureProblemText(info) + "\n";
   return out;
 }
 

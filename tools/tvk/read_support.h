@@ -14,6 +14,13 @@ namespace tvk::cli {
 // The reader's paths use backslashes; Linux shows slashes.
 std::string InternalPath(const std::string& path);
 std::string DisplayPath(const std::string& path);
+// Text from an archive (names, comments, signer names) as a terminal may
+// be given it: control characters shown as \xNN. keepLines keeps line
+// feeds and tabs, for comments.
+std::string Shown(const std::string& text, bool keepLines = false);
+// An archive path (backslashes) shown with slashes and without controls.
+std::string ShownPath(const std::string& path);
+
 // A path made absolute against the current folder (not resolved further).
 std::string AbsolutePath(const std::string& path);
 
@@ -22,6 +29,9 @@ std::string AbsolutePath(const std::string& path);
 int ExitCodeOf(uint32_t code);
 // One line of text for a reader result code.
 std::string ReaderMessage(uint32_t code);
+// Why the archive's signature does not vouch for it (error 28118), with
+// the signer when known.
+std::string SignatureProblemText(const ArchiveInfo& info);
 
 // 2026-12-08 14:05:09 in local time.
 std::string FormatFileTime(const FileTime& utc);

@@ -18,8 +18,9 @@ struct SignerSetup {
   uint16_t digestKind = 0;  // as the signature block stores it
 };
 
-// From --key/--sign, --cert and --digest (sha512 when not given).
-bool LoadSigner(const Args& args, SignerSetup* setup, std::string* error);
+// From --key/--sign, --cert, --digest (sha256 when not given) and --weak.
+// usage tells whether a failure is one of the command line.
+bool LoadSigner(const Args& args, SignerSetup* setup, std::string* error, bool* usage = nullptr);
 
 using ArchiveSignerFn =
     std::function<bool(VolumeOutput& out, uint32_t volume, uint64_t signedLength, Bytes* record)>;

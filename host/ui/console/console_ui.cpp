@@ -11,6 +11,7 @@
 #include <unistd.h>
 
 #include "host/ui/console/console.h"
+#include "host/ui/console/terminal_text.h"
 
 namespace tvk {
 namespace console {
@@ -283,15 +284,24 @@ void ConsoleUi::Print(const char* text) {
     WriteAll(term_.outputFd, "\n", 1);
     progressOpen_ = false;
   }
-  // Messages carry CR LF line breaks; a terminal or a log wants LF alone.
-  const char* start = text;
-  for (const char* p = text; *p; ++p) {
-    if (p[0] == '\r' && p[1] == '\n') {
-      WriteAll(term_.outputFd, start, static_cast<size_t>(p - start));
-      start = p + 1;
+  // Messages carry CR LF line breaks (a terminal or a log wants LF alone),
+  // and texts of the payload or the archive may carry control characters.
+  char buffer[512];
+  size_t filled = 0;
+  const size_t length = strlen(text);
+  for (size_t at = 0; at < length;) {
+    char shown[4];
+    size_t used = 0;
+    uint32_t n = ShownCharacter(text + at, length - at, kKeepLineBreaks, shown, &used);
+    if (filled + n > sizeof buffer) {
+      WriteAll(term_.outputFd, buffer, filled);
+      filled = 0;
     }
+    memcpy(buffer + filled, shown, n);
+    filled += n;
+    at += used;
   }
-  WriteAll(term_.outputFd, start, strlen(start));
+  WriteAll(term_.outputFd, buffer, filled);
 }
 
 // Every line of a multi-line text (the size and date of a file) indented
@@ -371,6 +381,10 @@ void ConsoleUi::ShowSignature(const SignatureTexts& texts) {
   Print("\n");
   Print(texts.text);
   Print("\n");
+  if (texts.testKeyNote) {
+    Print(texts.testKeyNote);
+    Print("\n");
+  }
 }
 
 uint32_t ConsoleUi::AskPassword(const PasswordTexts& texts, char* out, uint32_t size) {
@@ -463,8 +477,15 @@ void ConsoleUi::SetProgress(uint32_t percent, const char* name) {
   uint32_t columns = 80;
   winsize size;
   if (ioctl(term_.outputFd, TIOCGWINSZ, &size) == 0 && size.ws_col > 0) columns = size.ws_col;
+  // Names come from the archive: no control character reaches the terminal.
+  char shown[kPathSize];
+  const char* shownName = nullptr;
+  if (name && *name) {
+    ShownText(name, strlen(name), 0, shown, sizeof shown);
+    shownName = shown;
+  }
   char text[kPathSize + 80];
-  ProgressLine(percent, name, columns, text, sizeof text);
+  ProgressLine(percent, shownName, columns, text, sizeof text);
   char line[kPathSize + 96];
   Format(line, sizeof line, "\r%s\033[K", text);
   WriteAll(term_.outputFd, line, strlen(line));

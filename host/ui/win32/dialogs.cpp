@@ -365,7 +365,32 @@ class DialogUi final : public Ui {
     if (msg == WM_INITDIALOG) {
       const SignatureTexts* t = reinterpret_cast<const SignatureTexts*>(lp);
       InitPrompt(hwnd, t->title, t->ok, nullptr);
-      SetText(hwnd, IDC_SIGNATURE_TEXT, t->text);
+      if (!t->testKeyNote) {
+        SetText(hwnd, IDC_SIGNATURE_TEXT, t->text);
+        return TRUE;
+      }
+      // The note goes under the text; the box grows to hold it.
+      char text[4096];
+      StrCopy(text, sizeof text, t->text);
+      StrAppend(text, sizeof text, "\r\n\r\n");
+      StrAppend(text, sizeof text, t->testKeyNote);
+      SetText(hwnd, IDC_SIGNATURE_TEXT, text);
+      RECT extra = {0, 0, 0, 48};
+      MapDialogRect(hwnd, &extra);
+      const int dy = extra.bottom;
+      RECT r;
+      GetWindowRect(hwnd, &r);
+      SetWindowPos(hwnd, nullptr, 0, 0, r.right - r.left, r.bottom - r.top + dy,
+                   SWP_NOMOVE | SWP_NOZORDER);
+      HWND label = GetDlgItem(hwnd, IDC_SIGNATURE_TEXT);
+      GetWindowRect(label, &r);
+      MapWindowPoints(nullptr, hwnd, reinterpret_cast<POINT*>(&r), 2);
+      SetWindowPos(label, nullptr, 0, 0, r.right - r.left, r.bottom - r.top + dy,
+                   SWP_NOMOVE | SWP_NOZORDER);
+      HWND button = GetDlgItem(hwnd, IDOK);
+      GetWindowRect(button, &r);
+      MapWindowPoints(nullptr, hwnd, reinterpret_cast<POINT*>(&r), 2);
+      SetWindowPos(button, nullptr, r.left, r.top + dy, 0, 0, SWP_NOSIZE | SWP_NOZORDER);
       return TRUE;
     }
     if (msg == WM_COMMAND && (LOWORD(wp) == IDOK || LOWORD(wp) == IDCANCEL)) {

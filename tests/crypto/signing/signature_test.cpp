@@ -6,6 +6,7 @@
 #include <openssl/rsa.h>
 #include <string.h>
 
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <random>
@@ -136,24 +137,30 @@ class SignatureTest : public ::testing::Test {
   fs::path dir_;
 };
 
-TEST_F(SignatureTest, EachDigestKindOpensAndReportsSignerAndTime) {
+// Every kind opens and names its signer and time, but only SHA-256 vouches
+// for the bytes: the others end as a mismatch would (28118), with the
+// reason kept.
+TEST_F(SignatureTest, EachDigestKindOpensButOnlySha256Vouches) {
   struct {
     uint16_t code;
     uint32_t state;
-  } kinds[] = {{signing::kBlockSha512, kDigestSha512},
-               {signing::kBlockSha256, kDigestSha256},
-               {signing::kBlockMd5, kDigestMd5}};
+    bool vouches;
+  } kinds[] = {{signing::kBlockSha512, kDigestSha512, false},
+               {signing::kBlockSha256, kDigestSha256, true},
+               {signing::kBlockMd5, kDigestMd5, false}};
   // 2025-12-13 13:33:58 as a DOS stamp.
   uint32_t stamp = uint32_t((45 << 9 | 12 << 5 | 13) << 16 | (13 << 11 | 33 << 5 | 29));
   for (auto kind : kinds) {
+    SCOPED_TRACE(kind.code);
     std::string path = Path("signed.bin");
     Bytes prefix = Prefix(200000 + kind.code);
     Bytes record = Sign(path, prefix, kind.code, stamp);
     WriteFile(path, prefix, record);
     Outcome o = Check(path, prefix.size());
-    ASSERT_TRUE(o.ok) << "kind " << kind.code << " error " << o.error;
-    EXPECT_EQ(o.error, 0u);
-    EXPECT_EQ(o.result.valid, 1u);
+    EXPECT_EQ(o.ok, kind.vouches);
+    EXPECT_EQ(o.error, kind.vouches ? 0u : kErrSignatureMismatch);
+    EXPECT_EQ(o.result.valid, kind.vouches ? 1u : 0u);
+    EXPECT_EQ(o.result.problem, kind.vouches ? kSignatureSound : kSignatureWeakDigest);
     EXPECT_STREQ(o.result.signer, "Test Signer GmbH");
     EXPECT_EQ(o.digestKind, kind.state);
     FileTime local;
@@ -175,6 +182,42 @@ TEST_F(SignatureTest, EachDigestKindOpensAndReportsSignerAndTime) {
     ASSERT_EQ(o.percents.size(), 4u);  // 200 KB in 64 KiB reads
     EXPECT_EQ(o.percents.back(), 100u);
   }
+}
+
+// The 512-bit kind never sees the first four bytes of an 8-byte group whose
+// last byte is 0x80 or more: "EVIL" there leaves its digest as it was. Such
+// a signature must not pass as one that matches the original.
+TEST_F(SignatureTest, BytesThe512BitDigestSkipsAreNotVouchedFor) {
+  std::string path = Path("signed.bin");
+  Bytes prefix = Prefix(4096, 7);
+  const size_t group = 8 * 300;
+  prefix[group + 7] = 0x80 | prefix[group + 7];
+  Bytes evil = prefix;
+  memcpy(evil.data() + group, "EVIL", 4);
+  ASSERT_NE(evil, prefix);
+
+  Bytes record = Sign(path, prefix, signing::kBlockSha512);
+  Bytes d1, d2;
+  std::string error;
+  WriteFile(path, evil);
+  ASSERT_TRUE(signing::DigestOfFilePrefix(path, evil.size(), signing::kBlockSha512, &d2, &error));
+  WriteFile(path, prefix);
+  ASSERT_TRUE(signing::DigestOfFilePrefix(path, prefix.size(), signing::kBlockSha512, &d1, &error));
+  ASSERT_EQ(d1, d2) << "the digest kind no longer skips these bytes";
+
+  WriteFile(path, evil, record);
+  Outcome o = Check(path, evil.size());
+  EXPECT_FALSE(o.ok);
+  EXPECT_EQ(o.error, kErrSignatureMismatch);
+  EXPECT_EQ(o.result.valid, 0u);
+  EXPECT_EQ(o.result.problem, kSignatureWeakDigest);
+
+  // SHA-256 sees the change.
+  record = Sign(path, prefix, signing::kBlockSha256);
+  WriteFile(path, evil, record);
+  o = Check(path, evil.size());
+  EXPECT_EQ(o.error, kErrSignatureMismatch);
+  EXPECT_EQ(o.result.problem, kSignatureDiffers);
 }
 
 TEST_F(SignatureTest, AnyChangedByteBeforeTheBlockIsAMismatch) {
@@ -207,7 +250,13 @@ TEST_F(SignatureTest, PaddingVariantLengths) {
     Bytes prefix = Prefix(length, uint32_t(length));
     Bytes record = Sign(path, prefix, kind);
     WriteFile(path, prefix, record);
-    EXPECT_TRUE(Check(path, length).ok) << length;
+    Outcome o = Check(path, length);
+    // The 512-bit digest matches, yet cannot vouch.
+    if (kind == signing::kBlockSha512) {
+      EXPECT_EQ(o.result.problem, kSignatureWeakDigest) << length;
+    } else {
+      EXPECT_TRUE(o.ok) << length;
+    }
   }
   Bytes prefix = Prefix(64 * 3 + 55);
   Bytes standard(32);
@@ -218,7 +267,9 @@ TEST_F(SignatureTest, PaddingVariantLengths) {
   ASSERT_TRUE(signing::MakeSignatureRecord(TheKeys().signer, TheKeys().certificate,
                                            signing::kBlockSha256, standard, 0, &record, &error));
   WriteFile(path, prefix, record);
-  EXPECT_EQ(Check(path, prefix.size()).error, kErrSignatureMismatch);
+  Outcome o = Check(path, prefix.size());
+  EXPECT_EQ(o.error, kErrSignatureMismatch);
+  EXPECT_EQ(o.result.problem, kSignatureDiffers);
 }
 
 TEST_F(SignatureTest, OpenedDigestMustBe68Bytes) {
@@ -346,17 +397,21 @@ TEST_F(SignatureTest, RecordFields) {
   WriteFile(path, prefix, Bytes(good.begin(), good.begin() + 519));
   EXPECT_EQ(Check(path, prefix.size()).error, kErrSignatureMismatch);
 
-  // An unknown digest code keeps the kind of the last check.
+  // An unknown digest code keeps the kind of the last check: MD5 for a new
+  // reader, whose match cannot vouch either.
   record = good;
   record[3] = 7;
   FixHeadCheck(&record);
   WriteFile(path, prefix, record);
   Outcome o = Check(path, prefix.size());
-  EXPECT_TRUE(o.ok) << o.error;
+  EXPECT_EQ(o.error, kErrSignatureMismatch);
+  EXPECT_EQ(o.result.problem, kSignatureWeakDigest);
   EXPECT_EQ(o.digestKind, kDigestMd5);
   Outcome before;
   before.digestKind = kDigestSha256;
-  EXPECT_EQ(Check(path, prefix.size(), before).error, kErrSignatureMismatch);
+  o = Check(path, prefix.size(), before);
+  EXPECT_EQ(o.error, kErrSignatureMismatch);
+  EXPECT_EQ(o.result.problem, kSignatureDiffers);
 
   EXPECT_EQ(Check(Path("missing.bin"), 10).error, kErrFileAccess);
   Outcome already;
@@ -446,6 +501,52 @@ TEST(SigningApi, EmbeddedMasterKeyMatchesTheKeyFile) {
   Bytes record;
   ASSERT_TRUE(signing::PublicKeyRecordOf(pem, &record, &error)) << error;
   EXPECT_EQ(Bytes(kMasterPublicKey, kMasterPublicKey + kPublicKeyRecordSize), record);
+}
+
+// A build without a key of its own makes one pair, private to its owner,
+// and keeps it: a second configuration (another build of the same set)
+// finds the same key. It is never the published development key.
+TEST(SigningApi, BuildKeyPairIsMadeOnceAndIsNotTheTestKey) {
+  fs::path dir = fs::temp_directory_path() /
+                 ("tvk-keypair-" + std::to_string(::testing::UnitTest::GetInstance()->random_seed()));
+  fs::remove_all(dir);
+  const std::string run = std::string("'") + TVK_CMAKE + "' -DOPENSSL='" + TVK_OPENSSL +
+                          "' -DKEY_DIR='" + (dir / "keys").string() + "' -P '" + TVK_SOURCE_DIR +
+                          "/cmake/master_key_pair.cmake' >/dev/null 2>&1";
+  ASSERT_EQ(std::system(run.c_str()), 0);
+  const fs::path key = dir / "keys" / "master.pem";
+  ASSERT_TRUE(fs::exists(key));
+  EXPECT_EQ(fs::status(key).permissions() & (fs::perms::group_all | fs::perms::others_all),
+            fs::perms::none);
+  EXPECT_EQ(fs::status(dir / "keys").permissions() & (fs::perms::group_all | fs::perms::others_all),
+            fs::perms::none);
+  EXPECT_TRUE(fs::exists(dir / "keys" / ".gitignore"));
+  std::string pem, again, test, error;
+  ASSERT_TRUE(signing::ReadTextFile(key.string(), &pem, &error)) << error;
+  ASSERT_TRUE(signing::ReadTextFile(TVK_TEST_MASTER_KEY_FILE, &test, &error)) << error;
+  Bytes record, testRecord;
+  ASSERT_TRUE(signing::PublicKeyRecordOf(pem, &record, &error)) << error;
+  ASSERT_TRUE(signing::PublicKeyRecordOf(test, &testRecord, &error)) << error;
+  EXPECT_EQ(record[0] | record[1] << 8, 1024);
+  EXPECT_NE(record, testRecord);
+  // It seals certificates that open with its public half.
+  Bytes certificate;
+  EXPECT_TRUE(signing::IssueCertificate(pem, TheKeys().signer, "x", &certificate, &error)) << error;
+  ASSERT_EQ(std::system(run.c_str()), 0);
+  ASSERT_TRUE(signing::ReadTextFile(key.string(), &again, &error)) << error;
+  EXPECT_EQ(again, pem);
+  fs::remove_all(dir);
+}
+
+// The program knows whether it trusts the published development key, so
+// that its signature box can say that such a signature proves nothing.
+TEST(SigningApi, TestKeyMarkFollowsTheEmbeddedKey) {
+  std::string test, error;
+  ASSERT_TRUE(signing::ReadTextFile(TVK_TEST_MASTER_KEY_FILE, &test, &error)) << error;
+  Bytes testRecord;
+  ASSERT_TRUE(signing::PublicKeyRecordOf(test, &testRecord, &error)) << error;
+  const bool embedded = Bytes(kMasterPublicKey, kMasterPublicKey + kPublicKeyRecordSize) == testRecord;
+  EXPECT_EQ(kMasterKeyIsTestKey, embedded ? 1u : 0u);
 }
 
 }  // namespace
