@@ -46,18 +46,20 @@ TEST_F(FailedOutput, TheQueueNamesTheFileWhoseWriteFailed) {
   Bytes big(300000, 'b');
   std::string made = Internal(dir_ / "made.bin");
   std::string own = Internal(dir_ / "own.bin");
+  // Everything below the test's folder: the output calls walk from there.
+  const uint32_t root = static_cast<uint32_t>(Internal(dir_).size() + 1);
   int status = InChildWithFileLimit(64 * 1024, [&] {
     OutputStamp stamp{};
     // A file the queue makes, then one behind it that would have fitted.
-    if (!OutputQueueOpen(Internal(dir_ / "a.bin").c_str(), 0644)) return 0;  // no second thread
+    if (!OutputQueueOpen(Internal(dir_ / "a.bin").c_str(), root, 0644)) return 0;  // no second thread
     OutputQueueWrite(TVK_QUEUED_FILE, big.data(), 10);
-    OutputQueueFinish(TVK_QUEUED_FILE, stamp, Internal(dir_ / "a.bin").c_str());
-    OutputQueueOpen(made.c_str(), 0644);
+    OutputQueueFinish(TVK_QUEUED_FILE, stamp, Internal(dir_ / "a.bin").c_str(), root);
+    OutputQueueOpen(made.c_str(), root, 0644);
     OutputQueueWrite(TVK_QUEUED_FILE, big.data(), static_cast<uint32_t>(big.size()));
-    OutputQueueFinish(TVK_QUEUED_FILE, stamp, made.c_str());
-    OutputQueueOpen(Internal(dir_ / "later.bin").c_str(), 0644);
+    OutputQueueFinish(TVK_QUEUED_FILE, stamp, made.c_str(), root);
+    OutputQueueOpen(Internal(dir_ / "later.bin").c_str(), root, 0644);
     OutputQueueWrite(TVK_QUEUED_FILE, big.data(), 10);
-    OutputQueueFinish(TVK_QUEUED_FILE, stamp, Internal(dir_ / "later.bin").c_str());
+    OutputQueueFinish(TVK_QUEUED_FILE, stamp, Internal(dir_ / "later.bin").c_str(), root);
     if (OutputQueueWait() != kErrWrite) return 1;
     char failed[kPathSize];
     OutputQueueFailedPath(failed, sizeof(failed));
@@ -70,7 +72,7 @@ TEST_F(FailedOutput, TheQueueNamesTheFileWhoseWriteFailed) {
     FileHandle h = CreateNewFile(own.c_str(), 0644);
     if (h == TVK_INVALID_FILE) return 4;
     OutputQueueWrite(h, big.data(), static_cast<uint32_t>(big.size()));
-    OutputQueueFinish(h, stamp, own.c_str());
+    OutputQueueFinish(h, stamp, own.c_str(), root);
     if (OutputQueueWait() != kErrWrite) return 5;
     OutputQueueFailedPath(failed, sizeof(failed));
     if (own != failed) return 6;
