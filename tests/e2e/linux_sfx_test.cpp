@@ -285,7 +285,11 @@ TEST_F(LinuxRun, RunAfterStartsTheRestoredScriptWithShellWordParameters) {
             fs::canonical(dir_ / "rd-out/tree/tools").string() + "\n<x>\n");
 
   // A file without an execute bit is handed to the desktop's opener.
-  WriteFile(dir_ / "fakebin/xdg-open", "#!/bin/sh\nprintf '%s' \"$*\" > " + Quote((dir_ / "opened.txt").string()) + "\n");
+  // Written under another name first: the test reads the file as soon as
+  // its name appears, and the redirection makes it before printf writes.
+  const std::string opened = Quote((dir_ / "opened.txt").string());
+  WriteFile(dir_ / "fakebin/xdg-open",
+            "#!/bin/sh\nprintf '%s' \"$*\" > " + opened + ".tmp && mv " + opened + ".tmp " + opened + "\n");
   fs::permissions(dir_ / "fakebin/xdg-open", fs::perms(0755));
   BuildSfx("open", "ra.tvk", QuietInto("open-out") + "run-after = tree/readme.txt\n");
   r = Shell("PATH=" + Quote((dir_ / "fakebin").string()) + ":$PATH ./open");
