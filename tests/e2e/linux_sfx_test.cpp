@@ -267,7 +267,8 @@ TEST_F(LinuxRun, RunAfterStartsTheRestoredScriptWithShellWordParameters) {
            QuietInto("ra-out") + "run-after = tree/tools/mark.sh|one 'two words' three\\ four \"five \\\"q\\\"\"\n");
   Result r = RunSfx("ra");
   EXPECT_EQ(r.code, 0) << r.output;
-  EXPECT_EQ(fs::status(dir_ / "ra-out/tree/tools/mark.sh").permissions() & fs::perms::all, fs::perms(0750));
+  EXPECT_EQ(fs::status(dir_ / "ra-out/tree/tools/mark.sh").permissions() & fs::perms::all,
+            fs::perms(0750 & ~CurrentUmask()));
   // Quiet form: started in the target folder itself.
   ASSERT_TRUE(WaitForFile(dir_ / "ra-out/marker.txt", 10)) << r.output;
   EXPECT_EQ(ReadFile(dir_ / "ra-out/marker.txt"),
