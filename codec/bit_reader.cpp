@@ -51,9 +51,10 @@ void PackedInput::Refill() {
   wordIndex_ -= kRefillWordIndex;
 }
 
-bool PackedInput::Overrun() const {
-  uint64_t consumed = (wordsConsumedBase_ + wordIndex_) * 4 + (bitOffset_ + 7) / 8;
-  return consumed > validEnd_ + 32;
+uint64_t PackedInput::Consumed() const {
+  return (wordsConsumedBase_ + wordIndex_) * 4 + (bitOffset_ + 7) / 8;
 }
+
+bool PackedInput::Overrun() const { return Consumed() > validEnd_ + 32; }
 
 }  // namespace tvk

@@ -105,6 +105,9 @@ class PackedInput {
   // True once the decoder has consumed more than 32 bytes beyond what the
   // entry's packed data holds (valid streams never do).
   bool Overrun() const;
+  // Stream bytes the bit view has handed out since Start (a started byte
+  // counts whole): how far a decoder read, zeros past the end included.
+  uint64_t Consumed() const;
 
   uint32_t* words() { return words_; }
 

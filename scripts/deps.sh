@@ -1,7 +1,11 @@
 # Sourced by the build scripts: makes sure the Debian packages the builds and
 # tests need are present, installing them when running as root.
+# Named one by one even when another package pulls them in today: the build
+# runs the openssl program (the master key), the Windows tests need xvfb-run
+# with xauth and convert (the screenshots), the demo test tmux, the Linux
+# tests timeout and ldd (coreutils and libc-bin are in every Debian root).
 TVK_PACKAGES="cmake ninja-build g++ python3 googletest libgtest-dev libbenchmark-dev libssl-dev zlib1g-dev
- mingw-w64 wine wine32:i386 xvfb xauth musl-tools imagemagick xdotool tmux zstd xz-utils gzip
+ openssl mingw-w64 wine wine32:i386 xvfb xauth musl-tools imagemagick xdotool tmux zstd xz-utils gzip
  clang libclang-rt-14-dev"
 
 tvk_missing_packages() {
@@ -37,15 +41,50 @@ tvk_ensure_packages() {
   fi
 }
 
-# A Wine prefix of our own, made once without the Mono and Gecko installers.
+# A Wine prefix of our own, made without the Mono and Gecko installers.
+# Everything run under Wine (tvksfx.exe, the dialog driver, the test
+# programs) is 32-bit, and only the 32-bit Wine is installed, so the prefix
+# is a 32-bit one. A prefix of another architecture, or one whose making was
+# cut short, cannot be used with that Wine: it is made anew.
 tvk_wine_env() {
   export WINEPREFIX="${TVK_WINEPREFIX:-$HOME/.cache/tarvik-wine}"
   export WINEDEBUG=-all
   export WINEDLLOVERRIDES="mscoree=;mshtml="
-  export WINEARCH=win64
-  if [ ! -f "$WINEPREFIX/system.reg" ]; then
-    mkdir -p "$WINEPREFIX"
-    wineboot -i >/dev/null 2>&1
-    wineserver -w 2>/dev/null
+  export WINEARCH=win32
+  local arch out
+  if ! out=$(wine --version 2>&1); then
+    echo "wine does not run here: $out" >&2
+    case $out in *"Exec format error"*)
+      echo "(this kernel cannot run 32-bit programs, so neither can the 32-bit Wine)" >&2 ;;
+    esac
+    return 1
   fi
+  arch=$(tvk_wine_prefix_arch "$WINEPREFIX")
+  [ "$arch" = win32 ] && return 0
+  if [ -e "$WINEPREFIX" ]; then
+    # Only ever remove what looks like a Wine prefix: the path comes from
+    # the caller's environment.
+    if [ -n "$(ls -A "$WINEPREFIX" 2>/dev/null)" ] && [ ! -e "$WINEPREFIX/system.reg" ] &&
+       [ ! -e "$WINEPREFIX/drive_c" ] && [ ! -e "$WINEPREFIX/dosdevices" ]; then
+      echo "$WINEPREFIX is not a Wine prefix; set TVK_WINEPREFIX to another folder" >&2
+      return 1
+    fi
+    echo "Making the Wine prefix $WINEPREFIX anew (it was ${arch:-incomplete}, 32-bit is needed)" >&2
+    wineserver -k >/dev/null 2>&1
+    rm -rf "$WINEPREFIX"
+  fi
+  mkdir -p "$(dirname "$WINEPREFIX")"
+  out=$(wineboot -i 2>&1)
+  wineserver -w 2>/dev/null
+  arch=$(tvk_wine_prefix_arch "$WINEPREFIX")
+  if [ "$arch" != win32 ]; then
+    echo "wineboot did not make a 32-bit Wine prefix in $WINEPREFIX (${arch:-none}):" >&2
+    printf '%s\n' "$out" | tail -n 5 >&2
+    return 1
+  fi
+}
+
+# The architecture a Wine prefix was made for (win32, win64), or nothing.
+tvk_wine_prefix_arch() {
+  sed -n 's/^#arch=//p' "$1/system.reg" 2>/dev/null | head -n 1
 }

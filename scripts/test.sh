@@ -41,7 +41,10 @@ build_or_fail() {
 
 # The programs first: the native end-to-end tests build self-extractors from
 # the static Linux program and from the Windows program (run under Wine).
-tvk_wine_env
+if ! tvk_wine_env; then
+  echo "no usable Wine prefix: the Windows tests cannot run"
+  failed=$((failed + 1)); status=1
+fi
 build_or_fail musl
 build_or_fail win32 && win_ok=1 || win_ok=0
 build_or_fail native && run_ctest native build/native xvfb-run -a

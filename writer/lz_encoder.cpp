@@ -1471,6 +1471,13 @@ void LzEncoder::Parse(const uint8_t* data, size_t n, const LzOptions& opt, std::
   std::vector<int32_t>& head = finderHead_;
   std::vector<int32_t>& prev = finderPrev_;
   size_t& inserted = finderInserted_;  // positions below this are in the chains
+  // Positions indexed by this call go to finderWork_ whenever inserted is
+  // about to move back (rebuild, slide), and at the end.
+  size_t countedUpTo = inserted;
+  auto countInserted = [&] {
+    finderWork_ += inserted - countedUpTo;
+    countedUpTo = inserted;
+  };
   // Four bytes: three-byte matches are worth little, and chains of
   // three-byte hits are long in binaries.
   auto hashAt = [&](size_t i) {
@@ -1500,7 +1507,9 @@ void LzEncoder::Parse(const uint8_t* data, size_t n, const LzOptions& opt, std::
                : head.size() != (size_t(1) << kHashBits))) {
     const size_t keep = std::min<size_t>(history_.size(), ws);
     buf.assign(history_.end() - keep, history_.end());
-    inserted = 0;
+    countInserted();
+    inserted = countedUpTo = 0;
+    finderWork_ += size_t(1) << kHashBits;  // the head table cleared
     if (optimal) {
       head = std::vector<int32_t>();
       prev = std::vector<int32_t>();
@@ -1556,7 +1565,10 @@ void LzEncoder::Parse(const uint8_t* data, size_t n, const LzOptions& opt, std::
         for (int32_t& v : head) v = v >= c ? v - c : -1;
         for (int32_t& v : prev) v = v >= c ? v - c : -1;
       }
+      countInserted();
       inserted -= std::min(inserted, cut);
+      countedUpTo = inserted;
+      finderWork_ += (size_t(1) << kHashBits) + buf.size();  // links renumbered
     }
     const size_t histLen = buf.size();
     buf.insert(buf.end(), data + segStart, data + segStart + segLen);
@@ -1650,6 +1662,7 @@ void LzEncoder::Parse(const uint8_t* data, size_t n, const LzOptions& opt, std::
       i += c.length;
     }
   }
+  countInserted();
   if (opt.level >= 4) {
     parseCounts_.assign(prices.cMain, prices.cMain + kMainSymbols);
     parseCounts_.insert(parseCounts_.end(), prices.cRep, prices.cRep + kRepeatSymbols);

@@ -122,6 +122,10 @@ class LzEncoder {
   // False when the last entry asked for the x86 filter but its data could not
   // take it losslessly, so the entry went unfiltered.
   bool lastX86Kept() const { return lastX86Kept_; }
+  // The match finder's work since construction: positions put into its
+  // chains or trees, and head-table slots and links cleared or renumbered.
+  // A solid entry should add about its own size, whatever the window holds.
+  uint64_t finderWork() const { return finderWork_; }
 
  private:
   struct Token;
@@ -168,6 +172,7 @@ class LzEncoder {
   uint64_t finderTotal_ = 0;
   uint32_t finderWindow_ = 0;
   uint32_t finderHashBits_ = 0;
+  uint64_t finderWork_ = 0;
   // Symbol counts of the price-based parse: a solid entry starts from the
   // previous entry's statistics rather than from a guess.
   std::vector<uint32_t> parseCounts_;

@@ -4,7 +4,6 @@
 // hostile parameters.
 #include <gtest/gtest.h>
 
-#include <chrono>
 #include <cstring>
 
 #include "bit_test_support.h"
@@ -21,6 +20,8 @@ struct Decoded {
   std::vector<uint8_t> out;
   std::vector<uint32_t> chunks;
   std::vector<uint64_t> progress;
+  uint64_t packed = 0;    // bytes of the stream
+  uint64_t consumed = 0;  // bytes the decoder read from it, zeros past its end included
 };
 
 Decoded DecodeStream(const std::vector<uint8_t>& bytes) {
@@ -39,7 +40,16 @@ Decoded DecodeStream(const std::vector<uint8_t>& bytes) {
   r.out = sink.out;
   r.chunks = sink.chunks;
   r.progress = sink.progress;
+  r.packed = bytes.size();
+  r.consumed = t.in.Consumed();
   return r;
+}
+
+// A damaged stream ends near its end (a raw piece fills the 36 KiB output
+// buffer before it is checked), rather than going on through the zeros
+// behind it up to the count its parameters promise.
+void ExpectStoppedNearTheEnd(const Decoded& r) {
+  EXPECT_LE(r.consumed, r.packed + 64 * 1024);
 }
 
 std::vector<uint8_t> ParamRecord(uint32_t head, uint32_t tail, uint32_t sampleBytes,
@@ -371,9 +381,6 @@ TEST(AudioDecoder, LargeRawHeadGoesOutInBufferSizedPieces) {
 // ---- Hostile input ---------------------------------------------------------
 
 TEST(AudioDecoder, HostileParametersAreInvalidData) {
-  auto elapsedOk = [](auto start) {
-    return std::chrono::steady_clock::now() - start < std::chrono::seconds(5);
-  };
   {
     // Block count above the 384-value arrays.
     BitWriter w;
@@ -390,9 +397,10 @@ TEST(AudioDecoder, HostileParametersAreInvalidData) {
     PutParams(w, 0, 0, 6, 1, 16);
     PutWordBlockHeader(w, 384, 0);
     PutChannel(w, 0, 0, std::vector<int32_t>(384, 0));
-    auto start = std::chrono::steady_clock::now();
-    EXPECT_EQ(DecodeStream(w.Finish()).error, kErrData);
-    EXPECT_TRUE(elapsedOk(start));
+    Decoded r = DecodeStream(w.Finish());
+    EXPECT_EQ(r.error, kErrData);
+    EXPECT_LE(r.out.size(), 6u);
+    ExpectStoppedNearTheEnd(r);
   }
   {
     // A paired 8-bit step with one sample byte left.
@@ -431,7 +439,6 @@ TEST(AudioDecoder, HostileParametersAreInvalidData) {
 }
 
 TEST(AudioDecoder, TruncatedStreamsEndQuicklyWithInvalidData) {
-  auto start = std::chrono::steady_clock::now();
   {
     // 4 GiB of 16-bit samples promised, a few blocks sent: past the end the
     // input reads as zeros, an endless unary run.
@@ -447,6 +454,7 @@ TEST(AudioDecoder, TruncatedStreamsEndQuicklyWithInvalidData) {
     // The blocks decoded before the end are still in the buffer: what was
     // read from beyond the packed data is never written.
     EXPECT_TRUE(r.out.empty());
+    ExpectStoppedNearTheEnd(r);
   }
   {
     // The same for 8-bit samples: zeros decode as valid symbols, so the
@@ -460,6 +468,7 @@ TEST(AudioDecoder, TruncatedStreamsEndQuicklyWithInvalidData) {
     Decoded r = DecodeStream(w.Finish());
     EXPECT_EQ(r.error, kErrData);
     EXPECT_TRUE(r.out.empty());
+    ExpectStoppedNearTheEnd(r);
   }
   {
     // A raw head far longer than the stream.
@@ -469,12 +478,14 @@ TEST(AudioDecoder, TruncatedStreamsEndQuicklyWithInvalidData) {
     Decoded r = DecodeStream(w.Finish());
     EXPECT_EQ(r.error, kErrData);
     EXPECT_TRUE(r.out.empty());
+    ExpectStoppedNearTheEnd(r);
   }
   {
     // A stream that ends inside the parameter record.
-    EXPECT_EQ(DecodeStream({0x00, 0x10, 0x00, 0x00}).error, kErrData);
+    Decoded r = DecodeStream({0x00, 0x10, 0x00, 0x00});
+    EXPECT_EQ(r.error, kErrData);
+    ExpectStoppedNearTheEnd(r);
   }
-  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(10));
 }
 
 TEST(AudioDecoder, StopsAtAWriteError) {

@@ -30,6 +30,12 @@ struct LzResult {
   uint32_t crc = 0;
   std::vector<uint32_t> chunks;
   std::vector<uint64_t> progress;
+  uint64_t consumed = 0;  // packed bytes the decoder read, zeros past the end included
+  uint64_t Written() const {
+    uint64_t n = 0;
+    for (uint32_t c : chunks) n += c;
+    return n;
+  }
 };
 
 class LzHarness {
@@ -55,6 +61,7 @@ class LzHarness {
     r.crc = input_.state.crc;
     r.chunks = std::move(sink.chunks);
     r.progress = std::move(sink.progress);
+    r.consumed = input_.in.Consumed();
     return r;
   }
   TestInput& input() { return input_; }

@@ -2,7 +2,6 @@
 // directory password has just failed on it, so it must not be handed out
 // again and again; the question goes to the user, and the end of the
 // answers ends the run at once.
-#include <chrono>
 #include <cstring>
 
 #include "crypto/cipher.h"
@@ -71,12 +70,11 @@ TEST_F(DamagedHeads, QuietRunEndsAtOnceInsteadOfAskingItselfForEver) {
   WriteFile(dir_ / "eh.tvk", archive);
   BuildSfx("eh", "eh.tvk", QuietInto("eh-out"));
 
-  auto start = std::chrono::steady_clock::now();
   // The directory password, the file password, then the end of the answers.
+  // The time limit only ends a run that hangs; the count of questions below
+  // is what shows that it did not ask itself again and again.
   Result r = RunSfx("eh", "secret\nsecret\n", 20);
-  auto seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
   EXPECT_EQ(r.code, 9) << r.output;
-  EXPECT_LT(seconds, 5.0);
   // Asked at the open, and again, by the user, once the stored one failed.
   EXPECT_EQ(Count(r.output, "The directory of eh is protected"), 2u) << r.output;
   // The entries in front of the damage arrived intact.

@@ -34,8 +34,11 @@ size_t Count(const std::string& haystack, const std::string& needle);
 // A small tree with text, random and repetitive data, an empty file, an
 // executable script, a read-only file, nested and empty folders.
 void MakeSmallTree(const fs::path& root);
+// The user's umask, which the self-extractor takes off the stored modes as
+// for any new file.
+mode_t CurrentUmask();
 // Every file and folder of original is in copy with the same bytes and mode
-// bits, and copy holds nothing more.
+// bits (less the umask), and copy holds nothing more.
 void ExpectSameTree(const fs::path& original, const fs::path& copy);
 
 class LinuxSfx : public ::testing::Test {

@@ -273,7 +273,8 @@ TEST_F(LinuxRun, RunAfterStartsTheRestoredScriptWithShellWordParameters) {
            QuietInto("ra-out") + "run-after = tree/tools/mark.sh|one 'two words' three\\ four \"five \\\"q\\\"\"\n");
   Result r = RunSfx("ra");
   EXPECT_EQ(r.code, 0) << r.output;
-  EXPECT_EQ(fs::status(dir_ / "ra-out/tree/tools/mark.sh").permissions() & fs::perms::all, fs::perms(0750));
+  EXPECT_EQ(fs::status(dir_ / "ra-out/tree/tools/mark.sh").permissions() & fs::perms::all,
+            fs::perms(0750 & ~CurrentUmask()));
   // Quiet form: started in the target folder itself.
   ASSERT_TRUE(WaitForFile(dir_ / "ra-out/marker.txt", 10)) << r.output;
   EXPECT_EQ(ReadFile(dir_ / "ra-out/marker.txt"),
@@ -291,7 +292,11 @@ TEST_F(LinuxRun, RunAfterStartsTheRestoredScriptWithShellWordParameters) {
             fs::canonical(dir_ / "rd-out/tree/tools").string() + "\n<x>\n");
 
   // A file without an execute bit is handed to the desktop's opener.
-  WriteFile(dir_ / "fakebin/xdg-open", "#!/bin/sh\nprintf '%s' \"$*\" > " + Quote((dir_ / "opened.txt").string()) + "\n");
+  // Written under another name first: the test reads the file as soon as
+  // its name appears, and the redirection makes it before printf writes.
+  const std::string opened = Quote((dir_ / "opened.txt").string());
+  WriteFile(dir_ / "fakebin/xdg-open",
+            "#!/bin/sh\nprintf '%s' \"$*\" > " + opened + ".tmp && mv " + opened + ".tmp " + opened + "\n");
   fs::permissions(dir_ / "fakebin/xdg-open", fs::perms(0755));
   BuildSfx("open", "ra.tvk", QuietInto("open-out") + "run-after = tree/readme.txt\n");
   r = Shell("PATH=" + Quote((dir_ / "fakebin").string()) + ":$PATH ./open");

@@ -65,6 +65,19 @@ std::string RandomBytes(size_t n, unsigned seed) {
   return s;
 }
 
+// What a program started by the one under test wrote: read once the text
+// is there (the name appears before the text), or whatever is there after
+// the time limit, which only ends a wait for a program that never writes.
+std::string ReadWhenItHas(const fs::path& p, const std::string& text, int seconds = 60) {
+  std::string got;
+  for (int waited = 0; waited < seconds * 10; ++waited) {
+    got = ReadFile(p);
+    if (got.find(text) != std::string::npos) break;
+    usleep(100 * 1000);
+  }
+  return got;
+}
+
 bool Have(const char* tool) {
   return std::system((std::string("command -v ") + tool + " >/dev/null 2>&1").c_str()) == 0;
 }
@@ -420,7 +433,7 @@ TEST_F(WinSfx, RunAfterStartsInItsFolderWithParameters) {
   EXPECT_HAS(out, "exit=0");
   EXPECT_EQ(std::string::npos, out.find("Information")) << "no summary after a run-after file";
   // The dialog form works in the file's own folder.
-  EXPECT_HAS(ReadFile(dir_ / "out/tools/marker.txt"), "one two");
+  EXPECT_HAS(ReadWhenItHas(dir_ / "out/tools/marker.txt", "one two"), "one two");
 }
 
 TEST_F(WinSfx, QuietRunAfterStartsInTheTargetFolder) {
@@ -429,7 +442,7 @@ TEST_F(WinSfx, QuietRunAfterStartsInTheTargetFolder) {
   Build("target = " + WinPath(dir_ / "out") + "\nquiet = 1\nrun-after = tools\\mark.bat|one two\n");
   std::string out = Drive({"exit", "sleep:3000"});
   EXPECT_HAS(out, "exit=0");
-  EXPECT_HAS(ReadFile(dir_ / "out/marker.txt"), "one two");
+  EXPECT_HAS(ReadWhenItHas(dir_ / "out/marker.txt", "one two"), "one two");
 }
 
 // A target relative to the folder the program is started from, and a

@@ -713,7 +713,9 @@ TEST_F(FlowRun, UncheckedRunAfterEndsWithoutSummary) {
 
 #if !defined(_WIN32)
 std::string WaitForLog(const fs::path& path) {
-  for (int i = 0; i < 500; ++i) {
+  // Up to 60 s: the limit only ends the wait for a program that never
+  // writes; a busy machine can take seconds to start a shell.
+  for (int i = 0; i < 6000; ++i) {
     std::string text = ReadFile(path);
     if (text.find("END") != std::string::npos) return text;
     std::this_thread::sleep_for(std::chrono::milliseconds(10));

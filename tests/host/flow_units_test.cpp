@@ -212,7 +212,9 @@ TEST(FlowRunAfter, UnsplittableParametersAreRefused) {
 #if !defined(_WIN32)
 // The started program is not waited for: poll for what it writes.
 std::string WaitForFile(const std::filesystem::path& path) {
-  for (int i = 0; i < 500; ++i) {
+  // Up to 60 s: the limit only ends the wait for a program that never
+  // writes; a busy machine can take seconds to start a shell.
+  for (int i = 0; i < 6000; ++i) {
     std::ifstream in(path);
     std::stringstream s;
     s << in.rdbuf();
