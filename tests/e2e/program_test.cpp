@@ -78,8 +78,8 @@ std::set<std::string> PeImports(const std::vector<uint8_t>& pe, uint16_t* subsys
 }
 
 TEST(WindowsProgram, IsA32BitGuiProgramImportingOnlySystemDlls) {
-  std::vector<uint8_t> pe = ReadAll(TVK_WINDOWS_SFX);
-  if (pe.empty()) GTEST_SKIP() << "no Windows program built at " << TVK_WINDOWS_SFX;
+  std::vector<uint8_t> pe = ReadAll(TVK_WINDOWS_PRODUCT);
+  if (pe.empty()) GTEST_SKIP() << "no Windows program built at " << TVK_WINDOWS_PRODUCT;
   EXPECT_LE(pe.size(), kSizeBudget);
   ASSERT_EQ('M', pe[0]);
   ASSERT_EQ('Z', pe[1]);
