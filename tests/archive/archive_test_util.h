@@ -5,7 +5,15 @@
 
 #include <gtest/gtest.h>
 
+#if !defined(_WIN32)
+#include <signal.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+#endif
+
 #include <filesystem>
+#include <functional>
 #include <fstream>
 #include <string>
 #include <utility>
@@ -270,6 +278,24 @@ class ArchiveTest : public ::testing::Test {
   fs::path dir_, out_;
   ArchiveReader reader_;
 };
+
+#if !defined(_WIN32)
+// Runs body in a child whose files may not grow beyond limit bytes (a full
+// disk); the child's exit status is body's answer (0 when every check held).
+inline int WithFileSizeLimit(rlim_t limit, const std::function<int()>& body) {
+  fflush(nullptr);
+  pid_t pid = fork();
+  if (pid == 0) {
+    signal(SIGXFSZ, SIG_IGN);
+    rlimit r{limit, limit};
+    if (setrlimit(RLIMIT_FSIZE, &r) != 0) _exit(90);
+    _exit(body());
+  }
+  int status = 0;
+  waitpid(pid, &status, 0);
+  return WIFEXITED(status) ? WEXITSTATUS(status) : 100 + WTERMSIG(status);
+}
+#endif
 
 }  // namespace testutil
 }  // namespace tvk

@@ -20,21 +20,6 @@ namespace {
 
 using namespace testutil;
 
-// body's answer is the exit status of a child whose files may not grow
-// beyond limit bytes (0 when every check held).
-int InChildWithFileLimit(rlim_t limit, const std::function<int()>& body) {
-  fflush(nullptr);
-  pid_t pid = fork();
-  if (pid == 0) {
-    signal(SIGXFSZ, SIG_IGN);
-    rlimit r{limit, limit};
-    if (setrlimit(RLIMIT_FSIZE, &r) != 0) _exit(90);
-    _exit(body());
-  }
-  int status = 0;
-  waitpid(pid, &status, 0);
-  return WIFEXITED(status) ? WEXITSTATUS(status) : 100 + WTERMSIG(status);
-}
 
 bool EndsWith(const std::string& s, const std::string& tail) {
   return s.size() >= tail.size() && s.compare(s.size() - tail.size(), tail.size(), tail) == 0;
@@ -48,7 +33,7 @@ TEST_F(FailedOutput, TheQueueNamesTheFileWhoseWriteFailed) {
   std::string own = Internal(dir_ / "own.bin");
   // Everything below the test's folder: the output calls walk from there.
   const uint32_t root = static_cast<uint32_t>(Internal(dir_).size() + 1);
-  int status = InChildWithFileLimit(64 * 1024, [&] {
+  int status = WithFileSizeLimit(64 * 1024, [&] {
     OutputStamp stamp{};
     // A file the queue makes, then one behind it that would have fitted.
     if (!OutputQueueOpen(Internal(dir_ / "a.bin").c_str(), root, 0644)) return 0;  // no second thread
@@ -91,7 +76,7 @@ TEST_F(FailedOutput, TheReaderNamesTheFileThatFailedNotTheLastEntryStarted) {
                           {File("e.bin"), Bytes(100, 'e')}});
   for (bool ask : {true, false}) {
     SCOPED_TRACE(ask);
-    int status = InChildWithFileLimit(256 * 1024, [&] {
+    int status = WithFileSizeLimit(256 * 1024, [&] {
       Host host;
       ExtractOptions o = Options();
       // Without the question the reader makes the files and the queue only

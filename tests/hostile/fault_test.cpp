@@ -29,21 +29,6 @@ using namespace testutil;
 using FaultTest = ArchiveTest;
 
 #if !defined(_WIN32)
-// Runs body in a child whose files may not grow beyond limit bytes; the
-// child's exit status is body's answer (0 when every check held).
-int WithFileSizeLimit(rlim_t limit, const std::function<int()>& body) {
-  fflush(nullptr);
-  pid_t pid = fork();
-  if (pid == 0) {
-    signal(SIGXFSZ, SIG_IGN);
-    rlimit r{limit, limit};
-    if (setrlimit(RLIMIT_FSIZE, &r) != 0) _exit(90);
-    _exit(body());
-  }
-  int status = 0;
-  waitpid(pid, &status, 0);
-  return WIFEXITED(status) ? WEXITSTATUS(status) : 100 + WTERMSIG(status);
-}
 
 TEST_F(FaultTest, FullDiskEndsWithTheWriteErrorAndDeletesThePartialFile) {
   Bytes zeros(3u << 20, 0);
