@@ -124,7 +124,8 @@ class WinSfx : public ::testing::Test {
   void Build(const std::string& settings, const std::string& addOptions = "",
              const std::string& lang = "en", const std::string& names = ".") {
     WriteFile(dir_ / "settings.ini", settings);
-    Tvk("a -q " + addOptions + " " + Quote((dir_ / "a.tvk").string()) + " " + names, dir_ / "src");
+    // A test may build twice: the second archive replaces the first.
+    Tvk("a -q -f " + addOptions + " " + Quote((dir_ / "a.tvk").string()) + " " + names, dir_ / "src");
     Tvk("sfx -f --sfx " + Quote(TVK_WINDOWS_SFX) + " --settings settings.ini --language " + lang +
             " x.exe a.tvk",
         dir_);
