@@ -200,6 +200,9 @@ class FlowRun : public ::testing::Test {
 #endif
 
   void StartUp() {
+    // A test may start up more than once: the last start's texts go first.
+    flow_.reset();
+    FreeMessageTable(&startup_->messages);
     ASSERT_EQ(RunStartup(Internal(dir_ / "setup.exe").c_str(), startup_.get()), 0);
     flow_ = std::make_unique<Flow>(startup_.get(), reader_.get(), &ui_);
   }
