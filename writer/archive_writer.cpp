@@ -574,14 +574,9 @@ bool ArchiveWriter::AddEntry(const EntrySpec& shape, const Bytes& data) {
   const uint64_t unpacked = shape.unpackedSize.value_or(shape.folder ? 0 : data.size());
   const uint32_t crc = shape.crc.value_or(
       shape.folder ? 0 : packerCrc.value_or(EntryCrc(data.data(), data.size())));
-  const EntrySpec* spec = &shape;
-  EntrySpec restarted;
-  if (solidOverride && *solidOverride != shape.solid) {
-    restarted = shape;
-    restarted.solid = *solidOverride;
-    spec = &restarted;
-  }
-  return WriteEntry(*spec, method, filterByte, crc, unpacked, stream->size(),
+  // The packer may have started a new solid group where it was asked to
+  // continue the last one.
+  return WriteEntry(shape, solidOverride.value_or(shape.solid), method, filterByte, crc, unpacked, stream->size(),
                     [&](uint64_t pos, uint64_t length) {
                       return out_->Write(stream->data() + pos, static_cast<size_t>(length));
                     });
@@ -633,19 +628,19 @@ bool ArchiveWriter::AddStreamedEntry(const EntrySpec& shape, uint8_t method, uin
     }
     return true;
   };
-  bool ok = WriteEntry(shape, method, filterByte, shape.crc.value_or(crc), shape.unpackedSize.value_or(unpacked),
+  bool ok = WriteEntry(shape, shape.solid, method, filterByte, shape.crc.value_or(crc), shape.unpackedSize.value_or(unpacked),
                        cipherSize, emit);
   Wipe(&key, sizeof key);
   return ok;
 }
 
-bool ArchiveWriter::WriteEntry(const EntrySpec& shape, uint8_t method, uint8_t filterByte, uint32_t crc,
+bool ArchiveWriter::WriteEntry(const EntrySpec& shape, bool solid, uint8_t method, uint8_t filterByte, uint32_t crc,
                                uint64_t unpacked, uint64_t cipherSize,
                                const std::function<bool(uint64_t, uint64_t)>& emitData) {
   uint16_t baseFlags = shape.extraFlags;
   if (shape.encryption == 1) baseFlags |= fmt::kEntryEncrypted1;
   if (shape.encryption == 2) baseFlags |= fmt::kEntryEncrypted2;
-  if (shape.solid) baseFlags |= fmt::kEntrySolid;
+  if (solid) baseFlags |= fmt::kEntrySolid;
   if (shape.oemName) baseFlags |= fmt::kEntryOemName;
   baseFlags |= static_cast<uint16_t>((shape.dictCode & 15) << fmt::kEntryDictShift);
   const uint64_t maxPacked = shape.packedSize.value_or(cipherSize);

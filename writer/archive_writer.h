@@ -329,8 +329,9 @@ class ArchiveWriter {
   // The signature record that ends the current volume.
   bool SealVolume();
   // Heads and data of one entry, split over volumes as needed; emitData
-  // writes a byte range of the entry's (enciphered) packed stream.
-  bool WriteEntry(const EntrySpec& shape, uint8_t method, uint8_t filterByte, uint32_t crc,
+  // writes a byte range of the entry's (enciphered) packed stream. solid is
+  // the entry flag as written (the packer may have started a new group).
+  bool WriteEntry(const EntrySpec& shape, bool solid, uint8_t method, uint8_t filterByte, uint32_t crc,
                   uint64_t unpacked, uint64_t cipherSize,
                   const std::function<bool(uint64_t, uint64_t)>& emitData);
   bool StartVolume();

@@ -321,6 +321,30 @@ TEST(ArchiveWriter, SignatureReplacesTheEndMarker) {
   }
 }
 
+// A packer that had to start a new solid group says so, and the entry's
+// solid flag follows it; one that says nothing keeps the flag asked for.
+TEST(ArchiveWriter, PackerDecidesTheSolidFlag) {
+  MemoryOutput out;
+  ArchiveSpec shape;
+  shape.solid = true;
+  shape.packer = [](const PackRequest& r, PackResult* result) {
+    result->packed.assign(r.data, r.data + r.size);
+    if (*r.name == "restarted") result->solid = false;
+    return true;
+  };
+  ArchiveWriter w(shape, &out);
+  for (const char* name : {"kept", "restarted"}) {
+    EntrySpec e = Method(Named(name), 3);
+    e.solid = true;
+    ASSERT_TRUE(w.AddEntry(e, Data(40)));
+  }
+  ASSERT_TRUE(w.Finish());
+  auto entries = Entries(Walk(out.volumes[0]));
+  ASSERT_EQ(entries.size(), 2u);
+  EXPECT_TRUE(entries[0].flags & fmt::kEntrySolid);
+  EXPECT_FALSE(entries[1].flags & fmt::kEntrySolid);
+}
+
 TEST(ArchiveWriter, HooksSetAnyField) {
   MemoryOutput out;
   ArchiveWriter w(ArchiveSpec{}, &out);
