@@ -217,6 +217,14 @@ class ArchiveTest : public ::testing::Test {
     return o;
   }
 
+  // Open and test every entry, answering through host; the reader's error.
+  uint32_t TestAll(const fs::path& archive, Host* host) {
+    ReaderCallbacks cb = host->Callbacks();
+    reader_.SetCallbacks(&cb);
+    if (reader_.Open(Internal(archive).c_str()) != 0) return reader_.LastError();
+    return reader_.TestAll();
+  }
+
   // Open, options, extract the masks given; the reader's error.
   uint32_t Extract(const fs::path& archive, Host* host, std::vector<std::string> masks = {"*.*"},
                    ExtractOptions* options = nullptr) {
@@ -239,7 +247,8 @@ class ArchiveTest : public ::testing::Test {
     std::vector<FileEntry> entries;
     ArchiveInfo info{};
   };
-  Listing List(const fs::path& archive, Host* host = nullptr, const char* mask = "*.*") {
+  Listing List(const fs::path& archive, Host* host = nullptr, const char* mask = "*.*",
+               ExtractOptions* options = nullptr) {
     Listing l;
     if (host) {
       ReaderCallbacks cb = host->Callbacks();
@@ -249,6 +258,7 @@ class ArchiveTest : public ::testing::Test {
       l.error = reader_.LastError();
       return l;
     }
+    if (options) reader_.SetOptions(kOptionsExtraction, options);
     NameList* include = reader_.CreateNameList(kListNames);
     reader_.AddName(include, mask);
     NameList* result = reader_.CreateNameList(kListEntries);

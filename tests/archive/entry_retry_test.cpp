@@ -64,10 +64,7 @@ TEST_F(ArchiveTest, WrongPasswordOnACompressedEntrySpanningVolumesIsAskedAgain) 
   // A test run asks again the same way.
   Host tester;
   tester.entryAnswers = {"bad", "pw"};
-  ReaderCallbacks cb = tester.Callbacks();
-  reader_.SetCallbacks(&cb);
-  ASSERT_EQ(reader_.Open(Internal(a).c_str()), 0u);
-  EXPECT_EQ(reader_.TestAll(), 0u);
+  EXPECT_EQ(TestAll(a, &tester), 0u);
   EXPECT_EQ(tester.entryTriedLast.size(), 2u);
 }
 
@@ -117,10 +114,7 @@ TEST_F(ArchiveTest, RetryOfAnEncryptedSolidEntryStartsFromTheGroupsState) {
   // Several wrong answers in a row, and a test run, which decodes the same.
   Host many;
   many.entryAnswers = {"w1", "w2", "w3", "w4", "pw"};
-  ReaderCallbacks cb = many.Callbacks();
-  reader_.SetCallbacks(&cb);
-  ASSERT_EQ(reader_.Open(Internal(a).c_str()), 0u);
-  EXPECT_EQ(reader_.TestAll(), 0u);
+  EXPECT_EQ(TestAll(a, &many), 0u);
   EXPECT_EQ(many.entryTriedLast.size(), 5u);
 }
 

@@ -81,23 +81,9 @@ class HostileSignature : public ArchiveTest {
   }
 
   Listing ListForgiving(const fs::path& archive) {
-    Listing l;
-    EXPECT_EQ(reader_.Open(Internal(archive).c_str()), 0u);
     ExtractOptions o = Options();
     o.ignoreSignatureMismatch = 1;
-    reader_.SetOptions(kOptionsExtraction, &o);
-    NameList* include = reader_.CreateNameList(kListNames);
-    reader_.AddName(include, "*.*");
-    NameList* result = reader_.CreateNameList(kListEntries);
-    l.error = reader_.List(include, nullptr, nullptr, result, &l.info);
-    for (NameListNode* n = result->head; n; n = n->next) {
-      FileEntry e = *static_cast<FileEntry*>(n->item);
-      e.comment = nullptr;
-      l.entries.push_back(e);
-    }
-    reader_.FreeNameList(include);
-    reader_.FreeNameList(result);
-    return l;
+    return List(archive, nullptr, "*.*", &o);
   }
 };
 
