@@ -172,24 +172,23 @@ bool AddPackedStream(const std::string& archive, const Item& item, EntrySpec& e,
                      Packing& packing, ArchiveWriter& writer,
                      const std::function<bool(uint64_t, uint8_t*, size_t)>& readFile, bool* showRead,
                      std::string* error) {
-  std::string scratch = archive + ".packing.XXXXXX";
-  const int fd = mkstemp(scratch.data());
-  if (fd < 0) {
-    *error = "cannot create a scratch file beside " + archive + ": " + std::strerror(errno);
-    return false;
-  }
-  unlink(scratch.c_str());
-  std::FILE* tmp = fdopen(fd, "w+b");
-  if (!tmp) {
-    close(fd);
-    *error = "cannot create a scratch file beside " + archive + ": " + std::strerror(errno);
-    return false;
-  }
   std::string tmpError;
   auto tmpFailed = [&](const char* what) {
-    if (tmpError.empty()) tmpError = std::string("cannot ") + what + " the scratch file beside " + archive + ": " + std::strerror(errno);
+    if (tmpError.empty()) {
+      tmpError = std::string("cannot ") + what + " a scratch file beside " + archive + ": " + std::strerror(errno);
+    }
     return false;
   };
+  std::string scratch = archive + ".packing.XXXXXX";
+  const int fd = mkstemp(scratch.data());
+  if (fd >= 0) unlink(scratch.c_str());
+  std::FILE* tmp = fd >= 0 ? fdopen(fd, "w+b") : nullptr;
+  if (!tmp) {
+    tmpFailed("create");
+    if (fd >= 0) close(fd);
+    *error = tmpError;
+    return false;
+  }
   Packing::StreamRequest request;
   request.name = item.stored;
   request.size = size;
@@ -213,7 +212,8 @@ bool AddPackedStream(const std::string& archive, const Item& item, EntrySpec& e,
   std::string packError;
   bool ok = packing.PackStream(request, &result, &packError);
   if (!ok) {
-    *error = !error->empty() ? *error : !tmpError.empty() ? tmpError : item.diskPath + ": " + packError;
+    // A read of the file has said why already (error is readFile's).
+    if (error->empty()) *error = !tmpError.empty() ? tmpError : item.diskPath + ": " + packError;
   } else if (result.method == fmt::kMethodStored) {
     e.method = fmt::kMethodStored;
     e.dictCode = 0;
