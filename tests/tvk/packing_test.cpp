@@ -332,6 +332,33 @@ TEST(PackingStream, PiecesInBoundedMemoryGiveTheInMemoryStream) {
       EXPECT_EQ(notices[0], "big.txt: no packed stream read back; stored");
     }
   }
+
+  // A file that cannot be read to its end is an error, not a stream packed
+  // again (nor stored) under a notice about streams.
+  Packing failing(2, false);
+  std::vector<std::string> notices;
+  failing.SetNotice([&](const std::string& m) { notices.push_back(m); });
+  Packing::StreamRequest sr;
+  sr.name = name;
+  sr.size = data.size();
+  sr.method = method;
+  sr.dictCode = failing.DictCodeFor(method);
+  sr.solid = false;
+  size_t reads = 0;
+  sr.read = [&](uint64_t offset, uint8_t* dest, size_t n) {
+    if (++reads > 2) return false;
+    std::memcpy(dest, data.data() + offset, n);
+    return true;
+  };
+  sr.restart = [] { return true; };
+  sr.write = [](const uint8_t*, size_t) { return true; };
+  sr.readPacked = [](uint64_t, uint8_t*, size_t) { return false; };
+  Packing::StreamResult result;
+  std::string error;
+  EXPECT_FALSE(failing.PackStream(sr, &result, &error));
+  EXPECT_FALSE(error.empty());
+  EXPECT_TRUE(notices.empty());
+  EXPECT_EQ(reads, 3u);
 }
 
 }  // namespace

@@ -186,23 +186,31 @@ bool PackOnce(Packing::State& state, const PackRequest& request, int level, bool
   return true;
 }
 
-}  // namespace
-
-namespace {
+// What one attempt came to.
+enum class Attempt { kReadBack, kBadStream, kAbort };
+constexpr int kNoStreamReadBack = -1;
+constexpr int kAborted = -2;
 
 // The level asked for; then, should its stream not read back, a lower one as
 // the start of a new solid group, and the fastest. pack(level, solid,
-// attempt, &lz) packs and answers whether the stream read back (lz: the LZ
-// state took part). Answers the attempt that read back, -1 when none did;
-// *usedSolid tells whether that one continues the previous entry.
+// attempt, &lz) packs and checks one attempt (lz: the LZ state took part);
+// kAbort (the file or the scratch file failed) ends the tries at once.
+// Answers the attempt that read back, kNoStreamReadBack or kAborted;
+// *usedSolid tells whether that attempt continues the previous entry.
 int TryLevels(Packing::State& state, int level, bool continues, const std::string& name,
-              const std::function<bool(int, bool, int, bool*)>& pack, bool* usedSolid) {
+              const std::function<Attempt(int, bool, int, bool*)>& pack, bool* usedSolid) {
   const int levels[3] = {level, level - 1, 1};
   const int tries = level <= 1 ? 1 : level == 2 ? 2 : 3;
+  *usedSolid = false;
   for (int attempt = 0; attempt < tries; ++attempt) {
     const bool solid = attempt == 0 && continues && state.lzUsed;
     bool lz = true;
-    if (!pack(levels[attempt], solid, attempt, &lz)) {
+    const Attempt a = pack(levels[attempt], solid, attempt, &lz);
+    if (a == Attempt::kAbort) {
+      state.lzUsed = false;
+      return kAborted;
+    }
+    if (a == Attempt::kBadStream) {
       // The decoder's carried state is that of a bad stream; if it was LZ,
       // so is the encoder's.
       if (lz) state.lzUsed = false;
@@ -218,8 +226,7 @@ int TryLevels(Packing::State& state, int level, bool continues, const std::strin
   }
   if (state.notice) state.notice(name + ": no packed stream read back; stored");
   state.lzUsed = false;
-  *usedSolid = false;
-  return -1;
+  return kNoStreamReadBack;
 }
 
 }  // namespace
@@ -234,14 +241,14 @@ tvk::Packer Packing::Packer() {
     PackResult trial;
     auto pack = [&](int lv, bool entrySolid, int attempt, bool* lz) {
       trial = PackResult();
-      if (!PackOnce(*state, request, lv, entrySolid, attempt == 0, &trial)) return false;
+      if (!PackOnce(*state, request, lv, entrySolid, attempt == 0, &trial)) return Attempt::kBadStream;
       *lz = trial.method != fmt::kMethodAudio;
       if (state->hook) state->hook(trial.packed, attempt);
-      if (!state->verify) return true;
+      if (!state->verify) return Attempt::kReadBack;
       const StreamCheck::Entry e{trial.packed.data(), trial.packed.size(), trial.method, trial.filterByte,
                                  *lz ? request.dictCode : 0, *lz && entrySolid, request.size,
                                  trial.crc.value_or(dataCrc), {}};
-      return state->check->Check(e);
+      return state->check->Check(e) ? Attempt::kReadBack : Attempt::kBadStream;
     };
     bool usedSolid = false;
     if (TryLevels(*state, level, request.solid, NoticeName(request), pack, &usedSolid) < 0) {
@@ -276,50 +283,40 @@ bool Packing::PackStream(const StreamRequest& request, StreamResult* out, std::s
   options.windowCode = request.dictCode;
   options.x86 = WantsCallFilter(head.data(), head.size());
   if (!options.x86) ChooseDelta(head.data(), head.size(), &options);
-  bool readFailed = false;
   auto pack = [&](int lv, bool entrySolid, int attempt, bool* lz) {
     *lz = true;
-    if (!request.restart()) {
-      readFailed = true;
-      return false;
-    }
+    if (!request.restart()) return Attempt::kAbort;
     options.level = static_cast<uint32_t>(lv);
     uint64_t packed = 0;
-    bool ok;
+    Bytes piece;
+    auto write = [&](const uint8_t* p, size_t n) {
+      packed += n;
+      if (!state.hook) return request.write(p, n);
+      piece.assign(p, p + n);
+      state.hook(piece, attempt);
+      return request.write(piece.data(), piece.size());
+    };
     try {
-      ok = state.lz.EncodeStream(
-          request.size, request.read,
-          [&](const uint8_t* p, size_t n) {
-            Bytes piece(p, p + n);
-            if (state.hook) state.hook(piece, attempt);
-            packed += n;
-            return request.write(piece.data(), piece.size());
-          },
-          options, entrySolid);
+      if (!state.lz.EncodeStream(request.size, request.read, write, options, entrySolid)) return Attempt::kAbort;
     } catch (const std::exception&) {
-      return false;
-    }
-    if (!ok) {
-      readFailed = true;
-      return false;
+      return Attempt::kBadStream;
     }
     out->packedSize = packed;
     out->method = request.method;
     out->filterByte = state.lz.lastFilterWord() != 0 ? 1 : 0;
-    if (!state.verify) return true;
+    if (!state.verify) return Attempt::kReadBack;
     StreamCheck::Entry e{nullptr, packed, out->method, out->filterByte, request.dictCode, entrySolid,
                          request.size, request.crc, request.readPacked};
-    return state.check->Check(e);
+    return state.check->Check(e) ? Attempt::kReadBack : Attempt::kBadStream;
   };
   bool usedSolid = false;
   const int attempt = TryLevels(state, level_, request.solid, request.name, pack, &usedSolid);
-  if (readFailed) {
-    state.lzUsed = false;
+  if (attempt == kAborted) {
     *error = "cannot read the file or write its packed stream";
     return false;
   }
   out->solid = usedSolid;
-  if (attempt < 0 || (!solid_ && out->packedSize >= request.size)) {
+  if (attempt == kNoStreamReadBack || (!solid_ && out->packedSize >= request.size)) {
     out->method = fmt::kMethodStored;
     out->filterByte = 0;
     out->packedSize = request.size;
