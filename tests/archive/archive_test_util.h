@@ -28,11 +28,11 @@ namespace testutil {
 namespace fs = std::filesystem;
 
 // The reader's form of a path: backslashes inside, also on Linux.
+// (Windows paths joined from parts such as "vs/setup.exe" keep the slash:
+// it goes too, as the program's own path from the system has none.)
 inline std::string Internal(const fs::path& p) {
   std::string s = p.string();
-#if !defined(_WIN32)
   for (char& c : s) if (c == '/') c = '\\';
-#endif
   return s;
 }
 
