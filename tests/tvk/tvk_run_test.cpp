@@ -348,6 +348,45 @@ TEST_F(TvkRun, MasksSelectWhatIsListedAndExtracted) {
   ASSERT_EQ(l.code, 0) << l.output;
   EXPECT_NE(l.output.find("run.sh"), std::string::npos) << l.output;
   EXPECT_EQ(l.output.find("readme"), std::string::npos) << l.output;
+
+  // A folder named as it is stored selects what is under it; a mask that
+  // selects nothing is said and fails the run, the others are served.
+  Result folder = Tvk("x -q -o dir arc.tvk tree/data/ nothing-here");
+  EXPECT_EQ(folder.code, 1) << folder.output;
+  EXPECT_NE(folder.output.find("no entry matches nothing-here"), std::string::npos) << folder.output;
+  EXPECT_EQ(ReadFile(dir_ / "dir/tree/data/deep/a/b/c/leaf.txt"), "leaf");
+  EXPECT_TRUE(fs::exists(dir_ / "dir/tree/data/random.bin"));
+  EXPECT_FALSE(fs::exists(dir_ / "dir/tree/docs"));
+  EXPECT_EQ(Tvk("l arc.tvk tree/nothing").code, 1);
+
+  // Exclusions, in x and l as in a.
+  Result ex = Tvk("x -q -o ex -x '*.bin' --exclude tree/docs/readme.txt arc.tvk");
+  ASSERT_EQ(ex.code, 0) << ex.output;
+  EXPECT_FALSE(fs::exists(dir_ / "ex/tree/data/random.bin"));
+  EXPECT_FALSE(fs::exists(dir_ / "ex/tree/docs/readme.txt"));
+  EXPECT_TRUE(fs::exists(dir_ / "ex/tree/docs/empty.txt"));
+  EXPECT_TRUE(fs::exists(dir_ / "ex/tree/data/deep/a/b/c/leaf.txt"));
+  EXPECT_EQ(Tvk("l -x 'tree/bin/*' arc.tvk").output.find("run.sh"), std::string::npos);
+  ASSERT_EQ(Tvk("a -q -x '*.bin' -x tree/docs arc2.tvk tree").code, 0);
+  Result l2 = Tvk("l arc2.tvk");
+  EXPECT_EQ(l2.output.find(".bin"), std::string::npos) << l2.output;
+  EXPECT_EQ(l2.output.find("docs"), std::string::npos) << l2.output;
+  EXPECT_NE(l2.output.find("leaf.txt"), std::string::npos) << l2.output;
+}
+
+TEST_F(TvkRun, OnePathGivenTwiceIsStoredOnceAndTwoFilesUnderOneNameAreRefused) {
+  WriteFile(dir_ / "src/sub/a.txt", "a");
+  ASSERT_EQ(Tvk("a -q twice.tvk src ./src/sub src/sub/a.txt").code, 0);
+  Result l = Tvk("l twice.tvk");
+  EXPECT_NE(l.output.find("1 file, 1 bytes"), std::string::npos) << l.output;
+  // "../D/x" is stored as "D/x", as is the other folder "D/x" here.
+  const std::string d = dir_.filename().string();
+  WriteFile(dir_ / "x/a.txt", "one");
+  WriteFile(dir_ / d / "x/a.txt", "another");
+  Result clash = Tvk("a -q clash.tvk '" + d + "/x' '../" + d + "/x'");
+  EXPECT_EQ(clash.code, 2) << clash.output;
+  EXPECT_NE(clash.output.find("would both be stored as " + d + "/x/a.txt"), std::string::npos) << clash.output;
+  EXPECT_FALSE(fs::exists(dir_ / "clash.tvk"));
 }
 
 TEST_F(TvkRun, OverwriteQuestions) {
@@ -366,6 +405,30 @@ TEST_F(TvkRun, OverwriteQuestions) {
   WriteFile(dir_ / "out/src/f.txt", "old");
   EXPECT_EQ(Tvk("x -y -o out arc.tvk").code, 0);
   EXPECT_EQ(ReadFile(dir_ / "out/src/f.txt"), "new");
+
+  // -n and "skip all" keep every existing file and extract the rest; the
+  // question names the path below the target, and an identical file shows
+  // the same time on both sides.
+  WriteFile(dir_ / "src/g.txt", "g");
+  WriteFile(dir_ / "src/h.txt", "h");
+  ASSERT_EQ(Tvk("a -f arc.tvk src").code, 0);
+  fs::remove_all(dir_ / "out");
+  ASSERT_EQ(Tvk("x -q -o out arc.tvk").code, 0);
+  WriteFile(dir_ / "out/src/g.txt", "kept");
+  fs::remove(dir_ / "out/src/h.txt");
+  Result never = Tvk("x -n -o out arc.tvk");
+  EXPECT_EQ(never.code, 0) << never.output;
+  EXPECT_EQ(ReadFile(dir_ / "out/src/g.txt"), "kept");
+  EXPECT_EQ(ReadFile(dir_ / "out/src/h.txt"), "h");
+  Result skipAll = Tvk("x -o out arc.tvk", "s\n");
+  EXPECT_EQ(skipAll.code, 0) << skipAll.output;
+  EXPECT_EQ(ReadFile(dir_ / "out/src/g.txt"), "kept");
+  const size_t ask = skipAll.output.find("Replace src/f.txt (3 bytes, ");
+  ASSERT_NE(ask, std::string::npos) << skipAll.output;
+  const std::string mine = skipAll.output.substr(ask + 28, 19);
+  const std::string theirs = skipAll.output.substr(skipAll.output.find("archive's (3 bytes, ", ask) + 20, 19);
+  EXPECT_EQ(mine, theirs) << skipAll.output;
+  EXPECT_EQ(std::count(skipAll.output.begin(), skipAll.output.end(), '?'), 1) << skipAll.output;
 }
 
 TEST_F(TvkRun, UsageAndFileErrors) {

@@ -126,6 +126,15 @@ bool ParseArgs(int argc, char** argv, int first, const std::vector<std::string>&
     } else if (name == "--digest") {
       if (!value(&v)) return false;
       args->digest = v;
+    } else if (name == "-n" && a == "-n") {
+      args->neverReplace = true;
+    } else if (name == "-x" || name == "--exclude") {
+      if (name == "-x" && a.size() > 2) {
+        v = a.substr(2);
+      } else if (!value(&v)) {
+        return false;
+      }
+      args->excludes.push_back(v);
     } else if (name == "--weak" && a == "--weak") {
       args->weak = true;
     } else if (name == "--bits") {

@@ -15,6 +15,8 @@ namespace tvk::cli {
 constexpr int kExitOk = 0;
 constexpr int kExitUsage = 1;
 constexpr int kExitFile = 2;
+// tvk l and x: a mask selected no entry (the others were served).
+constexpr int kExitNoMatch = 1;
 
 struct Args {
   bool help = false;
@@ -41,6 +43,8 @@ struct Args {
   std::optional<uint32_t> bits;            // --bits N
   std::optional<std::string> digest;       // --digest sha512|sha256|md5
   bool weak = false;                       // --weak: allow the digests that cannot vouch
+  bool neverReplace = false;               // -n: keep every existing file (x)
+  std::vector<std::string> excludes;       // -x MASK, --exclude MASK (repeatable)
   std::vector<std::string> positional;
 };
 

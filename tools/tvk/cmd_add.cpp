@@ -9,11 +9,13 @@
 #include <cstdlib>
 #include <cstring>
 #include <functional>
+#include <map>
 #include <set>
 #include <string>
 #include <utility>
 #include <vector>
 
+#include "archive/blocks.h"
 #include "crypto/crc32.h"
 #include "tools/tvk/commands.h"
 #include "tools/tvk/console.h"
@@ -54,7 +56,15 @@ struct Item {
 struct Collector {
   std::vector<Item> items;
   std::set<std::pair<dev_t, ino_t>> skip;  // the archive itself
+  std::vector<std::string> excludes;        // masks as the reader matches them
   int problems = 0;
+
+  bool Excluded(const std::string& stored) const {
+    if (excludes.empty() || stored.empty()) return false;
+    for (const std::string& m : excludes)
+      if (MaskMatches(m.c_str(), stored.c_str())) return true;
+    return false;
+  }
 
   void Problem(const std::string& message) {
     Console::Get().Error(message);
@@ -69,6 +79,7 @@ struct Collector {
       return;
     }
     if (skip.count({st.st_dev, st.st_ino})) return;
+    if (Excluded(stored)) return;
     if (S_ISDIR(st.st_mode)) {
       for (const auto& a : ancestors) {
         if (a.first == st.st_dev && a.second == st.st_ino) {
@@ -103,6 +114,32 @@ struct Collector {
     } else {
       Problem("skipped " + diskPath + ": not a file or folder");
     }
+  }
+
+  // Paths given twice (a folder and a file inside it, or "a" and "./a") name
+  // the same things again: kept once. Two different files that would be
+  // stored under one name are refused, since one would hide the other in
+  // every reader. False after saying so.
+  bool DropRepeats() {
+    std::map<std::string, size_t> seen;
+    std::vector<Item> kept;
+    bool clash = false;
+    for (Item& item : items) {
+      auto [it, fresh] = seen.emplace(item.stored, kept.size());
+      if (fresh) {
+        kept.push_back(std::move(item));
+        continue;
+      }
+      const Item& first = kept[it->second];
+      const bool same = first.folder == item.folder &&
+                        (item.folder || (first.st.st_dev == item.st.st_dev && first.st.st_ino == item.st.st_ino));
+      if (same) continue;
+      Console::Get().Error(first.diskPath + " and " + item.diskPath + " would both be stored as " +
+                           item.stored + "; add them from folders that keep them apart");
+      clash = true;
+    }
+    items = std::move(kept);
+    return !clash;
   }
 };
 
@@ -380,10 +417,12 @@ int RunAdd(const Args& args) {
       collector.skip.insert({vst.st_dev, vst.st_ino});
     }
   }
+  collector.excludes = args.excludes;
   for (size_t i = 1; i < args.positional.size(); ++i) {
     std::vector<std::pair<dev_t, ino_t>> ancestors;
     collector.Add(args.positional[i], StoredBase(args.positional[i]), ancestors);
   }
+  if (!collector.DropRepeats()) return kExitFile;
   if (collector.items.empty()) {
     con.Error("nothing to add");
     return kExitFile;

@@ -4,9 +4,11 @@
 #include <cstdio>
 #include <cstring>
 #include <ctime>
+#include <map>
 #include <string>
 #include <unistd.h>
 
+#include "archive/blocks.h"
 #include "archive/reader.h"
 #include "platform/result_codes.h"
 #include "tools/tvk/archive_file.h"
@@ -22,6 +24,11 @@ struct Session {
   std::string password;          // archive bytes of the password handed out
   bool havePassword = false;
   bool overwriteAll = false;
+  bool skipAll = false;          // -n, or "skip all" answered
+  // Exact write times of the entries by display name: the overwrite
+  // question would otherwise show the two-second stamp against the file's
+  // exact time and make identical files look different.
+  std::map<std::string, FileTime> exactTimes;
   std::string action;            // "Extracting", "Testing"
   std::string current;           // entry being worked on (display form)
   uint64_t done = 0;
@@ -86,14 +93,19 @@ int OnOverwrite(void* user, const FindData* existing, const FindData* entry) {
   Console& con = Console::Get();
   if (con.Interrupted()) return kOverwriteCancel;
   if (s->overwriteAll) return kOverwriteReplace;
-  const auto describe = [](const FindData* f) {
+  if (s->skipAll) return kOverwriteSkip;
+  const auto describe = [](const FindData* f, const FileTime* exact) {
     uint64_t size = uint64_t(f->sizeHigh) << 32 | f->sizeLow;
-    return std::to_string(size) + " bytes, " + FormatFileTime(f->lastWriteTime);
+    return std::to_string(size) + " bytes, " + FormatFileTime(exact ? *exact : f->lastWriteTime);
   };
+  const auto known = s->exactTimes.find(s->current);
+  const FileTime* exact = known == s->exactTimes.end() ? nullptr : &known->second;
+  // The path below the target, as the entry is named: the base name alone
+  // does not say which of several files of that name is meant.
+  const std::string shown = s->current.empty() ? ShownPath(existing->name) : s->current;
   for (;;) {
-    auto answer = con.Ask("Replace " + ShownPath(existing->name) + " (" + describe(existing) +
-                          ") with the archive's (" + describe(entry) +
-                          ")? [y]es, [n]o, [a]ll, [c]ancel: ");
+    auto answer = con.Ask("Replace " + shown + " (" + describe(existing, nullptr) + ") with the archive's (" +
+                          describe(entry, exact) + ")? [y]es, [n]o, [a]ll, [s]kip all, [c]ancel: ");
     if (!answer) return kOverwriteCancel;
     std::string a = *answer;
     std::transform(a.begin(), a.end(), a.begin(), [](unsigned char c) { return std::tolower(c); });
@@ -102,6 +114,10 @@ int OnOverwrite(void* user, const FindData* existing, const FindData* entry) {
     if (a == "a" || a == "all") {
       s->overwriteAll = true;
       return kOverwriteReplace;
+    }
+    if (a == "s" || a == "skip all") {
+      s->skipAll = true;
+      return kOverwriteSkip;
     }
     if (a == "c" || a == "cancel") return kOverwriteCancel;
   }
@@ -172,27 +188,66 @@ uint32_t OpenArchive(ArchiveReader& reader, Session& s, bool listing) {
 // One listing pass with the given include masks. Fills the entries and the
 // archive information.
 uint32_t ListPass(Session& s, const std::vector<std::string>& masks, std::vector<ListedEntry>* entries,
-                  ArchiveInfo* info, std::string* comment) {
+                  ArchiveInfo* info, std::string* comment, const std::vector<std::string>& excludes = {}) {
   ArchiveReader reader;
   uint32_t code = OpenArchive(reader, s, true);
   if (code == kOk) {
     NameList* include = reader.CreateNameList(kListNames);
+    NameList* exclude = excludes.empty() ? nullptr : reader.CreateNameList(kListNames);
     NameList* result = reader.CreateNameList(kListEntries);
-    if (include && result) {
+    if (include && result && (exclude || excludes.empty())) {
       for (const std::string& m : masks) reader.AddName(include, InternalPath(m).c_str());
+      for (const std::string& m : excludes) reader.AddName(exclude, InternalPath(m).c_str());
       *info = ArchiveInfo{};
-      reader.List(include, nullptr, nullptr, result, info);
+      reader.List(include, exclude, nullptr, result, info);
       for (NameListNode* n = result->head; n && entries; n = n->next)
         entries->push_back(ListedEntry::From(*static_cast<const FileEntry*>(n->item)));
       if (comment && reader.ArchiveComment())
         comment->assign(reader.ArchiveComment(), reader.ArchiveCommentLength());
     }
     if (include) reader.FreeNameList(include);
+    if (exclude) reader.FreeNameList(exclude);
     if (result) reader.FreeNameList(result);
     code = reader.LastError();
   }
   reader.Close();
   return code;
+}
+
+// The masks handed to the reader for the user's: a name without wildcards
+// also selects everything below it, so that "tvk x A.tvk docs" extracts the
+// folder's files and not the bare folder. No mask: every entry.
+std::vector<std::string> ReaderMasks(const std::vector<std::string>& masks) {
+  std::vector<std::string> out;
+  for (const std::string& given : masks) {
+    std::string m = InternalPath(given);
+    while (m.size() > 1 && m.back() == '\\') m.pop_back();
+    out.push_back(m);
+    if (m.find_first_of("*?") == std::string::npos) out.push_back(m + "\\*");
+  }
+  if (out.empty()) out.push_back("*.*");
+  return out;
+}
+
+// Warns of every mask that selects no entry of the listing; false when one
+// did not.
+bool WarnUnmatched(const std::vector<std::string>& masks, const std::vector<ListedEntry>& entries) {
+  bool all = true;
+  for (const std::string& m : masks) {
+    const std::vector<std::string> forms = ReaderMasks({m});
+    bool hit = false;
+    for (const ListedEntry& e : entries) {
+      std::string name = InternalPath(e.name);
+      if (name.size() > 1 && name.back() == '\\') name.pop_back();
+      for (const std::string& f : forms) hit = hit || MaskMatches(f.c_str(), name.c_str());
+      if (hit) break;
+    }
+    if (!hit) {
+      Console::Get().Alert("no entry matches " + Shown(m));
+      all = false;
+    }
+  }
+  return all;
 }
 
 void ShowSignature(const ArchiveInfo& info) {
@@ -226,13 +281,18 @@ int RunList(const Args& args) {
   Console& con = Console::Get();
   con.CatchInterrupt();
   Session s = MakeSession(args);
-  std::vector<std::string> masks(args.positional.begin() + 1, args.positional.end());
-  if (masks.empty()) masks.push_back("*.*");
+  const std::vector<std::string> masks(args.positional.begin() + 1, args.positional.end());
   std::vector<ListedEntry> entries;
   ArchiveInfo info{};
   std::string comment;
-  uint32_t code = ListPass(s, masks, &entries, &info, &comment);
+  uint32_t code = ListPass(s, ReaderMasks(masks), &entries, &info, &comment, args.excludes);
   if (code != kOk && code != kErrSignatureMismatch) return Finish(s, code);
+  bool allMatched = true;
+  if (!masks.empty()) {
+    std::vector<ListedEntry> every;
+    ArchiveInfo ignored{};
+    if (ListPass(s, {"*.*"}, &every, &ignored, nullptr) == kOk) allMatched = WarnUnmatched(masks, every);
+  }
 
   uint32_t volumes = 0;
   if (info.multiVolume) {
@@ -244,7 +304,8 @@ int RunList(const Args& args) {
   std::string out = FormatListing(s.archive, entries, info, comment, volumes);
   std::fputs(out.c_str(), stdout);
   std::fflush(stdout);
-  return Finish(s, code, code == kErrSignatureMismatch ? SignatureProblemText(info) : "");
+  const int exit = Finish(s, code, code == kErrSignatureMismatch ? SignatureProblemText(info) : "");
+  return exit == 0 && !allMatched ? kExitNoMatch : exit;
 }
 
 namespace {
@@ -254,11 +315,16 @@ int RunPass(const Args& args, bool extract) {
   con.CatchInterrupt();
   Session s = MakeSession(args);
   s.overwriteAll = args.yes;
+  s.skipAll = args.neverReplace;
+  const std::vector<std::string> masks(args.positional.begin() + 1, args.positional.end());
 
-  // The signature first, as the self-extractor does: a listing that selects
-  // nothing checks it.
+  // The signature first, as the self-extractor does: the listing checks it,
+  // and shows what the masks select.
   ArchiveInfo info{};
-  uint32_t code = ListPass(s, {"/"}, nullptr, &info, nullptr);
+  std::vector<ListedEntry> every;
+  uint32_t code = ListPass(s, {"*.*"}, &every, &info, nullptr);
+  for (const ListedEntry& e : every)
+    if (e.hasExactTime) s.exactTimes[e.name] = e.exactWriteTime;
   if (code == kErrSignatureMismatch) {
     // As the self-extractor does: the user decides; the end of input or
     // anything but yes keeps the archive shut.
@@ -278,6 +344,7 @@ int RunPass(const Args& args, bool extract) {
   }
   if (code != kOk) return Finish(s, code);
   ShowSignature(info);
+  const bool allMatched = masks.empty() || WarnUnmatched(masks, every);
 
   ArchiveReader reader;
   s.action = extract ? "Extracting" : "Testing";
@@ -299,16 +366,14 @@ int RunPass(const Args& args, bool extract) {
       std::memcpy(options.targetFolder, target.c_str(), target.size() + 1);
       reader.SetOptions(kOptionsExtraction, &options);
       NameList* include = reader.CreateNameList(kListNames);
-      if (include) {
-        if (args.positional.size() > 1) {
-          for (size_t i = 1; i < args.positional.size(); ++i)
-            reader.AddName(include, InternalPath(args.positional[i]).c_str());
-        } else {
-          reader.AddName(include, "*.*");
-        }
-        reader.Extract(include, nullptr, nullptr);
-        reader.FreeNameList(include);
+      NameList* exclude = args.excludes.empty() ? nullptr : reader.CreateNameList(kListNames);
+      if (include && (exclude || args.excludes.empty())) {
+        for (const std::string& m : ReaderMasks(masks)) reader.AddName(include, m.c_str());
+        for (const std::string& m : args.excludes) reader.AddName(exclude, InternalPath(m).c_str());
+        reader.Extract(include, exclude, nullptr);
       }
+      if (include) reader.FreeNameList(include);
+      if (exclude) reader.FreeNameList(exclude);
       // Files are finished behind the run: the one that failed is named,
       // not the entry the run had reached.
       std::string failed = reader.FailedOutputPath();
@@ -328,6 +393,7 @@ int RunPass(const Args& args, bool extract) {
     s.current.clear();
     con.EndWork();
     con.Info(extract ? "done" : "all entries are intact");
+    if (!allMatched) return kExitNoMatch;
   }
   return Finish(s, code);
 }

@@ -27,6 +27,9 @@ const char kHelpAdd[] =
     "  -c TEXT             archive comment\n"
     "  -z FILE             archive comment read from FILE\n"
     "  -f                  replace ARCHIVE when it exists\n"
+    "  -x MASK, --exclude MASK\n"
+    "                      leave out the files and folders MASK matches, as\n"
+    "                      stored (repeatable; masks as in tvk x --help)\n"
     "  --no-verify         do not read each packed stream back before it is\n"
     "                      written (by default a stream that does not decode to\n"
     "                      its file is packed again more simply, with a warning)\n"
@@ -41,6 +44,9 @@ const char kHelpAdd[] =
     "otherwise names and passwords are stored in UTF-8 (with a warning) and\n"
     "comments in UTF-16.\n"
     "\n"
+    "Two different files that would be stored under one name are refused (the\n"
+    "same file given twice is stored once).\n"
+    "\n"
     "Exit codes: 0 success, 1 usage error, 2 a file could not be read or\n"
     "written (the archive holds everything else), or the input was refused.\n";
 
@@ -54,9 +60,18 @@ const char kHelpList[] =
     "\n"
     "Options:\n"
     "  -pSECRET   password for encrypted heads (-p alone asks)\n"
+    "  -x MASK, --exclude MASK\n"
+    "             leave out the entries MASK matches (repeatable)\n"
     "  -q         quiet: errors only\n"
     "\n"
-    "Exit codes: 0 success, 3 not an archive, 4 damaged, 5 cannot open,\n"
+    "Masks: \"*\" and \"?\" are wildcards, and \"/\" separates folders. A mask\n"
+    "whose last part starts with \"*\" matches in its folder and every folder\n"
+    "below it (\"*.txt\" is every .txt file, \"doc/*\" everything under doc);\n"
+    "otherwise it matches in its own folder only. A name without wildcards\n"
+    "that is a folder selects the folder and everything under it.\n"
+    "\n"
+    "Exit codes: 0 success, 1 usage error or a mask that matched no entry,\n"
+    "3 not an archive, 4 damaged, 5 cannot open,\n"
     "7 memory, 8 other (signature mismatch...), 9 cancelled.\n";
 
 const char kHelpTest[] =
@@ -80,8 +95,8 @@ const char kHelpTest[] =
 const char kHelpExtract[] =
     "Usage: tvk x [OPTIONS] ARCHIVE [MASK...]\n"
     "\n"
-    "Extracts the entries of ARCHIVE (those matching the masks, if any; \"*\"\n"
-    "and \"?\" are wildcards) with their folders, times and attributes. A signed\n"
+    "Extracts the entries of ARCHIVE (those matching the masks, if any) with\n"
+    "their folders, times and attributes. A signed\n"
     "archive's signature is checked first; when it does not match or cannot\n"
     "vouch for the archive, you are asked whether to go on. Further volumes\n"
     "are looked for beside ARCHIVE; when one is missing you are asked for\n"
@@ -90,16 +105,26 @@ const char kHelpExtract[] =
     "Options:\n"
     "  -o DIR     extract into DIR (default: the current folder)\n"
     "  -y         replace existing files without asking\n"
+    "  -n         never replace an existing file (keep it, extract the rest)\n"
+    "  -x MASK, --exclude MASK\n"
+    "             leave out the entries MASK matches (repeatable)\n"
     "  -pSECRET   password (-p alone asks); handed out for every question until\n"
     "             it fails, then you are asked\n"
     "  -q         quiet: errors only\n"
     "\n"
-    "Questions (password, replace yes/no/all/cancel, the folder of a missing\n"
-    "volume) are read from standard input, one answer per line when it is not a\n"
-    "terminal; the end of input cancels. Ctrl+C stops after deleting the file\n"
-    "being written.\n"
+    "Masks: \"*\" and \"?\" are wildcards, and \"/\" separates folders. A mask\n"
+    "whose last part starts with \"*\" matches in its folder and every folder\n"
+    "below it (\"*.txt\" is every .txt file, \"doc/*\" everything under doc);\n"
+    "otherwise it matches in its own folder only. A name without wildcards\n"
+    "that is a folder selects the folder and everything under it.\n"
     "\n"
-    "Exit codes: 0 success, 3 not an archive, 4 CRC error or invalid data or\n"
+    "Questions (password, replace yes/no/all/skip all/cancel, the folder of a\n"
+    "missing volume) are read from standard input, one answer per line when it\n"
+    "is not a terminal; the end of input cancels. Ctrl+C stops after deleting\n"
+    "the file being written.\n"
+    "\n"
+    "Exit codes: 0 success, 1 usage error or a mask that matched no entry (the\n"
+    "others were extracted), 3 not an archive, 4 CRC error or invalid data or\n"
     "unsupported method, 5 a file cannot be opened or created, 6 disk full,\n"
     "7 memory, 8 other (wrong password, signature mismatch...), 9 cancelled.\n";
 
@@ -182,11 +207,11 @@ const std::vector<Command>& Commands() {
   static const std::vector<Command> commands = {
       {"a", "create an archive from files and folders",
        {"-m", "-s", "-v", "-p", "--aes128", "--encrypt-headers", "-c", "-z", "-f", "--sign", "--cert",
-        "--digest", "--no-verify", "--weak"},
+        "--digest", "--no-verify", "--weak", "-x", "--exclude"},
        kHelpAdd, RunAdd},
-      {"l", "list an archive", {"-p"}, kHelpList, RunList},
+      {"l", "list an archive", {"-p", "-x", "--exclude"}, kHelpList, RunList},
       {"t", "test every entry of an archive", {"-p"}, kHelpTest, RunTest},
-      {"x", "extract an archive", {"-p", "-o", "-y"}, kHelpExtract, RunExtract},
+      {"x", "extract an archive", {"-p", "-o", "-y", "-n", "-x", "--exclude"}, kHelpExtract, RunExtract},
       {"sfx", "build a self-extractor", {"--sfx", "--settings", "--language", "-f"}, kHelpSfx, RunSfx},
       {"sign", "sign an existing archive", {"--key", "--cert", "--digest", "--weak", "-p"}, kHelpSign, RunSign},
       {"keygen", "make an RSA key pair", {"--bits", "-f"}, kHelpKeygen, RunKeygen},

@@ -141,6 +141,8 @@ ListedEntry ListedEntry::From(const FileEntry& e) {
   l.method = e.method;
   l.version = e.version;
   l.encryption = e.encryptionKind;
+  l.hasExactTime = e.hasWindowsTimes != 0;
+  l.exactWriteTime = e.utcTimes[2];
   if (e.comment) l.comment.assign(e.comment, e.commentLength);
   return l;
 }

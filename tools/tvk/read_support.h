@@ -48,6 +48,8 @@ struct ListedEntry {
   uint32_t method = 0;
   uint32_t version = 0;
   uint32_t encryption = 0;
+  bool hasExactTime = false;  // the entry carries its write time to the 100 ns
+  FileTime exactWriteTime{};  // UTC
   std::string comment;
   static ListedEntry From(const FileEntry& e);
 };
