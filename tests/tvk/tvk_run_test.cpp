@@ -450,6 +450,30 @@ TEST_F(TvkRun, UsageAndFileErrors) {
   EXPECT_EQ(Tvk("l").code, 1);
   EXPECT_EQ(Tvk("l nothing.tvk").code, 5);
   EXPECT_EQ(Tvk("t f.txt").code, 3);
+
+  // Errors name what failed and why: the archive is not blamed for an
+  // output that cannot be made, a folder is no empty archive, and an
+  // archive cut short is damaged, not a file the system refused.
+  Result missing = Tvk("x nothing.tvk");
+  EXPECT_EQ(missing.code, 5);
+  EXPECT_NE(missing.output.find("nothing.tvk: no such file"), std::string::npos) << missing.output;
+  fs::create_directories(dir_ / "folder");
+  Result folder = Tvk("t folder");
+  EXPECT_EQ(folder.code, 3) << folder.output;
+  EXPECT_NE(folder.output.find("folder: a folder, not an archive"), std::string::npos) << folder.output;
+  EXPECT_EQ(Tvk("l folder").code, 3);
+  const std::string whole = ReadFile(dir_ / "a.tvk");
+  WriteFile(dir_ / "cut.tvk", whole.substr(0, 30));
+  Result cut = Tvk("l cut.tvk");
+  EXPECT_EQ(cut.code, 4) << cut.output;
+  EXPECT_NE(cut.output.find("damaged or cut short"), std::string::npos) << cut.output;
+  WriteFile(dir_ / "in-the-way", "a file");
+  Result way = Tvk("x -o in-the-way a.tvk");
+  EXPECT_EQ(way.code, 5) << way.output;
+  EXPECT_NE(way.output.find("cannot create " + (dir_ / "in-the-way/f.txt").string() + ": " +
+                            (dir_ / "in-the-way").string() + " is not a folder"),
+            std::string::npos)
+      << way.output;
   Result comment = Tvk("a -c 'Gr\xC3\xBC\xC3\x9F" "e \xD0\x96' c.tvk f.txt");
   ASSERT_EQ(comment.code, 0) << comment.output;
   EXPECT_NE(Tvk("l c.tvk").output.find("Gr\xC3\xBC\xC3\x9F" "e \xD0\x96"), std::string::npos);

@@ -6,7 +6,11 @@
 #include <ctime>
 #include <map>
 #include <string>
+#include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
+
+#include <cerrno>
 
 #include "archive/blocks.h"
 #include "archive/reader.h"
@@ -174,6 +178,59 @@ int Finish(const Session& s, uint32_t code, const std::string& message = "") {
   return ExitCodeOf(code);
 }
 
+
+// Why the archive file itself cannot be read, in the system's words, with
+// the code to end on; empty when it opens as a file. A folder is not taken
+// for an empty archive.
+std::string ArchiveFileProblem(const std::string& path, uint32_t* code) {
+  struct stat st {};
+  if (stat(path.c_str(), &st) != 0) {
+    *code = kErrFileAccess;
+    return errno == ENOENT ? "no such file" : std::string("cannot open it: ") + std::strerror(errno);
+  }
+  if (S_ISDIR(st.st_mode)) {
+    *code = kErrNotArchive;
+    return "a folder, not an archive";
+  }
+  const int fd = open(path.c_str(), O_RDONLY);
+  if (fd < 0) {
+    *code = kErrFileAccess;
+    return std::string("cannot open it: ") + std::strerror(errno);
+  }
+  close(fd);
+  return "";
+}
+
+// Why an output under the target cannot be made, in the system's words,
+// found by asking the nearest thing on its way that exists; empty when
+// nothing on the way refuses (the failure was then not the output's).
+std::string OutputProblem(const std::string& target, const std::string& entry) {
+  std::string path = target;
+  if (!entry.empty()) path += (path.empty() || path.back() == '/' ? "" : "/") + entry;
+  while (path.size() > 1 && path.back() == '/') path.pop_back();
+  std::string on = path;
+  struct stat st {};
+  while (lstat(on.c_str(), &st) != 0) {
+    const size_t slash = on.find_last_of('/');
+    if (slash == std::string::npos || slash == 0) return "";
+    on.resize(slash);
+  }
+  if (on != path && !S_ISDIR(st.st_mode)) return "cannot create " + path + ": " + on + " is not a folder";
+  const int want = S_ISDIR(st.st_mode) ? W_OK | X_OK : W_OK;
+  if (access(on.c_str(), want) != 0) return "cannot create " + path + ": " + std::strerror(errno);
+  return "";
+}
+
+// The archive opened as a file, yet its heads could not be read to the
+// end: it is cut short or damaged, not a file the system refused.
+uint32_t OpenFailure(const Session& s, uint32_t code, std::string* message) {
+  if (code != kErrFileAccess) return code;
+  uint32_t ignored = 0;
+  if (!ArchiveFileProblem(s.archive, &ignored).empty()) return code;
+  *message = "its heads cannot be read to their end: the archive is damaged or cut short";
+  return kErrData;
+}
+
 // Opens the archive in the reader; answers the reader's error code.
 uint32_t OpenArchive(ArchiveReader& reader, Session& s, bool listing) {
   ReaderCallbacks cb = MakeCallbacks(&s, listing);
@@ -281,12 +338,15 @@ int RunList(const Args& args) {
   Console& con = Console::Get();
   con.CatchInterrupt();
   Session s = MakeSession(args);
+  uint32_t code = kOk;
+  std::string problem = ArchiveFileProblem(s.archive, &code);
+  if (!problem.empty()) return Finish(s, code, problem);
   const std::vector<std::string> masks(args.positional.begin() + 1, args.positional.end());
   std::vector<ListedEntry> entries;
   ArchiveInfo info{};
   std::string comment;
-  uint32_t code = ListPass(s, ReaderMasks(masks), &entries, &info, &comment, args.excludes);
-  if (code != kOk && code != kErrSignatureMismatch) return Finish(s, code);
+  code = OpenFailure(s, ListPass(s, ReaderMasks(masks), &entries, &info, &comment, args.excludes), &problem);
+  if (code != kOk && code != kErrSignatureMismatch) return Finish(s, code, problem);
   bool allMatched = true;
   if (!masks.empty()) {
     std::vector<ListedEntry> every;
@@ -320,9 +380,12 @@ int RunPass(const Args& args, bool extract) {
 
   // The signature first, as the self-extractor does: the listing checks it,
   // and shows what the masks select.
+  uint32_t code = kOk;
+  std::string problem = ArchiveFileProblem(s.archive, &code);
+  if (!problem.empty()) return Finish(s, code, problem);
   ArchiveInfo info{};
   std::vector<ListedEntry> every;
-  uint32_t code = ListPass(s, {"*.*"}, &every, &info, nullptr);
+  code = OpenFailure(s, ListPass(s, {"*.*"}, &every, &info, nullptr), &problem);
   for (const ListedEntry& e : every)
     if (e.hasExactTime) s.exactTimes[e.name] = e.exactWriteTime;
   if (code == kErrSignatureMismatch) {
@@ -342,11 +405,12 @@ int RunPass(const Args& args, bool extract) {
     if (!go) return Finish(s, code, why);
     code = kOk;
   }
-  if (code != kOk) return Finish(s, code);
+  if (code != kOk) return Finish(s, code, problem);
   ShowSignature(info);
   const bool allMatched = masks.empty() || WarnUnmatched(masks, every);
 
   ArchiveReader reader;
+  std::string targetShown;
   s.action = extract ? "Extracting" : "Testing";
   code = OpenArchive(reader, s, false);
   if (code == kOk) {
@@ -383,12 +447,23 @@ int RunPass(const Args& args, bool extract) {
           failed = failed.substr(target.size() + (failed[target.size()] == '\\' ? 1 : 0));
         s.current = DisplayPath(failed);
       }
+      targetShown = DisplayPath(target);
     } else {
       reader.TestAll();
     }
     code = reader.LastError();
   }
   reader.Close();
+  // An output that cannot be made is named with the system's reason; the
+  // archive is not to blame.
+  if (extract && code == kErrFileAccess && !s.current.empty()) {
+    const std::string why = OutputProblem(targetShown, s.current);
+    if (!why.empty()) {
+      con.EndWork();
+      con.Error(why);
+      return ExitCodeOf(code);
+    }
+  }
   if (code == kOk) {
     s.current.clear();
     con.EndWork();
