@@ -325,6 +325,34 @@ TEST_F(TvkRun, DamagedDataAndWrongPasswords) {
   EXPECT_EQ(x.code, 4) << x.output;
   EXPECT_FALSE(fs::exists(dir_ / "out/one.bin"));
 
+  // A damaged entry does not end the run: the entries after it are tested
+  // and extracted, and the summary counts the damage. A damaged head ends
+  // the walk there, but what comes before it is still extracted.
+  WriteFile(dir_ / "set/a.txt", "first file");
+  WriteFile(dir_ / "set/b.bin", content);
+  WriteFile(dir_ / "set/c.txt", "last file");
+  ASSERT_EQ(Tvk("a -m0 set.tvk set/a.txt set/b.bin set/c.txt").code, 0);
+  const std::string whole = ReadFile(dir_ / "set.tvk");
+  Flip(dir_ / "set.tvk", whole.find(content) + 100);
+  Result t3 = Tvk("t set.tvk");
+  EXPECT_EQ(t3.code, 4) << t3.output;
+  EXPECT_NE(t3.output.find("Testing set/c.txt"), std::string::npos) << t3.output;
+  EXPECT_NE(t3.output.find("set/b.bin: CRC error"), std::string::npos) << t3.output;
+  EXPECT_NE(t3.output.find("1 of 3 entries damaged"), std::string::npos) << t3.output;
+  Result x3 = Tvk("x -o out3 set.tvk");
+  EXPECT_EQ(x3.code, 4) << x3.output;
+  EXPECT_EQ(ReadFile(dir_ / "out3/set/a.txt"), "first file");
+  EXPECT_EQ(ReadFile(dir_ / "out3/set/c.txt"), "last file");
+  EXPECT_FALSE(fs::exists(dir_ / "out3/set/b.bin"));
+  std::string cutHead = whole;
+  cutHead[cutHead.find("set\\c.txt")] ^= 0x20;
+  WriteFile(dir_ / "head.tvk", cutHead);
+  Result h = Tvk("x -o out4 head.tvk");
+  EXPECT_EQ(h.code, 4) << h.output;
+  EXPECT_NE(h.output.find("damaged after set/b.bin"), std::string::npos) << h.output;
+  EXPECT_EQ(ReadFile(dir_ / "out4/set/a.txt"), "first file");
+  EXPECT_EQ(ReadFile(dir_ / "out4/set/b.bin"), content);
+
   // In an encrypted entry a CRC mismatch is taken as a wrong password: the
   // question comes back, and the end of input refuses it.
   ASSERT_EQ(Tvk("a -m0 -psecret enc.tvk one.bin").code, 0);

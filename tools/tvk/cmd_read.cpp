@@ -5,6 +5,7 @@
 #include <cstring>
 #include <ctime>
 #include <map>
+#include <set>
 #include <string>
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -13,6 +14,7 @@
 #include <cerrno>
 
 #include "archive/blocks.h"
+#include "archive/format.h"
 #include "archive/reader.h"
 #include "platform/result_codes.h"
 #include "tools/tvk/archive_file.h"
@@ -37,6 +39,14 @@ struct Session {
   std::string current;           // entry being worked on (display form)
   uint64_t done = 0;
   bool interruptedReported = false;
+  // Damaged entries do not end the run: each is named as it is met and
+  // counted for the summary.
+  ArchiveReader* reader = nullptr;
+  uint32_t damaged = 0;
+  // Outputs that were there before the run (display form): a damaged
+  // entry's file is taken away only when the run made it.
+  std::set<std::string> existedBefore;
+  bool extracting = false;
 };
 
 Session* From(void* user) { return static_cast<Session*>(user); }
@@ -87,11 +97,6 @@ int OnProgress(void* user, uint32_t, uint32_t chunk) {
   return 1;
 }
 
-void OnRunStart(void*, uint32_t low, uint32_t high, uint32_t runCode) {
-  if (runCode == kRunSignature) return;
-  Console::Get().StartWork(uint64_t(high) << 32 | low);
-}
-
 int OnOverwrite(void* user, const FindData* existing, const FindData* entry) {
   Session* s = From(user);
   Console& con = Console::Get();
@@ -127,6 +132,25 @@ int OnOverwrite(void* user, const FindData* existing, const FindData* entry) {
   }
 }
 
+bool IsDamage(uint32_t code) {
+  return code == kErrCrc || code == kErrData || code == kErrMethod || code == kErrVersion;
+}
+
+int OnEntryDone(void* user, const FileEntry*, const char* outputPath) {
+  Session* s = From(user);
+  const uint32_t code = s->reader ? s->reader->LastError() : kOk;
+  if (IsDamage(code)) {
+    ++s->damaged;
+    Console::Get().Error(s->current + ": " + ReaderMessage(code));
+    // The reader keeps what it could of a file that was not there before,
+    // for hosts that want it; tvk leaves no damaged file behind.
+    // (A test writes nothing: the path it is handed is no file of its.)
+    const std::string path = outputPath ? DisplayPath(outputPath) : "";
+    if (s->extracting && !path.empty() && !s->existedBefore.count(path)) unlink(path.c_str());
+  }
+  return 1;
+}
+
 int OnNextVolume(void*, char* path, uint32_t, uint32_t volume, uint32_t) {
   Console& con = Console::Get();
   if (con.Interrupted()) return 0;
@@ -155,8 +179,8 @@ ReaderCallbacks MakeCallbacks(Session* s, bool listing) {
   cb.progress = OnProgress;
   cb.progressUser = s;
   if (!listing) {
-    cb.runStart = OnRunStart;
-    cb.runStartUser = s;
+    cb.entryDone = OnEntryDone;
+    cb.entryDoneUser = s;
     cb.entryStart = OnEntryStart;
     cb.entryStartUser = s;
     cb.overwrite = OnOverwrite;
@@ -178,6 +202,23 @@ int Finish(const Session& s, uint32_t code, const std::string& message = "") {
   return ExitCodeOf(code);
 }
 
+
+// Whether the archive's main header says it is signed.
+bool ClaimsSignature(const std::string& path) {
+  MainHeaderAt at;
+  std::string error;
+  return LocateMainHeader(path, &at, &error) && (at.flags & fmt::kArcSigned) != 0;
+}
+
+// 1195 -> "1,195".
+std::string Thousands(uint64_t n) {
+  std::string digits = std::to_string(n), out;
+  for (size_t i = 0; i < digits.size(); ++i) {
+    if (i > 0 && (digits.size() - i) % 3 == 0) out += ',';
+    out += digits[i];
+  }
+  return out;
+}
 
 // Why the archive file itself cannot be read, in the system's words, with
 // the code to end on; empty when it opens as a file. A folder is not taken
@@ -405,18 +446,37 @@ int RunPass(const Args& args, bool extract) {
     if (!go) return Finish(s, code, why);
     code = kOk;
   }
-  if (code != kOk) return Finish(s, code, problem);
+  // A damaged head ends the listing where it lies; what comes before it is
+  // still read, as the self-extractor does. Not so for a signed archive:
+  // its signature, checked after the walk, was never reached.
+  const bool headsDamaged = IsDamage(code) && !ClaimsSignature(s.archive);
+  if (code != kOk && !headsDamaged) return Finish(s, code, problem);
   ShowSignature(info);
   const bool allMatched = masks.empty() || WarnUnmatched(masks, every);
+
+  // The work to come, from the entries the masks select.
+  std::vector<ListedEntry> selected;
+  ArchiveInfo ignored{};
+  ListPass(s, ReaderMasks(masks), &selected, &ignored, nullptr, args.excludes);
+  uint64_t total = 0;
+  uint32_t files = 0;
+  for (const ListedEntry& e : selected) {
+    total += e.size;
+    if (!e.folder) ++files;
+  }
 
   ArchiveReader reader;
   std::string targetShown;
   s.action = extract ? "Extracting" : "Testing";
+  s.reader = &reader;
+  s.extracting = extract;
   code = OpenArchive(reader, s, false);
+  con.StartWork(total);
   if (code == kOk) {
     if (extract) {
       ExtractOptions options{};
       options.size = sizeof options;
+      options.continueAfterErrors = 1;
       options.keepFolderPaths = 1;
       options.restoreWindowsTimes = 1;
       options.replaceWithoutAsking = args.yes ? 1 : 0;
@@ -429,6 +489,11 @@ int RunPass(const Args& args, bool extract) {
       }
       std::memcpy(options.targetFolder, target.c_str(), target.size() + 1);
       reader.SetOptions(kOptionsExtraction, &options);
+      for (const ListedEntry& e : selected) {
+        const std::string path = DisplayPath(target) + "/" + e.name;
+        struct stat st {};
+        if (!e.folder && lstat(path.c_str(), &st) == 0) s.existedBefore.insert(path);
+      }
       NameList* include = reader.CreateNameList(kListNames);
       NameList* exclude = args.excludes.empty() ? nullptr : reader.CreateNameList(kListNames);
       if (include && (exclude || args.excludes.empty())) {
@@ -449,11 +514,16 @@ int RunPass(const Args& args, bool extract) {
       }
       targetShown = DisplayPath(target);
     } else {
+      ExtractOptions options{};
+      options.size = sizeof options;
+      options.continueAfterErrors = 1;
+      reader.SetOptions(kOptionsExtraction, &options);
       reader.TestAll();
     }
     code = reader.LastError();
   }
   reader.Close();
+  s.reader = nullptr;
   // An output that cannot be made is named with the system's reason; the
   // archive is not to blame.
   if (extract && code == kErrFileAccess && !s.current.empty()) {
@@ -463,6 +533,20 @@ int RunPass(const Args& args, bool extract) {
       con.Error(why);
       return ExitCodeOf(code);
     }
+  }
+  if (s.damaged > 0 || (IsDamage(code) && headsDamaged)) {
+    // Everything readable was served; the summary says how much was not.
+    if (code != kOk && !IsDamage(code)) return Finish(s, code);
+    con.EndWork();
+    if (IsDamage(code)) {
+      con.Error(Shown(s.archive) + ": " + ReaderMessage(code) +
+                (s.current.empty() ? "" : " after " + s.current) + "; the entries after it cannot be read");
+    }
+    if (s.damaged > 0) {
+      con.Error(Shown(s.archive) + ": " + Thousands(s.damaged) + " of " + Thousands(files) + " entries damaged" +
+                (extract ? "; their files were not kept" : ""));
+    }
+    return ExitCodeOf(kErrCrc);
   }
   if (code == kOk) {
     s.current.clear();
