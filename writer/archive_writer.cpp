@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
 #include <ctime>
 #include <utility>
@@ -275,6 +276,16 @@ uint32_t DosTimeFromUnix(int64_t seconds) {
   uint32_t date = uint32_t(year - 1980) << 9 | uint32_t(tm.tm_mon + 1) << 5 | uint32_t(tm.tm_mday);
   uint32_t time = uint32_t(tm.tm_hour) << 11 | uint32_t(tm.tm_min) << 5 | uint32_t(tm.tm_sec / 2);
   return date << 16 | time;
+}
+
+std::optional<int64_t> SourceDateEpoch() {
+  const char* text = std::getenv("SOURCE_DATE_EPOCH");
+  if (!text || !*text) return std::nullopt;
+  char* end = nullptr;
+  errno = 0;
+  const long long value = std::strtoll(text, &end, 10);
+  if (errno != 0 || *end != '\0' || value < 0) return std::nullopt;
+  return static_cast<int64_t>(value);
 }
 
 FileTime FileTimeFromUnix(int64_t seconds, uint32_t nanoseconds) {
@@ -574,9 +585,13 @@ bool ArchiveWriter::AddEntry(const EntrySpec& shape, const Bytes& data) {
   const uint64_t unpacked = shape.unpackedSize.value_or(shape.folder ? 0 : data.size());
   const uint32_t crc = shape.crc.value_or(
       shape.folder ? 0 : packerCrc.value_or(EntryCrc(data.data(), data.size())));
+  // A stream the packer stored needs no window: its bits are 0, as for a
+  // file stored from the start.
+  const uint32_t dictCode = method == fmt::kMethodStored && shape.method != fmt::kMethodStored ? 0 : shape.dictCode;
   // The packer may have started a new solid group where it was asked to
   // continue the last one.
-  return WriteEntry(shape, solidOverride.value_or(shape.solid), method, filterByte, crc, unpacked, stream->size(),
+  return WriteEntry(shape, solidOverride.value_or(shape.solid), dictCode, method, filterByte, crc, unpacked,
+                    stream->size(),
                     [&](uint64_t pos, uint64_t length) {
                       return out_->Write(stream->data() + pos, static_cast<size_t>(length));
                     });
@@ -628,21 +643,21 @@ bool ArchiveWriter::AddStreamedEntry(const EntrySpec& shape, uint8_t method, uin
     }
     return true;
   };
-  bool ok = WriteEntry(shape, shape.solid, method, filterByte, shape.crc.value_or(crc), shape.unpackedSize.value_or(unpacked),
+  bool ok = WriteEntry(shape, shape.solid, shape.dictCode, method, filterByte, shape.crc.value_or(crc), shape.unpackedSize.value_or(unpacked),
                        cipherSize, emit);
   Wipe(&key, sizeof key);
   return ok;
 }
 
-bool ArchiveWriter::WriteEntry(const EntrySpec& shape, bool solid, uint8_t method, uint8_t filterByte, uint32_t crc,
-                               uint64_t unpacked, uint64_t cipherSize,
+bool ArchiveWriter::WriteEntry(const EntrySpec& shape, bool solid, uint32_t dictCode, uint8_t method,
+                               uint8_t filterByte, uint32_t crc, uint64_t unpacked, uint64_t cipherSize,
                                const std::function<bool(uint64_t, uint64_t)>& emitData) {
   uint16_t baseFlags = shape.extraFlags;
   if (shape.encryption == 1) baseFlags |= fmt::kEntryEncrypted1;
   if (shape.encryption == 2) baseFlags |= fmt::kEntryEncrypted2;
   if (solid) baseFlags |= fmt::kEntrySolid;
   if (shape.oemName) baseFlags |= fmt::kEntryOemName;
-  baseFlags |= static_cast<uint16_t>((shape.dictCode & 15) << fmt::kEntryDictShift);
+  baseFlags |= static_cast<uint16_t>((dictCode & 15) << fmt::kEntryDictShift);
   const uint64_t maxPacked = shape.packedSize.value_or(cipherSize);
   if (!shape.folder && (shape.largeSizes || unpacked > 0xFFFFFFFFull || maxPacked > 0xFFFFFFFFull))
     baseFlags |= fmt::kEntryLargeSizes;

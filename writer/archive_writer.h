@@ -125,6 +125,10 @@ std::string VolumeName(const std::string& firstPath, uint32_t counter);
 uint32_t DosTimeFromUnix(int64_t seconds);
 // UTC FILETIME of a Unix time.
 FileTime FileTimeFromUnix(int64_t seconds, uint32_t nanoseconds);
+// SOURCE_DATE_EPOCH, when it holds a Unix time: whoever needs the same bytes
+// from the same files sets it, and then the time of the run stands nowhere
+// in the output and no stored time is later than it.
+std::optional<int64_t> SourceDateEpoch();
 
 // ---------------------------------------------------------------------------
 // Where volumes go
@@ -330,9 +334,10 @@ class ArchiveWriter {
   bool SealVolume();
   // Heads and data of one entry, split over volumes as needed; emitData
   // writes a byte range of the entry's (enciphered) packed stream. solid is
-  // the entry flag as written (the packer may have started a new group).
-  bool WriteEntry(const EntrySpec& shape, bool solid, uint8_t method, uint8_t filterByte, uint32_t crc,
-                  uint64_t unpacked, uint64_t cipherSize,
+  // the entry flag as written (the packer may have started a new group);
+  // dictCode the window bits (0 for what the packer chose to store).
+  bool WriteEntry(const EntrySpec& shape, bool solid, uint32_t dictCode, uint8_t method, uint8_t filterByte,
+                  uint32_t crc, uint64_t unpacked, uint64_t cipherSize,
                   const std::function<bool(uint64_t, uint64_t)>& emitData);
   bool StartVolume();
   bool Emit(const Bytes& bytes);

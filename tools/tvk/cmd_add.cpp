@@ -449,6 +449,7 @@ int RunAdd(const Args& args) {
   con.CatchInterrupt();
   con.StartWork(total);
   bool warnedUtf8 = false;
+  const std::optional<int64_t> epoch = SourceDateEpoch();
   uint64_t done = 0;
   uint32_t files = 0, folders = 0;
   int problems = collector.problems;
@@ -496,11 +497,14 @@ int RunAdd(const Args& args) {
       }
       if (!streamed) size = data.size();
       e.attributes = kAttrArchive | ((item.st.st_mode & S_IWUSR) ? 0 : kAttrReadOnly);
-      e.dosTime = DosTimeFromUnix(item.st.st_mtime);
-      FileTime write = FileTimeFromUnix(item.st.st_mtim.tv_sec, item.st.st_mtim.tv_nsec);
-      FileTime access = FileTimeFromUnix(item.st.st_atim.tv_sec, item.st.st_atim.tv_nsec);
-      // Linux keeps no creation time here; the modification time stands in.
-      e.times = std::array<FileTime, 3>{write, access, write};
+      struct timespec modified = item.st.st_mtim;
+      if (epoch && modified.tv_sec >= *epoch) modified = {static_cast<time_t>(*epoch), 0};
+      e.dosTime = DosTimeFromUnix(modified.tv_sec);
+      const FileTime write = FileTimeFromUnix(modified.tv_sec, static_cast<uint32_t>(modified.tv_nsec));
+      // Linux keeps no creation time here, and the access time is the one
+      // reading the file for this archive changes, so that two runs over
+      // the same files would differ: the modification time stands in.
+      e.times = std::array<FileTime, 3>{write, write, write};
       e.unixMode = item.st.st_mode & 07777;
       e.method = packing.MethodFor(size);
       e.dictCode = packing.DictCodeFor(e.method);

@@ -24,6 +24,7 @@
 #include "crypto/crc32.h"
 #include "crypto/digest.h"
 #include "crypto/signature.h"
+#include "writer/archive_writer.h"
 
 namespace tvk::signing {
 namespace {
@@ -310,18 +311,7 @@ std::vector<uint8_t> StoredSignatureBlock(const std::vector<uint8_t>& record,
 }
 
 uint32_t DosStampNow() {
-  std::time_t now = std::time(nullptr);
-  std::tm local{};
-#ifdef _WIN32
-  localtime_s(&local, &now);
-#else
-  localtime_r(&now, &local);
-#endif
-  int year = local.tm_year + 1900;
-  if (year < 1980) year = 1980;
-  uint32_t date = uint32_t((year - 1980) << 9 | (local.tm_mon + 1) << 5 | local.tm_mday);
-  uint32_t time = uint32_t(local.tm_hour << 11 | local.tm_min << 5 | local.tm_sec / 2);
-  return date << 16 | time;
+  return DosTimeFromUnix(SourceDateEpoch().value_or(static_cast<int64_t>(std::time(nullptr))));
 }
 
 }  // namespace tvk::signing
