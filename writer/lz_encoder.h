@@ -127,6 +127,11 @@ class LzEncoder {
   // A solid entry should add about its own size, whatever the window holds.
   uint64_t finderWork() const { return finderWork_; }
 
+  // The best level starts each entry from the symbol statistics of the
+  // entries before it. Entries packed apart (on several threads) forget
+  // them, so that no entry depends on what else its encoder packed.
+  void ForgetStatistics() { parseCounts_.clear(); }
+
  private:
   struct Token;
   void Reset(uint32_t windowSize);

@@ -61,6 +61,13 @@ TEST(ParseArgs, OptionsAnywhereBeforeTheEndMark) {
 
   a = Parse({"-c", "a comment", "-z"}, {"-c", "-z"}, &ok);
   EXPECT_FALSE(ok);  // -z without its file
+
+  a = Parse({"-mt3", "-m4", "-xb*.o", "--exclude", "c", "-n"}, {"-m", "-mt", "-x", "--exclude", "-n"}, &ok);
+  ASSERT_TRUE(ok);
+  EXPECT_EQ(a.threads, 3u);
+  EXPECT_EQ(a.level, 4);
+  EXPECT_EQ(a.excludes, (std::vector<std::string>{"b*.o", "c"}));
+  EXPECT_TRUE(a.neverReplace);
 }
 
 TEST(ParseArgs, UsageErrors) {
@@ -78,6 +85,12 @@ TEST(ParseArgs, UsageErrors) {
   Parse({"-v0"}, {"-v"}, &ok);
   EXPECT_FALSE(ok);
   Parse({"--aes256"}, {"--aes128"}, &ok);
+  EXPECT_FALSE(ok);
+  for (const char* threads : {"-mt", "-mt0", "-mt65", "-mt2k", "-mtx"}) {
+    Parse({threads}, {"-m", "-mt"}, &ok);
+    EXPECT_FALSE(ok) << threads;
+  }
+  Parse({"-mt2"}, {"-m"}, &ok);  // a command without threads
   EXPECT_FALSE(ok);
 }
 

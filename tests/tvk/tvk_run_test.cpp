@@ -408,6 +408,15 @@ TEST_F(TvkRun, SameFilesAndOptionsGiveTheSameBytes) {
   // Reading the files for the first archive changed their access times.
   ASSERT_EQ(Tvk("a -q -m3 -s -pkey two.tvk tree").code, 0);
   EXPECT_TRUE(ReadFile(dir_ / "one.tvk") == ReadFile(dir_ / "two.tvk"));
+  // Files packed side by side give one archive whichever thread took which
+  // file and however many threads there were.
+  ASSERT_EQ(Tvk("a -q -m4 -mt2 -pkey two-threads.tvk tree").code, 0);
+  ASSERT_EQ(Tvk("a -q -m4 -mt3 -pkey three.tvk tree").code, 0);
+  EXPECT_TRUE(ReadFile(dir_ / "two-threads.tvk") == ReadFile(dir_ / "three.tvk"));
+  ASSERT_EQ(Tvk("t -pkey three.tvk").code, 0);
+  ASSERT_EQ(Tvk("a -q -m3 -mt1 single.tvk tree").code, 0);
+  ASSERT_EQ(Tvk("a -q -m3 -mt2 double.tvk tree").code, 0);
+  EXPECT_TRUE(ReadFile(dir_ / "single.tvk") == ReadFile(dir_ / "double.tvk"));
   ASSERT_EQ(Tvk("sfx -q one.sfx one.tvk").code, 0);
   ASSERT_EQ(Tvk("sfx -q two.sfx two.tvk").code, 0);
   EXPECT_TRUE(ReadFile(dir_ / "one.sfx") == ReadFile(dir_ / "two.sfx"));

@@ -55,6 +55,7 @@ bool ParseArgs(int argc, char** argv, int first, const std::vector<std::string>&
     };
     std::string name = a.substr(0, 2);
     if (a.rfind("--", 0) == 0) name = a;
+    if (a.rfind("-mt", 0) == 0) name = "-mt";
     if (name != "-q" && name != "-h" && name != "--help" && !takes(name)) {
       *error = "unknown option " + a;
       return false;
@@ -64,6 +65,13 @@ bool ParseArgs(int argc, char** argv, int first, const std::vector<std::string>&
       args->help = true;
     } else if (name == "-q" && a == "-q") {
       args->quiet = true;
+    } else if (name == "-mt") {
+      auto n = ParseSize(a.substr(3));
+      if (a.size() == 3 || !n || *n == 0 || *n > 64 || a.find_first_not_of("0123456789", 3) != std::string::npos) {
+        *error = "the threads are -mt1 to -mt64, not " + a;
+        return false;
+      }
+      args->threads = static_cast<unsigned>(*n);
     } else if (name == "-m") {
       if (a.size() != 3 || a[2] < '0' || a[2] > '4') {
         *error = "the level is -m0 (store) to -m4 (best), not " + a;

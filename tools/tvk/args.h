@@ -22,6 +22,7 @@ struct Args {
   bool help = false;
   bool quiet = false;
   std::optional<int> level;            // -m0 .. -m4
+  std::optional<unsigned> threads;     // -mtN: packing threads
   bool solid = false;                  // -s
   std::optional<uint64_t> volumeSize;  // -v10m
   bool passwordGiven = false;          // -p or -pSECRET

@@ -19,6 +19,7 @@
 #include "crypto/crc32.h"
 #include "tools/tvk/commands.h"
 #include "tools/tvk/console.h"
+#include "tools/tvk/pack_ahead.h"
 #include "tools/tvk/packing.h"
 #include "tools/tvk/signer.h"
 #include "writer/archive_text.h"
@@ -444,6 +445,32 @@ int RunAdd(const Args& args) {
   for (const Item& item : collector.items)
     if (!item.folder) total += static_cast<uint64_t>(item.st.st_size);
 
+  // A non-solid archive packs its files side by side: each entry starts
+  // afresh, so the bytes are those of one thread. Files too large to hold
+  // several of in memory keep to the writer's thread.
+  constexpr uint64_t kAheadFileLimit = uint64_t(32) << 20;
+  const unsigned threads = args.threads.value_or(DefaultPackThreads());
+  std::unique_ptr<PackAhead> ahead;
+  std::vector<char> goesAhead(collector.items.size(), 0);
+  if (!shape.solid && level > 0 && threads > 1) {
+    std::vector<PackAhead::File> files;
+    for (size_t i = 0; i < collector.items.size(); ++i) {
+      const Item& item = collector.items[i];
+      const uint64_t size = static_cast<uint64_t>(item.st.st_size);
+      if (item.folder || size > kAheadFileLimit || size > InMemoryLimit()) continue;
+      const uint8_t method = packing.MethodFor(size);
+      if (method == fmt::kMethodStored) continue;
+      files.push_back(PackAhead::File{i, item.diskPath, item.stored, method, packing.DictCodeFor(method)});
+      goesAhead[i] = 1;
+    }
+    if (files.size() > 1) {
+      ahead = std::make_unique<PackAhead>(std::move(files), ReadWhole, level, !args.noVerify, threads,
+                                          3 * kAheadFileLimit);
+    } else {
+      std::fill(goesAhead.begin(), goesAhead.end(), 0);
+    }
+  }
+
   FileOutput out(archive, args.force);
   ArchiveWriter writer(shape, &out);
   con.CatchInterrupt();
@@ -454,7 +481,10 @@ int RunAdd(const Args& args) {
   uint32_t files = 0, folders = 0;
   int problems = collector.problems;
   bool failed = false;
-  for (const Item& item : collector.items) {
+  std::optional<PackAhead::Done> packedAhead;
+  for (size_t index = 0; index < collector.items.size(); ++index) {
+    const Item& item = collector.items[index];
+    packedAhead.reset();
     if (con.Interrupted()) {
       con.Error("cancelled");
       failed = true;
@@ -490,7 +520,15 @@ int RunAdd(const Args& args) {
       size = static_cast<uint64_t>(item.st.st_size);
       streamed = packing.MethodFor(size) == fmt::kMethodStored || size > InMemoryLimit();
       std::string error;
-      if (streamed ? !CrcOfFile(item.diskPath, &crc, &size, &error) : !ReadWhole(item.diskPath, &data, &error)) {
+      if (!streamed && goesAhead[index]) {
+        packedAhead = ahead->Take(index);
+        for (const std::string& notice : packedAhead->notices) con.Alert(notice);
+        error = packedAhead->error;
+        data = std::move(packedAhead->data);
+      }
+      if (packedAhead ? !packedAhead->ok
+                      : streamed ? !CrcOfFile(item.diskPath, &crc, &size, &error)
+                                 : !ReadWhole(item.diskPath, &data, &error)) {
         con.Error("cannot read " + item.diskPath + ": " + error);
         ++problems;
         continue;
@@ -544,6 +582,18 @@ int RunAdd(const Args& args) {
         added = writer.AddStoredEntry(e, size, crc, readFile);
       }
       if (f) std::fclose(f);
+    } else if (packedAhead) {
+      PackResult& r = packedAhead->packed;
+      if (r.method == fmt::kMethodStored) {
+        e.method = fmt::kMethodStored;
+        e.dictCode = 0;
+      } else {
+        e.method = r.method;
+        e.filter = r.filterByte;
+        e.packed = std::move(r.packed);
+        e.crc = r.crc;
+      }
+      added = writer.AddEntry(e, data);
     } else {
       added = writer.AddEntry(e, data);
     }

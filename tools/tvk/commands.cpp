@@ -16,6 +16,10 @@ const char kHelpAdd[] =
     "\n"
     "Options:\n"
     "  -m0 .. -m4          store (0) to best (4) packing; default -m3 (see Levels)\n"
+    "  -mtN                pack with N threads (default: one per processor this\n"
+    "                      process may use); files of an archive that is not\n"
+    "                      solid are packed side by side, and the archive is\n"
+    "                      the same whatever N is\n"
     "  -s                  solid archive: entries continue each other's packing\n"
     "  -vSIZE              split into volumes of SIZE bytes (units b, k, m, g in\n"
     "                      powers of 1024, e.g. -v10m); the volumes after ARCHIVE\n"
@@ -213,7 +217,7 @@ const char kHelpCert[] =
 const std::vector<Command>& Commands() {
   static const std::vector<Command> commands = {
       {"a", "create an archive from files and folders",
-       {"-m", "-s", "-v", "-p", "--aes128", "--encrypt-headers", "-c", "-z", "-f", "--sign", "--cert",
+       {"-m", "-mt", "-s", "-v", "-p", "--aes128", "--encrypt-headers", "-c", "-z", "-f", "--sign", "--cert",
         "--digest", "--no-verify", "--weak", "-x", "--exclude"},
        kHelpAdd, RunAdd},
       {"l", "list an archive", {"-p", "-x", "--exclude"}, kHelpList, RunList},

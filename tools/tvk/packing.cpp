@@ -114,6 +114,7 @@ struct Packing::State {
   // read back, so the next one may continue it.
   bool lzUsed = false;
   bool verify = true;
+  bool entriesApart = false;
   std::unique_ptr<StreamCheck> check;
   std::function<void(const std::string&)> notice;
   std::function<void(Bytes&, int)> hook;
@@ -131,6 +132,8 @@ void Packing::SetNotice(std::function<void(const std::string&)> notice) {
 }
 
 void Packing::SetStreamHook(std::function<void(Bytes&, int)> hook) { state_->hook = std::move(hook); }
+
+void Packing::SetEntriesApart(bool apart) { state_->entriesApart = apart; }
 
 uint8_t Packing::MethodFor(uint64_t size) const {
   if (level_ <= 0 || size == 0) return fmt::kMethodStored;
@@ -176,6 +179,7 @@ bool PackOnce(Packing::State& state, const PackRequest& request, int level, bool
   options.x86 = WantsCallFilter(request.data, request.size);
   if (!options.x86) ChooseDelta(request.data, request.size, &options);
   result->crc.reset();
+  if (state.entriesApart && !solid) state.lz.ForgetStatistics();
   try {
     result->packed = state.lz.Encode(request.data, request.size, options, solid);
   } catch (const std::exception&) {

@@ -26,6 +26,9 @@ class Packing {
   // Tests: called on each packed stream before it is checked, with the
   // attempt number (0 the first); may damage it.
   void SetStreamHook(std::function<void(Bytes& packed, int attempt)> hook);
+  // Each entry packed as if it were the first: for packers that share out
+  // the files of an archive between them.
+  void SetEntriesApart(bool apart);
 
   // The method for an entry of this many bytes, and its dictionary code.
   uint8_t MethodFor(uint64_t size) const;
