@@ -4,6 +4,7 @@
 #include <string.h>
 
 #include "archive/blocks.h"
+#include "archive/entry_decode.h"
 #include "archive/format.h"
 #include "archive/reader.h"
 #include "crypto/cipher.h"
