@@ -99,7 +99,7 @@ get_filename_component(pem_name "${PEM}" NAME)
 
 set(source "// Generated at build time from ${pem_name}: the master public key record
 // (bit count, modulus, public exponent).
-#include \"crypto/signature.h\"
+#include \"crypto/master_key.h\"
 
 namespace tvk {
 
