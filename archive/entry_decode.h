@@ -23,11 +23,8 @@ struct EntryParams {
   uint32_t continues;  // this part goes on in the next volume
 };
 
-// The codec's terms for an entry of a known version.
-DecodeParams DecodeParamsOf(const EntryParams& entry);
-
-// An entry of an unknown version ends with kErrVersion and is not read;
-// otherwise as the codec's DecodeEntry.
+// Checks the entry's version (kErrVersion, and nothing is read, for one
+// not known) and decodes it by the codec's terms for its method.
 void DecodeEntry(DecodeRun& run, const EntryParams& entry);
 
 }  // namespace tvk

@@ -105,7 +105,7 @@ void CheckOutcome(DecodeRun& run, const DecodeParams& e, bool truncated) {
 
 }  // namespace
 
-void DecodeEntry(DecodeRun& run, const DecodeParams& e) {
+void DecodeEntry(DecodeRun& run, DecodeParams e) {
   DecodeState& s = *run.state;
   s = DecodeState{};
   s.crc = kCrcStart;
@@ -150,7 +150,7 @@ void DecodeEntry(DecodeRun& run, const DecodeParams& e) {
     } else {
       DecodeAudioEntry(run.audio, io);
     }
-  } else if (e.fault != 0) {
+  } else {
     SetError(run.error, e.fault);
   }
 

@@ -25,31 +25,31 @@ struct DecodeRun {
 
 // How the data of one entry is decoded, in the codec's own terms; the
 // archive layer makes it from the entry's head and has checked the version.
-enum class DecodeMethod : uint32_t {
-  kStored,  // copied as it is
-  kLz,
-  kAudio,
+enum class DecodeMethod : uint8_t {
   // Nothing to decode with: the entry ends with fault (0 for none) and the
   // outcome check speaks for it.
   kNone,
+  kStored,  // copied as it is
+  kLz,
+  kAudio,
 };
 
 struct DecodeParams {
-  DecodeMethod method;
-  uint32_t fault;      // kNone only
-  uint32_t window;     // kLz: the window size in bytes
-  bool solid;          // kLz: goes on from the previous entry's window
-  bool filter;         // kLz: the data went through the forward filter
-  bool continues;      // this part goes on in the next volume
   uint64_t packedSize;
   uint64_t unpackedSize;
   uint32_t crc;
   uint32_t encryptionKind;
+  DecodeMethod method;
+  bool solid;          // kLz: goes on from the previous entry's window
+  bool filter;         // kLz: the data went through the forward filter
+  bool continues;      // this part goes on in the next volume
+  uint32_t window;     // kLz: the window size in bytes
+  uint32_t fault;      // kNone only
 };
 
 // The outcome is *run.error (0 on success). The archive file must stand at
 // the entry's first packed byte and run.input must be bound to it.
-void DecodeEntry(DecodeRun& run, const DecodeParams& params);
+void DecodeEntry(DecodeRun& run, DecodeParams params);
 // Destroys the decoders and the copy buffer of a run.
 void FreeDecodeRun(DecodeRun& run);
 
