@@ -12,8 +12,6 @@
 
 namespace tvk {
 
-bool AppendEntryCopy(NameList* list, const FileEntry& entry);
-
 namespace {
 
 bool PassesFilter(const EntryFilter* f, const FileEntry& e) {
