@@ -4,14 +4,13 @@
 #include <string.h>
 
 #include "archive/blocks.h"
+#include "archive/entry_decode.h"
 #include "archive/format.h"
 #include "archive/reader.h"
 #include "crypto/cipher.h"
 #include "platform/result_codes.h"
 
 namespace tvk {
-
-bool AppendEntryCopy(NameList* list, const FileEntry& entry);
 
 namespace {
 

@@ -5,7 +5,7 @@
 #include "archive/blocks.h"
 #include "archive/format.h"
 #include "archive/reader.h"
-#include "crypto/signature.h"
+#include "archive/signature_check.h"
 #include "platform/result_codes.h"
 
 namespace tvk {

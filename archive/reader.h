@@ -13,10 +13,9 @@
 #include <stddef.h>
 #include <stdint.h>
 
+#include "archive/signature_check.h"
 #include "codec/decode.h"
 #include "codec/decode_entry.h"
-#include "crypto/signature.h"
-#include "crypto/signature.h"
 #include "platform/platform.h"
 
 namespace tvk {
@@ -208,7 +207,7 @@ struct ArchiveInfo {
   uint32_t encryptedHeads;
   uint32_t multiVolume;
   // Why a signature met by the listing does not vouch for the archive
-  // (kSignature*, crypto/signature.h); 0 when valid or unsigned.
+  // (kSignature*, archive/signature_check.h); 0 when valid or unsigned.
   uint32_t signatureProblem;
 };
 
@@ -243,7 +242,7 @@ struct NameList {
 // The handler class family
 // ---------------------------------------------------------------------------
 
-// SignatureResult: crypto/signature.h, shared with the signature check.
+// SignatureResult: archive/signature_check.h, shared with the signature check.
 
 // The generic handler: list, extract and test answer 28066.
 class ArchiveHandlerBase {

@@ -2,7 +2,6 @@
 // turns a decoding fault into a wrong-password or CRC error.
 #include "codec/decode_entry.h"
 
-#include "archive/format.h"
 #include "crypto/crc32.h"
 #include "platform/result_codes.h"
 
@@ -79,7 +78,7 @@ bool DrainParts(DecodeRun& run) {
 // Turns the end of an entry into its outcome: a decoding fault or a CRC
 // mismatch on an encrypted entry is a wrong password, unless the data itself
 // is missing.
-void CheckOutcome(DecodeRun& run, const EntryParams& e, bool truncated) {
+void CheckOutcome(DecodeRun& run, const DecodeParams& e, bool truncated) {
   DecodeState& s = *run.state;
   uint32_t err = *run.error;
   if (s.continues) {
@@ -106,11 +105,7 @@ void CheckOutcome(DecodeRun& run, const EntryParams& e, bool truncated) {
 
 }  // namespace
 
-void DecodeEntry(DecodeRun& run, const EntryParams& e) {
-  if (e.version != fmt::kVersion11 && e.version != fmt::kVersion20) {
-    SetError(run.error, kErrVersion);
-    return;
-  }
+void DecodeEntry(DecodeRun& run, DecodeParams e) {
   DecodeState& s = *run.state;
   s = DecodeState{};
   s.crc = kCrcStart;
@@ -133,41 +128,31 @@ void DecodeEntry(DecodeRun& run, const EntryParams& e) {
   run.input->endedEarly = 0;
   bool truncated = false;
   bool undoable = false;
-  if (e.method == fmt::kMethodStored) {
+  if (e.method == DecodeMethod::kStored) {
     truncated = CopyStored(run);
-  } else if (e.version == fmt::kVersion11) {
-    if (e.method >= fmt::kMethodLzFirst && e.method <= fmt::kMethodLzLast) {
-      uint32_t code = (e.flags >> fmt::kEntryDictShift) & 15;
-      bool solid = (e.flags & fmt::kEntrySolid) != 0;
-      if (code > fmt::kMaxWindowCode) {
-        SetError(run.error, kErrData);
-      } else {
-        if (!run.lz) run.lz = CreateLzDecoder();
-        if (!run.lz) {
-          SetError(run.error, kErrMemory);
-        } else if (solid && e.encryptionKind != 0 &&
-                   !SaveLzSolidState(run.lz, 1u << (15 + code), e.unpackedSize)) {
-          SetError(run.error, kErrMemory);
-        } else {
-          // A wrong password may decode far enough to move the window on:
-          // the retry must start from the state the group left.
-          undoable = solid && e.encryptionKind != 0;
-          DecodeLzEntry(run.lz, io, e.filterByte != 0, solid, 1u << (15 + code));
-        }
-      }
-    } else if (e.method == fmt::kMethodAudio) {
-      if (!run.audio) run.audio = CreateAudioDecoder();
-      if (!run.audio) {
-        SetError(run.error, kErrMemory);
-      } else {
-        DecodeAudioEntry(run.audio, io);
-      }
+  } else if (e.method == DecodeMethod::kLz) {
+    if (!run.lz) run.lz = CreateLzDecoder();
+    if (!run.lz) {
+      SetError(run.error, kErrMemory);
+    } else if (e.solid && e.encryptionKind != 0 &&
+               !SaveLzSolidState(run.lz, e.window, e.unpackedSize)) {
+      SetError(run.error, kErrMemory);
     } else {
-      SetError(run.error, kErrMethod);
+      // A wrong password may decode far enough to move the window on: the
+      // retry must start from the state the group left.
+      undoable = e.solid && e.encryptionKind != 0;
+      DecodeLzEntry(run.lz, io, e.filter, e.solid, e.window);
     }
+  } else if (e.method == DecodeMethod::kAudio) {
+    if (!run.audio) run.audio = CreateAudioDecoder();
+    if (!run.audio) {
+      SetError(run.error, kErrMemory);
+    } else {
+      DecodeAudioEntry(run.audio, io);
+    }
+  } else {
+    SetError(run.error, e.fault);
   }
-  // Version 20 with a compressed method: nothing is decoded; the CRC check
-  // below reports it.
 
   if (DrainParts(run)) truncated = true;
   // The archive ended with packed bytes of the entry still owed and no part

@@ -23,22 +23,33 @@ struct DecodeRun {
   uint8_t* copyBuffer;
 };
 
-// The fields of an entry that decoding needs.
-struct EntryParams {
-  uint32_t version;
-  uint32_t method;
-  uint32_t flags;
-  uint32_t filterByte;
+// How the data of one entry is decoded, in the codec's own terms; the
+// archive layer makes it from the entry's head and has checked the version.
+enum class DecodeMethod : uint8_t {
+  // Nothing to decode with: the entry ends with fault (0 for none) and the
+  // outcome check speaks for it.
+  kNone,
+  kStored,  // copied as it is
+  kLz,
+  kAudio,
+};
+
+struct DecodeParams {
   uint64_t packedSize;
   uint64_t unpackedSize;
   uint32_t crc;
   uint32_t encryptionKind;
-  uint32_t continues;  // this part goes on in the next volume
+  DecodeMethod method;
+  bool solid;          // kLz: goes on from the previous entry's window
+  bool filter;         // kLz: the data went through the forward filter
+  bool continues;      // this part goes on in the next volume
+  uint32_t window;     // kLz: the window size in bytes
+  uint32_t fault;      // kNone only
 };
 
 // The outcome is *run.error (0 on success). The archive file must stand at
 // the entry's first packed byte and run.input must be bound to it.
-void DecodeEntry(DecodeRun& run, const EntryParams& entry);
+void DecodeEntry(DecodeRun& run, DecodeParams params);
 // Destroys the decoders and the copy buffer of a run.
 void FreeDecodeRun(DecodeRun& run);
 

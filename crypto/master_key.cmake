@@ -5,6 +5,8 @@
 # one. The PEM may hold a private key or only a public key. When its modulus
 # is that of TEST_PEM (whose private half is published), the program is
 # marked as one whose signatures prove nothing.
+include(${CMAKE_CURRENT_LIST_DIR}/../cmake/c_bytes.cmake)
+
 foreach(var OPENSSL PEM OUT)
   if(NOT ${var})
     message(FATAL_ERROR "master_key.cmake: ${var} is not set")
@@ -81,30 +83,18 @@ pad128("${exponent}" exponent)
 
 math(EXPR low "${bits} % 256")
 math(EXPR high "${bits} / 256")
-# 16 bytes a line.
-function(c_bytes hex out)
-  set(text "")
-  foreach(line RANGE 0 7)
-    math(EXPR start "${line} * 32")
-    string(SUBSTRING "${hex}" ${start} 32 part)
-    string(REGEX REPLACE "([0-9A-Fa-f][0-9A-Fa-f])" "0x\\1, " part "${part}")
-    string(STRIP "${part}" part)
-    string(APPEND text "    ${part}\n")
-  endforeach()
-  set(${out} "${text}" PARENT_SCOPE)
-endfunction()
-c_bytes("${modulus}" modulus_bytes)
-c_bytes("${exponent}" exponent_bytes)
+tvk_c_bytes("${modulus}" modulus_bytes)
+tvk_c_bytes("${exponent}" exponent_bytes)
 get_filename_component(pem_name "${PEM}" NAME)
 
 set(source "// Generated at build time from ${pem_name}: the master public key record
 // (bit count, modulus, public exponent).
-#include \"crypto/signature.h\"
+#include \"crypto/master_key.h\"
 
 namespace tvk {
 
 const uint8_t kMasterPublicKey[kPublicKeyRecordSize] = {
-    ${low}, ${high},
+${low}, ${high},
 ${modulus_bytes}${exponent_bytes}};
 
 const uint32_t kMasterKeyIsTestKey = ${test_key};

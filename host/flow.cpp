@@ -5,7 +5,7 @@
 
 #include <string.h>
 
-#include "crypto/signature.h"
+#include "crypto/master_key.h"
 #include "host/message_format.h"
 #include "host/path_macros.h"
 #include "platform/result_codes.h"

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstring>
 
+#include "archive/entry_decode.h"
 #include "archive/format.h"
 #include "crypto/crc32.h"
 

@@ -6,7 +6,7 @@
 #include <set>
 #include <string>
 
-#include "host/ui/win32/zone_mark.h"
+#include "programs/tvksfx/win32/zone_mark.h"
 
 namespace {
 

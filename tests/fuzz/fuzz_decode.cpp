@@ -8,8 +8,8 @@
 //   [3..5] unpacked size of the first entry (at most 4 MiB)
 //   [6..7] packed size of the first entry (0: all of the rest, one entry)
 //   [8..10] unpacked size of the second entry (at most 4 MiB)
+#include "archive/entry_decode.h"
 #include "archive/format.h"
-#include "codec/decode_entry.h"
 #include "fuzz_util.h"
 
 namespace {

@@ -17,8 +17,8 @@
 #include <cstring>
 #include <vector>
 
+#include "archive/entry_decode.h"
 #include "archive/format.h"
-#include "codec/decode_entry.h"
 #include "crypto/crc32.h"
 #include "writer/audio_encoder.h"
 #include "writer/lz_encoder.h"

@@ -3,7 +3,8 @@
 // master key, or a run of RSA blocks opened directly.
 //   [0] 0: plain record; 1: record under encrypted heads (password "fuzz");
 //       2: OpenRsaBlocks on the rest with the master key
-#include "crypto/signature.h"
+#include "archive/signature_check.h"
+#include "crypto/master_key.h"
 #include "fuzz_util.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {

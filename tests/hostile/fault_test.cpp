@@ -14,8 +14,8 @@
 #endif
 
 #include "../archive/archive_test_util.h"
+#include "archive/entry_decode.h"
 #include "archive/format.h"
-#include "codec/decode_entry.h"
 #include "crypto/cipher.h"
 #include "platform/result_codes.h"
 #include "writer/audio_encoder.h"

@@ -8,7 +8,7 @@
 
 #include "../archive/archive_test_util.h"
 #include "archive/format.h"
-#include "crypto/signature.h"
+#include "archive/signature_check.h"
 #include "platform/result_codes.h"
 #include "writer/openssl/signing.h"
 

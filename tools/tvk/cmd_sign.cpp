@@ -10,9 +10,10 @@
 #include <vector>
 
 #include "archive/format.h"
+#include "archive/signature_check.h"
 #include "crypto/cipher.h"
 #include "crypto/crc32.h"
-#include "crypto/signature.h"
+#include "crypto/master_key.h"
 #include "tools/tvk/archive_file.h"
 #include "tools/tvk/commands.h"
 #include "tools/tvk/console.h"

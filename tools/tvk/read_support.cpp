@@ -6,7 +6,7 @@
 #include <cstdio>
 #include <ctime>
 
-#include "crypto/signature.h"
+#include "archive/signature_check.h"
 #include "host/ui/console/terminal_text.h"
 #include "platform/result_codes.h"
 #include "tools/tvk/console.h"

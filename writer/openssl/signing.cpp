@@ -19,11 +19,11 @@
 #include <memory>
 #include <sstream>
 
+#include "archive/signature_check.h"
 #include "crypto/bignum.h"
 #include "crypto/cipher.h"
 #include "crypto/crc32.h"
 #include "crypto/digest.h"
-#include "crypto/signature.h"
 #include "writer/archive_writer.h"
 
 namespace tvk::signing {

@@ -5,7 +5,7 @@
 
 #include <cstring>
 
-#include "host/ui/win32/dll_guard.h"
+#include "programs/tvksfx/win32/dll_guard.h"
 
 int main(int argc, char** argv) {
   int first = 1;

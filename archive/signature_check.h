@@ -6,8 +6,8 @@
 // The archive reader fills a SignatureCheck with references to its own
 // state (error code, progress counters, callbacks, digest kind, result) and
 // calls CheckSignature after the walk of the volume that holds the block.
-#ifndef TVK_CRYPTO_SIGNATURE_H
-#define TVK_CRYPTO_SIGNATURE_H
+#ifndef TVK_ARCHIVE_SIGNATURE_CHECK_H
+#define TVK_ARCHIVE_SIGNATURE_CHECK_H
 
 #include <stdint.h>
 
@@ -85,13 +85,6 @@ struct SignatureCheck {
   uint32_t* digestKind;
   SignatureResult* result;
 };
-
-// The master public key record, generated from the build's key file.
-extern const uint8_t kMasterPublicKey[kPublicKeyRecordSize];
-// 1 when that key is the development key whose private half is published
-// with the sources: anybody can then make a signature this program accepts.
-extern const uint32_t kMasterKeyIsTestKey;
-void MasterPublicKey(PublicKeyRecord* key);
 
 // Checks the signature of the volume fileName whose signature block starts
 // at signedLength. True with check->result filled; false with the reason in

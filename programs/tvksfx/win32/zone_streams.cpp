@@ -2,7 +2,7 @@
 #include <string.h>
 #include <windows.h>
 
-#include "host/ui/win32/zone_mark.h"
+#include "programs/tvksfx/win32/zone_mark.h"
 #include "platform/platform.h"
 
 namespace tvk {

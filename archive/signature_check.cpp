@@ -1,10 +1,11 @@
-#include "crypto/signature.h"
+#include "archive/signature_check.h"
 
 #include <string.h>
 
 #include "crypto/cipher.h"
 #include "crypto/crc32.h"
 #include "crypto/digest.h"
+#include "crypto/master_key.h"
 #include "platform/result_codes.h"
 
 namespace tvk {
@@ -193,8 +194,6 @@ bool VerifyRecord(SignatureCheck* check, const uint8_t* record, const uint8_t* d
 }
 
 }  // namespace
-
-void MasterPublicKey(PublicKeyRecord* key) { ParsePublicKeyRecord(kMasterPublicKey, key); }
 
 bool OpenRsaBlocks(SignatureCheck* check, const uint8_t* input, uint32_t length, uint8_t* output,
                    uint32_t* outLength, const PublicKeyRecord* key) {

@@ -10,8 +10,8 @@
 #if defined(_WIN32)
 #include <windows.h>
 
-#include "host/ui/win32/dll_guard.h"
-#include "host/ui/win32/zone_mark.h"
+#include "programs/tvksfx/win32/dll_guard.h"
+#include "programs/tvksfx/win32/zone_mark.h"
 #endif
 
 namespace {

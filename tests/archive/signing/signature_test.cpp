@@ -13,8 +13,9 @@
 #include <string>
 #include <vector>
 
+#include "archive/signature_check.h"
 #include "crypto/crc32.h"
-#include "crypto/signature.h"
+#include "crypto/master_key.h"
 #include "platform/platform.h"
 #include "platform/result_codes.h"
 #include "writer/openssl/signing.h"

@@ -1,4 +1,4 @@
-#include "host/ui/win32/dll_guard.h"
+#include "programs/tvksfx/win32/dll_guard.h"
 
 #include <string.h>
 #include <windows.h>

@@ -1,4 +1,4 @@
-#include "host/ui/win32/zone_mark.h"
+#include "programs/tvksfx/win32/zone_mark.h"
 
 #include <string.h>
 
