@@ -6,30 +6,28 @@
 #include <ctime>
 #include <utility>
 
+#include "common/bytes.h"
 #include "crypto/cipher.h"
 #include "crypto/crc32.h"
 #include "crypto/digest.h"
-#include "crypto/wipe.h"
+#include "platform/platform.h"
 
 namespace tvk {
 namespace {
 
-void Put16(Bytes& b, size_t at, uint32_t v) {
-  b[at] = static_cast<uint8_t>(v);
-  b[at + 1] = static_cast<uint8_t>(v >> 8);
-}
-
 void Append16(Bytes& b, uint32_t v) {
-  b.push_back(static_cast<uint8_t>(v));
-  b.push_back(static_cast<uint8_t>(v >> 8));
+  b.resize(b.size() + 2);
+  StoreU16(&b[b.size() - 2], v);
 }
 
 void Append32(Bytes& b, uint32_t v) {
-  for (int k = 0; k < 4; ++k) b.push_back(static_cast<uint8_t>(v >> (8 * k)));
+  b.resize(b.size() + 4);
+  StoreU32(&b[b.size() - 4], v);
 }
 
 void Append64(Bytes& b, uint64_t v) {
-  for (int k = 0; k < 8; ++k) b.push_back(static_cast<uint8_t>(v >> (8 * k)));
+  Append32(b, static_cast<uint32_t>(v));
+  Append32(b, static_cast<uint32_t>(v >> 32));
 }
 
 // a then b, copied into a vector of the final size at once (growing a short
@@ -44,14 +42,6 @@ Bytes Concat(const uint8_t* a, size_t aSize, const uint8_t* b, size_t bSize) {
 void AppendFileTime(Bytes& b, const FileTime& t) {
   Append32(b, t.low);
   Append32(b, t.high);
-}
-
-uint32_t Load32(const uint8_t* p) {
-  return uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 | uint32_t(p[3]) << 24;
-}
-
-void Store32(uint8_t* p, uint32_t v) {
-  for (int k = 0; k < 4; ++k) p[k] = static_cast<uint8_t>(v >> (8 * k));
 }
 
 int SeekTo(std::FILE* f, uint64_t offset) {
@@ -78,8 +68,8 @@ int SeekEnd(std::FILE* f) {
 
 void SealHead(Bytes& head) {
   if (head.size() < fmt::kBlockHeadSize) head.resize(fmt::kBlockHeadSize);
-  Put16(head, 5, static_cast<uint32_t>(head.size()));
-  Put16(head, 0, HeadCheckOf(head.data(), static_cast<uint32_t>(head.size())));
+  StoreU16(&head[5], static_cast<uint32_t>(head.size()));
+  StoreU16(&head[0], HeadCheckOf(head.data(), static_cast<uint32_t>(head.size())));
 }
 
 Bytes MakeHead(uint8_t type, uint16_t flags, const Bytes& fields) {
@@ -181,20 +171,20 @@ Bytes EncipherHead(const std::string& password, const Bytes& head) {
   Md5Final(&md5, digest);
   auto key = std::make_unique<BlowfishKey>();
   BlowfishSetKey(key.get(), digest, 16);
-  Wipe(digest, sizeof digest);
+  SecureZero(digest, sizeof digest);
 
   const size_t length = (head.size() + 7) & ~size_t{7};
   Bytes out(2 + length, 0);
-  Put16(out, 0, static_cast<uint32_t>(length));
+  StoreU16(&out[0], static_cast<uint32_t>(length));
   std::copy(head.begin(), head.end(), out.begin() + 2);
   for (size_t at = 2; at < out.size(); at += 8) {
-    uint32_t left = Load32(&out[at]);
-    uint32_t right = Load32(&out[at + 4]);
+    uint32_t left = LoadU32(&out[at]);
+    uint32_t right = LoadU32(&out[at + 4]);
     BlowfishEncryptBlock(key.get(), &left, &right);
-    Store32(&out[at], left);
-    Store32(&out[at + 4], right);
+    StoreU32(&out[at], left);
+    StoreU32(&out[at + 4], right);
   }
-  Wipe(key.get(), sizeof(BlowfishKey));
+  SecureZero(key.get(), sizeof(BlowfishKey));
   return out;
 }
 
@@ -227,7 +217,7 @@ void EncipherEntryDataInPlace(uint32_t kind, const std::string& password, Bytes*
   Bytes keyBytes = EntryKeyBytes(kind, password);
   EntryKey key{};
   AesSetEncryptKey(&key, keyBytes.data(), static_cast<uint32_t>(keyBytes.size()));
-  Wipe(keyBytes.data(), keyBytes.size());
+  SecureZero(keyBytes.data(), keyBytes.size());
   Bytes& out = *data;
   out.resize((out.size() + 15) & ~size_t{15}, 0);
   for (size_t at = 0; at < out.size(); at += 16) {
@@ -235,7 +225,7 @@ void EncipherEntryDataInPlace(uint32_t kind, const std::string& password, Bytes*
     AesEncryptBlock(&key, &out[at], block);
     std::memcpy(&out[at], block, 16);
   }
-  Wipe(&key, sizeof key);
+  SecureZero(&key, sizeof key);
 }
 
 Bytes EncipherEntryData(uint32_t kind, const std::string& password, const Bytes& data) {
@@ -599,7 +589,7 @@ bool ArchiveWriter::AddStreamedEntry(const EntrySpec& shape, uint8_t method, uin
   if (encrypted) {
     Bytes keyBytes = EntryKeyBytes(shape.encryption, shape.password);
     AesSetEncryptKey(&key, keyBytes.data(), static_cast<uint32_t>(keyBytes.size()));
-    Wipe(keyBytes.data(), keyBytes.size());
+    SecureZero(keyBytes.data(), keyBytes.size());
   }
   // Any byte range of the ciphertext: ECB enciphers whole blocks on their
   // own, so the blocks around the range are read and enciphered alone.
@@ -630,7 +620,7 @@ bool ArchiveWriter::AddStreamedEntry(const EntrySpec& shape, uint8_t method, uin
   };
   bool ok = WriteEntry(shape, shape.solid, method, filterByte, shape.crc.value_or(crc), shape.unpackedSize.value_or(unpacked),
                        cipherSize, emit);
-  Wipe(&key, sizeof key);
+  SecureZero(&key, sizeof key);
   return ok;
 }
 
@@ -679,7 +669,7 @@ bool ArchiveWriter::WriteEntry(const EntrySpec& shape, bool solid, uint8_t metho
     for (size_t i = 0; i < subHeads.size(); ++i) {
       Bytes h = subHeads[i];
       if (i + 1 < subHeads.size()) {
-        Put16(h, 3, (h[3] | h[4] << 8) | fmt::kFlagSubBlock);
+        StoreU16(&h[3], LoadU16(&h[3]) | fmt::kFlagSubBlock);
         SealHead(h);
       }
       plain.push_back(std::move(h));
@@ -760,7 +750,7 @@ bool ArchiveWriter::Finish() {
     Bytes main(fmt::kMainHeaderSize);
     if (!out_->ReadBack(volume_, volumeStart_, main.data(), main.size()))
       return Fail("cannot read back " + out_->Describe(volume_));
-    Put16(main, 3, (main[3] | main[4] << 8) | fmt::kArcLastVolume);
+    StoreU16(&main[3], LoadU16(&main[3]) | fmt::kArcLastVolume);
     SealHead(main);
     if (!out_->Patch(volume_, volumeStart_, main.data(), main.size()))
       return Fail("cannot update " + out_->Describe(volume_));

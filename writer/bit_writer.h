@@ -7,6 +7,8 @@
 #include <cstdint>
 #include <vector>
 
+#include "common/bytes.h"
+
 namespace tvk {
 
 class BitWriter {
@@ -66,7 +68,8 @@ class BitWriter {
 
  private:
   void Flush() {
-    for (int k = 0; k < 4; ++k) bytes_.push_back(uint8_t(acc_ >> (8 * k)));
+    bytes_.resize(bytes_.size() + 4);
+    StoreU32(bytes_.data() + bytes_.size() - 4, acc_);
     acc_ = 0;
     fill_ = 0;
     ++words_;

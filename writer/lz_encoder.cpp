@@ -9,6 +9,7 @@
 #include <stdexcept>
 
 #include "codec/model.h"
+#include "common/bytes.h"
 #include "writer/lz_encoder_finder.h"
 
 namespace tvk {
@@ -269,13 +270,6 @@ int32_t DecoderX86Value(int32_t v, int32_t p, int32_t fileSize) {
   return v;
 }
 
-int32_t Load32(const uint8_t* p) {
-  uint32_t v;
-  std::memcpy(&v, p, 4);
-  return int32_t(v);
-}
-void Store32(uint8_t* p, int32_t v) { std::memcpy(p, &v, 4); }
-
 }  // namespace
 
 std::vector<uint32_t> LimitedCodeLengths(const std::vector<uint32_t>& freqIn, uint32_t maxLength) {
@@ -381,7 +375,7 @@ bool X86Forward(uint8_t* data, uint32_t n, uint32_t* pos, uint32_t size) {
         ++i;
         continue;
       }
-      int32_t r = Load32(data + i + 1);
+      int32_t r = int32_t(LoadU32(data + i + 1));
       int32_t p = int32_t(*pos + i);
       // Prefer the absolute form (what makes calls compress), then the
       // wrapped form, then the value itself: the first that maps back.
@@ -390,7 +384,7 @@ bool X86Forward(uint8_t* data, uint32_t n, uint32_t* pos, uint32_t size) {
       bool found = false;
       for (int32_t v : candidates) {
         if (DecoderX86Value(v, p, fileSize) == r) {
-          Store32(data + i + 1, v);
+          StoreU32(data + i + 1, uint32_t(v));
           found = true;
           break;
         }
