@@ -79,18 +79,6 @@ std::vector<uint32_t> CodeLengths(std::vector<uint64_t> freq, uint32_t maxLength
 }
 
 // Canonical codes: shorter codes first, equal lengths in symbol order.
-std::vector<uint32_t> CanonicalCodes(const std::vector<uint32_t>& lengths) {
-  std::vector<uint32_t> codes(lengths.size(), 0);
-  uint32_t code = 0;
-  for (uint32_t len = 1; len <= 16; ++len) {
-    for (size_t s = 0; s < lengths.size(); ++s) {
-      if (lengths[s] == len) codes[s] = code++;
-    }
-    code <<= 1;
-  }
-  return codes;
-}
-
 struct PreSymbol {
   uint32_t symbol, extra, extraBits;
 };

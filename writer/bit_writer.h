@@ -80,6 +80,20 @@ class BitWriter {
   uint32_t words_ = 0;
 };
 
+// Canonical prefix codes for a set of lengths (0: no code): ordered by
+// length, then by symbol, as the decoder's tables assume.
+inline std::vector<uint32_t> CanonicalCodes(const std::vector<uint32_t>& lengths) {
+  std::vector<uint32_t> codes(lengths.size(), 0);
+  uint32_t code = 0;
+  for (uint32_t len = 1; len <= 16; ++len) {
+    for (size_t s = 0; s < lengths.size(); ++s) {
+      if (lengths[s] == len) codes[s] = code++;
+    }
+    code <<= 1;
+  }
+  return codes;
+}
+
 }  // namespace tvk
 
 #endif

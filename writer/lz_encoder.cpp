@@ -43,18 +43,6 @@ uint32_t LengthIndex(uint32_t v) {
   return 0;
 }
 
-std::vector<uint32_t> CanonicalCodes(const std::vector<uint32_t>& lengths) {
-  std::vector<uint32_t> codes(lengths.size(), 0);
-  uint32_t code = 0;
-  for (uint32_t len = 1; len <= 16; ++len) {
-    for (size_t s = 0; s < lengths.size(); ++s) {
-      if (lengths[s] == len) codes[s] = code++;
-    }
-    code <<= 1;
-  }
-  return codes;
-}
-
 struct Code {
   std::vector<uint32_t> lengths;
   std::vector<uint32_t> codes;
