@@ -161,70 +161,56 @@ Bytes EndMarker() { return Bytes(fmt::kEndMarker, fmt::kEndMarker + 7); }
 // Ciphers
 // ---------------------------------------------------------------------------
 
+// The keys and ciphers are the module's own (crypto/cipher.h), so that the
+// writer cannot derive a key the reader would not. Passwords go in as the
+// reader takes them: as C strings, so an embedded zero byte ends one.
 Bytes EncipherHead(const std::string& password, const Bytes& head) {
-  // Key as the reader makes it: MD5 of at most 260 password bytes.
-  uint8_t digest[16];
-  Md5Context md5;
-  Md5Init(&md5);
-  Md5Update(&md5, password.data(),
-            static_cast<uint32_t>(std::min<size_t>(password.size(), 260)));
-  Md5Final(&md5, digest);
-  auto key = std::make_unique<BlowfishKey>();
-  BlowfishSetKey(key.get(), digest, 16);
-  SecureZero(digest, sizeof digest);
-
   const size_t length = (head.size() + 7) & ~size_t{7};
   Bytes out(2 + length, 0);
   StoreU16(&out[0], static_cast<uint32_t>(length));
   std::copy(head.begin(), head.end(), out.begin() + 2);
-  for (size_t at = 2; at < out.size(); at += 8) {
-    uint32_t left = LoadU32(&out[at]);
-    uint32_t right = LoadU32(&out[at + 4]);
-    BlowfishEncryptBlock(key.get(), &left, &right);
-    StoreU32(&out[at], left);
-    StoreU32(&out[at + 4], right);
-  }
-  SecureZero(key.get(), sizeof(BlowfishKey));
+  EncipherHeadBytes(password.c_str(), out.data() + 2, static_cast<uint32_t>(length));
   return out;
 }
 
 Bytes EntryKeyBytes(uint32_t kind, const std::string& password) {
+  const uint32_t length = static_cast<uint32_t>(std::min<size_t>(password.size(), UINT32_MAX));
   if (kind == 1) {
     Bytes key(16);
-    Md5Context md5;
-    Md5Init(&md5);
-    Md5Update(&md5, password.data(),
-              static_cast<uint32_t>(std::min<size_t>(password.size(), 276)));
-    Md5Final(&md5, key.data());
+    Md5OfBuffer(password.data(), length, key.data());
     return key;
   }
   if (kind == 2) {
-    // An empty password leaves the key all zeros (the reader hashes nothing).
-    Bytes key(32, 0);
-    if (!password.empty()) {
-      Sha256Context sha;
-      Sha256Init(&sha);
-      Sha256Update(&sha, password.data(), static_cast<uint32_t>(password.size()));
-      Sha256Final(&sha, key.data());
-    }
+    Bytes key(32, 0);  // an empty password leaves it all zeros
+    Sha256OfBuffer(key.data(), password.data(), length);
     return key;
   }
   return {};
 }
 
+namespace {
+
+bool EntryEncryptKey(uint32_t kind, const std::string& password, EntryKey* key) {
+  const uint32_t length = static_cast<uint32_t>(std::min<size_t>(password.size(), UINT32_MAX));
+  return DeriveEntryEncryptKey(key, password.data(), length, kind);
+}
+
+// Whole 16-byte blocks of data, in pieces the module's 32-bit count can take.
+void EncipherBlocks(const EntryKey& key, uint8_t* data, size_t size) {
+  constexpr size_t kPiece = size_t{1} << 30;
+  for (size_t at = 0; at < size; at += kPiece) {
+    EncipherEntryData(&key, data + at, static_cast<uint32_t>(std::min(kPiece, size - at)));
+  }
+}
+
+}  // namespace
+
 void EncipherEntryDataInPlace(uint32_t kind, const std::string& password, Bytes* data) {
-  if (kind != 1 && kind != 2) return;
-  Bytes keyBytes = EntryKeyBytes(kind, password);
   EntryKey key{};
-  AesSetEncryptKey(&key, keyBytes.data(), static_cast<uint32_t>(keyBytes.size()));
-  SecureZero(keyBytes.data(), keyBytes.size());
+  if (!EntryEncryptKey(kind, password, &key)) return;
   Bytes& out = *data;
   out.resize((out.size() + 15) & ~size_t{15}, 0);
-  for (size_t at = 0; at < out.size(); at += 16) {
-    uint8_t block[16];
-    AesEncryptBlock(&key, &out[at], block);
-    std::memcpy(&out[at], block, 16);
-  }
+  EncipherBlocks(key, out.data(), out.size());
   SecureZero(&key, sizeof key);
 }
 
@@ -586,11 +572,7 @@ bool ArchiveWriter::AddStreamedEntry(const EntrySpec& shape, uint8_t method, uin
   const bool encrypted = shape.encryption == 1 || shape.encryption == 2;
   const uint64_t cipherSize = encrypted ? (size + 15) & ~uint64_t{15} : size;
   EntryKey key{};
-  if (encrypted) {
-    Bytes keyBytes = EntryKeyBytes(shape.encryption, shape.password);
-    AesSetEncryptKey(&key, keyBytes.data(), static_cast<uint32_t>(keyBytes.size()));
-    SecureZero(keyBytes.data(), keyBytes.size());
-  }
+  if (encrypted) EntryEncryptKey(shape.encryption, shape.password, &key);
   // Any byte range of the ciphertext: ECB enciphers whole blocks on their
   // own, so the blocks around the range are read and enciphered alone.
   constexpr uint64_t kChunk = 1 << 20;
@@ -603,13 +585,7 @@ bool ArchiveWriter::AddStreamedEntry(const EntrySpec& shape, uint8_t method, uin
       buffer.assign(static_cast<size_t>(span), 0);
       const uint64_t available = blockStart < size ? std::min<uint64_t>(span, size - blockStart) : 0;
       if (available && !source(blockStart, buffer.data(), static_cast<size_t>(available))) return false;
-      if (encrypted) {
-        for (size_t at = 0; at < buffer.size(); at += 16) {
-          uint8_t block[16];
-          AesEncryptBlock(&key, &buffer[at], block);
-          std::memcpy(&buffer[at], block, 16);
-        }
-      }
+      if (encrypted) EncipherBlocks(key, buffer.data(), buffer.size());
       const uint64_t skip = pos - blockStart;
       const uint64_t n = std::min<uint64_t>(length, want - skip);
       if (!out_->Write(buffer.data() + skip, static_cast<size_t>(n))) return false;
