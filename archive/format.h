@@ -5,6 +5,8 @@
 
 #include <stdint.h>
 
+#include "crypto/digest.h"
+
 namespace tvk {
 namespace fmt {
 
@@ -107,9 +109,9 @@ constexpr uint32_t kSignatureRecordMax = 4096;
 constexpr uint8_t kSignatureFormatVersion = 11;
 constexpr uint32_t kOffSignatureCert = 8;
 constexpr uint32_t kOffSignatureDigest = 392;
-constexpr uint16_t kDigestSha512 = 0;
-constexpr uint16_t kDigestSha256 = 1;
-constexpr uint16_t kDigestMd5 = 2;
+using ::tvk::kDigestMd5;
+using ::tvk::kDigestSha256;
+using ::tvk::kDigestSha512;
 constexpr uint8_t kEndMarker[7] = {0x3E, 0x2B, 0x53, 0x00, 0x00, 0x07, 0x00};
 
 // ---- Self-extractor payload -------------------------------------------------

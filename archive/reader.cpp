@@ -109,7 +109,7 @@ void ArchiveReader::ClearState() {
   recoveryPosition_ = 0;
   recoveryValue_ = 0;
   memset(&signature_, 0, sizeof(signature_));
-  digestKind_ = 0;
+  digestKind_ = kDigestMd5;
   SecureZero(enteredEntryPassword_, sizeof(enteredEntryPassword_));
   SecureZero(activeEntryPassword_, sizeof(activeEntryPassword_));
   SecureZero(enteredArchivePassword_, sizeof(enteredArchivePassword_));

@@ -432,7 +432,7 @@ class ArchiveReader final : public ArchiveHandler, private PackedSource, private
   uint64_t recoveryPosition_ = 0;
   uint32_t recoveryValue_ = 0;
   SignatureResult signature_{};
-  uint32_t digestKind_ = 0;  // of the last signature check
+  uint32_t digestKind_ = kDigestMd5;  // of the last signature check
 
   // Passwords: entered and active, for entries and for heads.
   char enteredEntryPassword_[kPathSize] = {};

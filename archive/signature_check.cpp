@@ -2,6 +2,7 @@
 
 #include <string.h>
 
+#include "common/bytes.h"
 #include "crypto/cipher.h"
 #include "crypto/crc32.h"
 #include "crypto/digest.h"
@@ -16,11 +17,6 @@ constexpr uint8_t kSignatureVersion = 11;
 constexpr uint32_t kRsaBlockSize = 128;
 constexpr uint32_t kMaxSignerBits = 1024;
 constexpr uint32_t kMaxSignerNameChars = 271;
-
-inline uint16_t LoadU16(const uint8_t* p) { return uint16_t(p[0] | p[1] << 8); }
-inline uint32_t LoadU32(const uint8_t* p) {
-  return uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 | uint32_t(p[3]) << 24;
-}
 
 void Fail(SignatureCheck* check, uint32_t code) {
   if (check->error && *check->error == 0) {

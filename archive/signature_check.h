@@ -12,6 +12,7 @@
 #include <stdint.h>
 
 #include "crypto/bignum.h"
+#include "crypto/digest.h"
 #include "platform/platform.h"
 
 namespace tvk {
@@ -41,10 +42,6 @@ struct SignatureResult {
   uint8_t signerKey[kPublicKeyRecordSize];
 };
 
-// The reader's digest kind of the last check (the reverse of the block's code).
-constexpr uint32_t kDigestMd5 = 0;
-constexpr uint32_t kDigestSha256 = 1;
-constexpr uint32_t kDigestSha512 = 2;
 // Only SHA-256 lets a signature vouch for every byte it covers.
 inline bool DigestKindVouches(uint32_t digestKind) { return digestKind == kDigestSha256; }
 

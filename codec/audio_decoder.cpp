@@ -8,6 +8,7 @@
 #include "codec/decode.h"
 #include "codec/local_bits.h"
 #include "codec/prefix_table.h"
+#include "common/bytes.h"
 #include "crypto/crc32.h"
 #include "platform/platform.h"
 #include "platform/result_codes.h"
@@ -284,11 +285,6 @@ void Predict(WordState* st, const int32_t* res, int32_t* smp, uint32_t n) {
   st->h3 = static_cast<int32_t>(h3);
 }
 
-inline void Put16(uint8_t* p, int32_t v) {
-  p[0] = static_cast<uint8_t>(v);
-  p[1] = static_cast<uint8_t>(v >> 8);
-}
-
 void Decode16(AudioDecoder* d, EntryIo& io, bool stereo, uint32_t sampleBytes) {
   PackedInput* in = io.input;
   memset(d->word, 0, sizeof(d->word));
@@ -320,7 +316,7 @@ void Decode16(AudioDecoder* d, EntryIo& io, bool stereo, uint32_t sampleBytes) {
     }
     uint8_t* p = d->out + d->fill;
     if (!stereo) {
-      for (uint32_t i = 0; i < n; ++i, p += 2) Put16(p, d->smp1[i]);
+      for (uint32_t i = 0; i < n; ++i, p += 2) StoreU16(p, uint32_t(d->smp1[i]));
     } else {
       for (uint32_t i = 0; i < n; ++i, p += 4) {
         int32_t x = d->smp1[i], y = d->smp2[i];
@@ -331,17 +327,13 @@ void Decode16(AudioDecoder* d, EntryIo& io, bool stereo, uint32_t sampleBytes) {
           int32_t add = stereoMode == 1 ? right : (right >> 1);
           left = static_cast<int32_t>(static_cast<uint32_t>(x) + static_cast<uint32_t>(add));
         }
-        Put16(p, left);
-        Put16(p + 2, right);
+        StoreU16(p, uint32_t(left));
+        StoreU16(p + 2, uint32_t(right));
       }
     }
     d->fill += bytes;
   }
   Flush(d, io, true);
-}
-
-inline uint32_t Le32(const uint8_t* p) {
-  return p[0] | (uint32_t(p[1]) << 8) | (uint32_t(p[2]) << 16) | (uint32_t(p[3]) << 24);
 }
 
 }  // namespace
@@ -376,9 +368,9 @@ void DecodeAudioEntry(AudioDecoder* d, EntryIo& io) {
   // The record is not output, but the entry's CRC covers it.
   for (uint32_t i = 0; i < kParamBytes; ++i) d->params[i] = static_cast<uint8_t>(in->ReadByte());
   io.state->crc = Crc32(io.state->crc, d->params, kParamBytes);
-  uint32_t headLength = Le32(d->params);
-  uint32_t tailLength = Le32(d->params + 4);
-  uint32_t sampleBytes = Le32(d->params + 8);
+  uint32_t headLength = LoadU32(d->params);
+  uint32_t tailLength = LoadU32(d->params + 4);
+  uint32_t sampleBytes = LoadU32(d->params + 8);
   bool stereo = d->params[12] == 2;
   bool wide = d->params[13] == 16;
 

@@ -5,12 +5,15 @@
 
 #include "codec/decode.h"
 #include "codec/local_bits.h"
+#include "codec/lz_alphabet.h"
 #include "codec/model.h"
 #include "codec/prefix_table.h"
 #include "crypto/crc32.h"
 #include "platform/result_codes.h"
 
 namespace tvk {
+
+using namespace lz;
 
 namespace {
 
@@ -20,28 +23,13 @@ constexpr uint32_t kMinWindow = 32u << 10;
 // the window end; the buffers keep room for a whole block beyond it.
 constexpr uint32_t kBufferBytes = kMaxWindow + 32768;
 
-constexpr uint32_t kMainSymbols = 310;
-constexpr uint32_t kRepeatSymbols = 25;
-constexpr uint32_t kDistSymbols = 56;
-constexpr uint32_t kPreSymbols = 19;
-constexpr uint32_t kMainWidth = 15;
-constexpr uint32_t kPreWidth = 7;
-
 // Symbol batches between checks of progress and overrun.
 constexpr uint32_t kBatch = 1024;
 
 // The most an entry's decoding can write beyond its unpacked size: the loop
 // stops only between symbols and blocks, so one whole match or model block
 // may run past the end.
-constexpr uint32_t kLongestMatch = 257 + 16383;
 constexpr uint32_t kOvershoot = kModelBlockMax > kLongestMatch ? kModelBlockMax : kLongestMatch;
-
-const uint8_t kLengthBase[24] = {0,  1,  2,  3,  4,  5,   6,   7,   8,   10,  12,  16,
-                                 20, 24, 32, 40, 48, 64, 80, 96, 128, 160, 192, 224};
-const uint8_t kLengthExtra[24] = {0, 0, 0, 0, 0, 0, 0, 0, 1, 1, 2, 2,
-                                  2, 3, 3, 3, 4, 4, 4, 5, 5, 5, 5, 5};
-const uint8_t kShortABase[8] = {0, 4, 8, 16, 32, 64, 128, 192};
-const uint8_t kShortAExtra[8] = {2, 2, 3, 4, 5, 6, 6, 6};
 
 }  // namespace
 
@@ -93,22 +81,12 @@ struct LzDecoder {
 namespace {
 
 void ChooseDistanceTable(LzDecoder* d) {
-  uint32_t e = 16;
-  if ((d->windowSize >> 10) == 2048) e = 17;
-  if ((d->windowSize >> 10) == 4096) e = 18;
-  d->distCount = 2 * e + 16;
+  const uint32_t e = DistanceTopExtra(d->windowSize);
+  d->distCount = DistanceCodeCount(e);
   for (uint32_t code = 0; code < kDistSymbols; ++code) {
-    if (code < 4) {
-      d->distBase[code] = code;
-      d->distExtra[code] = 0;
-    } else if (code <= 2 * e + 3) {
-      uint32_t extra = (code - 2) >> 1;
-      d->distExtra[code] = extra;
-      d->distBase[code] = (2 + (code & 1)) << extra;
-    } else {
-      d->distExtra[code] = e;
-      d->distBase[code] = (1u << (e + 2)) + (code - (2 * e + 4)) * (1u << e);
-    }
+    const DistanceCode c = DistanceCodeOf(code, e);
+    d->distBase[code] = c.base;
+    d->distExtra[code] = c.extra;
   }
 }
 
@@ -330,7 +308,7 @@ uint64_t DecodeSymbols(LzDecoder* d, PackedInput* input, uint32_t limit, int64_t
     const uint32_t sym = LookupSymbol(e);
     prev = sym;
     --n;
-    if (sym < 256) {
+    if (sym < kSymRepeatLast) {
       win[pos] = static_cast<uint8_t>(sym);
       if (++pos == stopPos) {
         room -= pos - syncPos;
@@ -351,14 +329,14 @@ uint64_t DecodeSymbols(LzDecoder* d, PackedInput* input, uint32_t limit, int64_t
     }
     uint32_t length;
     uint32_t distance;
-    if (sym == 256) {
+    if (sym == kSymRepeatLast) {
       length = lastLength;
       distance = lastDistance;
-    } else if (sym <= 260) {
+    } else if (sym < kSymShortFirst) {
       distance = cache[(matchCount - sym) & 3];
       uint32_t i = in.Decode(firstR, secondR, bitsR);
-      if (i == 24) {
-        length = 257 + in.Bits(14);
+      if (i == kRepeatLong) {
+        length = kLongLengthBase + in.Bits(kLongLengthBits);
       } else {
         length = kLengthBase[i] + in.Bits(kLengthExtra[i]) + 2;
         if (distance > 0x3fff) length++;
@@ -366,19 +344,19 @@ uint64_t DecodeSymbols(LzDecoder* d, PackedInput* input, uint32_t limit, int64_t
       }
       lastLength = length;
       lastDistance = distance;
-    } else if (sym <= 268) {
-      uint32_t j = sym - 261;
+    } else if (sym < kSymLength3First) {
+      uint32_t j = sym - kSymShortFirst;
       length = 2;
-      distance = kShortABase[j] + in.Bits(kShortAExtra[j]) + 1;
-    } else if (sym <= 283) {
-      uint32_t j = sym - 269;
+      distance = kShortBase[j] + in.Bits(kShortExtra[j]) + 1;
+    } else if (sym < kSymMatchFirst) {
+      uint32_t j = sym - kSymLength3First;
       length = 3;
       distance = j < 2 ? j + 1 : (1u << (j - 1)) + in.Bits(j - 1) + 1;
-    } else if (sym <= 308) {
-      if (sym == 308) {
-        length = 257 + in.Bits(14);
+    } else if (sym <= kSymLongMatch) {
+      if (sym == kSymLongMatch) {
+        length = kLongLengthBase + in.Bits(kLongLengthBits);
       } else {
-        uint32_t i = sym - 284;
+        uint32_t i = sym - kSymMatchFirst;
         length = kLengthBase[i] + in.Bits(kLengthExtra[i]) + 4;
       }
       uint32_t code = in.Decode(firstD, secondD, bitsD);
@@ -388,7 +366,7 @@ uint64_t DecodeSymbols(LzDecoder* d, PackedInput* input, uint32_t limit, int64_t
         break;
       }
       distance = d->distBase[code] + in.Bits(d->distExtra[code]) + 1;
-      if (sym != 308 && distance > 0x3ffff) length++;
+      if (sym != kSymLongMatch && distance > 0x3ffff) length++;
     } else {
       *ok = false;
       break;
@@ -511,11 +489,11 @@ LzDecoder* CreateLzDecoder() {
   // behaves the same on every run.
   d->window = static_cast<uint8_t*>(MemAllocLarge(kBufferBytes));
   d->staging = static_cast<uint8_t*>(MemAllocLarge(kBufferBytes));
-  bool ok = d->window && d->staging && InitTable(&d->preCode, kPreSymbols, kPreWidth) &&
-            InitTable(&d->mainA, kMainSymbols, kMainWidth) &&
-            InitTable(&d->mainB, kMainSymbols, kMainWidth) &&
-            InitTable(&d->repeat, kRepeatSymbols, kMainWidth) &&
-            InitTable(&d->dist, kDistSymbols, kMainWidth);
+  bool ok = d->window && d->staging && InitTable(&d->preCode, kPreSymbols, kMaxPreLength) &&
+            InitTable(&d->mainA, kMainSymbols, kMaxCodeLength) &&
+            InitTable(&d->mainB, kMainSymbols, kMaxCodeLength) &&
+            InitTable(&d->repeat, kRepeatSymbols, kMaxCodeLength) &&
+            InitTable(&d->dist, kDistSymbols, kMaxCodeLength);
   if (!ok) {
     DestroyLzDecoder(d);
     return nullptr;

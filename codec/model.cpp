@@ -4,6 +4,8 @@
 
 #include <string.h>
 
+#include "common/bytes.h"
+
 namespace tvk {
 
 namespace {
@@ -12,24 +14,6 @@ uint32_t UsedBins(const uint32_t* hist) {
   uint32_t used = 0;
   for (uint32_t i = 0; i < 256; ++i) used += hist[i] != 0;
   return used;
-}
-
-uint16_t LoadWord(const uint8_t* p) { return static_cast<uint16_t>(p[0] | p[1] << 8); }
-void StoreWord(uint8_t* p, uint16_t v) {
-  p[0] = static_cast<uint8_t>(v);
-  p[1] = static_cast<uint8_t>(v >> 8);
-}
-
-int32_t LoadLe32(const uint8_t* p) {
-  return static_cast<int32_t>(uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 |
-                              uint32_t(p[3]) << 24);
-}
-void StoreLe32(uint8_t* p, int32_t v) {
-  uint32_t u = static_cast<uint32_t>(v);
-  p[0] = static_cast<uint8_t>(u);
-  p[1] = static_cast<uint8_t>(u >> 8);
-  p[2] = static_cast<uint8_t>(u >> 16);
-  p[3] = static_cast<uint8_t>(u >> 24);
 }
 
 }  // namespace
@@ -87,7 +71,7 @@ void PredictorSet::Reset(uint32_t kind, uint32_t initialMode) {
 
 void PredictorSet::Run(uint32_t kind, uint32_t channels, uint8_t* data, size_t n) {
   if (kind == 1) {
-    for (size_t i = 0; i + 1 < n; i += 2) StoreWord(data + i, word.Step(LoadWord(data + i)));
+    for (size_t i = 0; i + 1 < n; i += 2) StoreU16(data + i, word.Step(LoadU16(data + i)));
   } else if (kind == 0 && channels >= 1 && channels <= 4) {
     size_t whole = n - n % channels;
     if (channels == 1) {
@@ -103,7 +87,7 @@ void PredictorSet::Run(uint32_t kind, uint32_t channels, uint8_t* data, size_t n
 
 void PredictorSet::Forward(uint32_t kind, uint32_t channels, uint8_t* data, size_t n) {
   if (kind == 1) {
-    for (size_t i = 0; i + 1 < n; i += 2) StoreWord(data + i, word.Forward(LoadWord(data + i)));
+    for (size_t i = 0; i + 1 < n; i += 2) StoreU16(data + i, word.Forward(LoadU16(data + i)));
   } else if (kind == 0 && channels >= 1 && channels <= 4) {
     size_t whole = n - n % channels;
     for (size_t i = 0; i < whole; i += channels) {
@@ -259,7 +243,7 @@ void X86CallFilterCopy(const uint8_t* src, uint8_t* dst, uint32_t n, uint32_t* p
         continue;
       }
       // Only original bytes are read: an operand once converted is skipped.
-      int32_t v = LoadLe32(src + i + 1);
+      int32_t v = static_cast<int32_t>(LoadU32(src + i + 1));
       int32_t p = static_cast<int32_t>(*pos + i);
       if (v != INT32_MIN && v != INT32_MAX) {
         if (v > 0 && v < fileSize) {
@@ -268,7 +252,7 @@ void X86CallFilterCopy(const uint8_t* src, uint8_t* dst, uint32_t n, uint32_t* p
           v = static_cast<int32_t>(static_cast<uint32_t>(v) + uint32_t(fileSize));
         }
       }
-      StoreLe32(dst + i + 1, v);
+      StoreU32(dst + i + 1, static_cast<uint32_t>(v));
       i += 5;
     }
   }

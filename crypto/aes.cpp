@@ -5,11 +5,12 @@
 #define TVK_AES_NI 1
 #endif
 
+#include "common/bytes.h"
 #include "crypto/built_once.h"
 #include "crypto/cipher.h"
 #include "crypto/cpu_features.h"
 #include "crypto/digest.h"
-#include "crypto/wipe.h"
+#include "platform/platform.h"
 
 namespace tvk {
 namespace {
@@ -75,16 +76,6 @@ void MakeAesTables(AesTables& t) {
 }
 
 const AesTables& Aes() { return BuiltOnce<AesTables, MakeAesTables>(); }
-
-inline uint32_t LoadBe32(const uint8_t* p) {
-  return uint32_t(p[0]) << 24 | uint32_t(p[1]) << 16 | uint32_t(p[2]) << 8 | uint32_t(p[3]);
-}
-inline void StoreBe32(uint8_t* p, uint32_t v) {
-  p[0] = uint8_t(v >> 24);
-  p[1] = uint8_t(v >> 16);
-  p[2] = uint8_t(v >> 8);
-  p[3] = uint8_t(v);
-}
 
 inline uint32_t SubWord(uint32_t w) {
   return uint32_t(Aes().sbox[w >> 24]) << 24 | uint32_t(Aes().sbox[(w >> 16) & 0xFF]) << 16 |
@@ -231,7 +222,7 @@ bool DeriveKey(EntryKey* key, const char* password, uint32_t length, uint32_t ki
   } else {
     AesSetEncryptKey(key, digest, keyLength);
   }
-  Wipe(digest, sizeof digest);
+  SecureZero(digest, sizeof digest);
   return true;
 }
 
@@ -287,7 +278,7 @@ __attribute__((target("aes,sse2"))) void DecipherBlocksAesNi(const EntryKey* key
     for (uint32_t r = 1; r < rounds; ++r) x = _mm_aesdec_si128(x, rk[r]);
     _mm_storeu_si128(p + b, _mm_aesdeclast_si128(x, rk[rounds]));
   }
-  Wipe(rk, sizeof rk);
+  SecureZero(rk, sizeof rk);
 }
 
 }  // namespace

@@ -2,7 +2,7 @@
 
 #include <string.h>
 
-#include "crypto/wipe.h"
+#include "platform/platform.h"
 
 namespace tvk {
 namespace {
@@ -122,7 +122,7 @@ void BnMul(uint32_t* a, const uint32_t* b, const uint32_t* c, uint32_t n) {
     t[i + cDigits] = uint32_t(carry);
   }
   BnCopy(a, t, 2 * n);
-  Wipe(t, sizeof t);
+  SecureZero(t, sizeof t);
 }
 
 uint32_t BnSubDigitMul(uint32_t* a, const uint32_t* b, uint32_t x, const uint32_t* c, uint32_t n) {
@@ -177,8 +177,8 @@ void BnDiv(uint32_t* quotient, uint32_t* remainder, const uint32_t* c, uint32_t 
     if (quotient) quotient[i] = estimate;
   }
   if (remainder) BnShiftRight(remainder, work, shift, dDigits);
-  Wipe(work, sizeof work);
-  Wipe(divisor, sizeof divisor);
+  SecureZero(work, sizeof work);
+  SecureZero(divisor, sizeof divisor);
 }
 
 void BnMod(uint32_t* a, const uint32_t* b, uint32_t bDigits, const uint32_t* c, uint32_t cDigits) {
@@ -186,19 +186,19 @@ void BnMod(uint32_t* a, const uint32_t* b, uint32_t bDigits, const uint32_t* c, 
   BnZero(r, cDigits);
   BnDiv(nullptr, r, b, bDigits, c, cDigits);
   BnCopy(a, r, cDigits);
-  Wipe(r, sizeof r);
+  SecureZero(r, sizeof r);
 }
 
 void BnModMul(uint32_t* a, const uint32_t* b, const uint32_t* c, const uint32_t* d, uint32_t n) {
   uint32_t t[kProductDigits];
   BnMul(t, b, c, n);
   BnMod(a, t, 2 * n, d, n);
-  Wipe(t, sizeof t);
+  SecureZero(t, sizeof t);
 }
 
 void BnModExp(uint32_t* a, const uint32_t* b, const uint32_t* c, uint32_t cDigits,
               const uint32_t* d, uint32_t dDigits) {
-  uint32_t powers[3][kMaxDigits];
+  uint32_t powers[3][kMaxDigits] = {};  // zeroed: only dDigits words are set
   uint32_t t[kMaxDigits];
   BnCopy(powers[0], b, dDigits);
   BnModMul(powers[1], powers[0], b, d, dDigits);
@@ -223,8 +223,8 @@ void BnModExp(uint32_t* a, const uint32_t* b, const uint32_t* c, uint32_t cDigit
     }
   }
   BnCopy(a, t, dDigits);
-  Wipe(powers, sizeof powers);
-  Wipe(t, sizeof t);
+  SecureZero(powers, sizeof powers);
+  SecureZero(t, sizeof t);
 }
 
 void ParsePublicKeyRecord(const uint8_t* bytes, PublicKeyRecord* out) {
@@ -247,14 +247,14 @@ uint32_t RsaPublicOpen(uint8_t* output, uint32_t* outLength, const uint8_t* inpu
   // Compared over all digits: a record whose bit count overstates its
   // modulus must not let a larger number through.
   if (nDigits == 0 || BnCompare(m, n, kMaxDigits) >= 0) {
-    Wipe(m, sizeof m);
+    SecureZero(m, sizeof m);
     return kRsaDataError;
   }
   BnModExp(c, m, e, eDigits, n, nDigits);
   uint8_t block[128];
   BnEncode(block, k, c, nDigits);
-  Wipe(m, sizeof m);
-  Wipe(c, sizeof c);
+  SecureZero(m, sizeof m);
+  SecureZero(c, sizeof c);
 
   uint32_t result = kRsaDataError;
   if (k >= 11 && block[0] == 0x00 && block[1] == 0x01) {
@@ -270,7 +270,7 @@ uint32_t RsaPublicOpen(uint8_t* output, uint32_t* outLength, const uint8_t* inpu
       }
     }
   }
-  Wipe(block, sizeof block);
+  SecureZero(block, sizeof block);
   return result;
 }
 

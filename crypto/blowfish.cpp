@@ -1,9 +1,10 @@
 #include <string.h>
 
+#include "common/bytes.h"
 #include "crypto/blowfish_tables.h"
 #include "crypto/cipher.h"
 #include "crypto/digest.h"
-#include "crypto/wipe.h"
+#include "platform/platform.h"
 
 namespace tvk {
 namespace {
@@ -76,7 +77,7 @@ void MakeHeadKey(BlowfishKey* key, const char* password, uint32_t length) {
   Md5Update(&ctx, password, length);
   Md5Final(&ctx, digest);
   BlowfishSetKey(key, digest, sizeof digest);
-  Wipe(digest, sizeof digest);
+  SecureZero(digest, sizeof digest);
 }
 
 namespace {
@@ -89,21 +90,17 @@ void CipherHeadBytes(const char* password, uint8_t* buffer, uint32_t length, boo
   uint32_t blocks = length / 8 + (length % 8 != 0);
   for (uint32_t b = 0; b < blocks; ++b, buffer += 8) {
     // Halves are little-endian in the stored block.
-    uint32_t l = uint32_t(buffer[0]) | uint32_t(buffer[1]) << 8 | uint32_t(buffer[2]) << 16 |
-                 uint32_t(buffer[3]) << 24;
-    uint32_t r = uint32_t(buffer[4]) | uint32_t(buffer[5]) << 8 | uint32_t(buffer[6]) << 16 |
-                 uint32_t(buffer[7]) << 24;
+    uint32_t l = LoadU32(buffer);
+    uint32_t r = LoadU32(buffer + 4);
     if (decipher) {
       BlowfishDecryptBlock(&key, &l, &r);
     } else {
       BlowfishEncryptBlock(&key, &l, &r);
     }
-    for (int i = 0; i < 4; ++i) {
-      buffer[i] = uint8_t(l >> (8 * i));
-      buffer[4 + i] = uint8_t(r >> (8 * i));
-    }
+    StoreU32(buffer, l);
+    StoreU32(buffer + 4, r);
   }
-  Wipe(&key, sizeof key);
+  SecureZero(&key, sizeof key);
 }
 
 }  // namespace

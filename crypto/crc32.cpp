@@ -1,5 +1,6 @@
 #include "crypto/crc32.h"
 
+#include "common/bytes.h"
 #include "crypto/built_once.h"
 
 #if defined(__i386__) || defined(__x86_64__)
@@ -36,10 +37,6 @@ void MakeTables(CrcTables& tables) {
 const CrcTables& Tables() { return BuiltOnce<CrcTables, MakeTables>(); }
 
 }  // namespace
-
-inline uint32_t Load32(const uint8_t* p) {
-  return uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 | uint32_t(p[3]) << 24;
-}
 
 #if defined(TVK_CRC_CLMUL)
 namespace {
@@ -129,10 +126,10 @@ uint32_t Crc32(uint32_t reg, const void* data, size_t length) {
   // Sixteen independent loads per step: the table reads overlap instead of
   // waiting on each other through the register.
   while (length >= 16) {
-    uint32_t a = reg ^ Load32(p);
-    uint32_t b = Load32(p + 4);
-    uint32_t c = Load32(p + 8);
-    uint32_t d = Load32(p + 12);
+    uint32_t a = reg ^ LoadU32(p);
+    uint32_t b = LoadU32(p + 4);
+    uint32_t c = LoadU32(p + 8);
+    uint32_t d = LoadU32(p + 12);
     reg = t[15][a & 0xFF] ^ t[14][(a >> 8) & 0xFF] ^ t[13][(a >> 16) & 0xFF] ^ t[12][a >> 24] ^
           t[11][b & 0xFF] ^ t[10][(b >> 8) & 0xFF] ^ t[9][(b >> 16) & 0xFF] ^ t[8][b >> 24] ^
           t[7][c & 0xFF] ^ t[6][(c >> 8) & 0xFF] ^ t[5][(c >> 16) & 0xFF] ^ t[4][c >> 24] ^

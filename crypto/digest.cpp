@@ -2,32 +2,14 @@
 
 #include <string.h>
 
-#include "crypto/wipe.h"
+#include "common/bytes.h"
+#include "platform/platform.h"
 
 namespace tvk {
 namespace {
 
 inline uint32_t Rol32(uint32_t x, int b) { return (x << b) | (x >> (32 - b)); }
 inline uint32_t Ror32(uint32_t x, int b) { return (x >> b) | (x << (32 - b)); }
-
-inline uint32_t LoadLe32(const uint8_t* p) {
-  return uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 | uint32_t(p[3]) << 24;
-}
-inline uint32_t LoadBe32(const uint8_t* p) {
-  return uint32_t(p[0]) << 24 | uint32_t(p[1]) << 16 | uint32_t(p[2]) << 8 | uint32_t(p[3]);
-}
-inline void StoreLe32(uint8_t* p, uint32_t v) {
-  p[0] = uint8_t(v);
-  p[1] = uint8_t(v >> 8);
-  p[2] = uint8_t(v >> 16);
-  p[3] = uint8_t(v >> 24);
-}
-inline void StoreBe32(uint8_t* p, uint32_t v) {
-  p[0] = uint8_t(v >> 24);
-  p[1] = uint8_t(v >> 16);
-  p[2] = uint8_t(v >> 8);
-  p[3] = uint8_t(v);
-}
 
 // ---- MD5 -------------------------------------------------------------------
 
@@ -57,7 +39,7 @@ constexpr uint32_t kMd5Sine[64] = {
 
 void Md5Compress(uint32_t state[4], const uint8_t* block) {
   uint32_t x[16];
-  for (int i = 0; i < 16; ++i) x[i] = LoadLe32(block + 4 * i);
+  for (int i = 0; i < 16; ++i) x[i] = LoadU32(block + 4 * i);
   uint32_t a = state[0], b = state[1], c = state[2], d = state[3];
   const uint32_t* t = kMd5Sine;
   for (int i = 0; i < 16; i += 4) {
@@ -88,7 +70,7 @@ void Md5Compress(uint32_t state[4], const uint8_t* block) {
   state[1] += b;
   state[2] += c;
   state[3] += d;
-  Wipe(x, sizeof x);
+  SecureZero(x, sizeof x);
 }
 
 #undef TVK_MD5_STEP
@@ -162,7 +144,7 @@ void Sha256Compress(uint32_t state[8], const uint8_t* block) {
   state[5] += f;
   state[6] += g;
   state[7] += h;
-  Wipe(w, sizeof w);
+  SecureZero(w, sizeof w);
 }
 
 #undef TVK_SHA256_ROUND
@@ -269,7 +251,7 @@ void Sha512Compress(int64_t state[8], const uint8_t* block) {
   state[5] = int64_t(uint64_t(state[5]) + f);
   state[6] = int64_t(uint64_t(state[6]) + g);
   state[7] = int64_t(uint64_t(state[7]) + h);
-  Wipe(w, sizeof w);
+  SecureZero(w, sizeof w);
 }
 
 #undef TVK_SHA512_ROUND
@@ -323,14 +305,14 @@ void Md5Update(Md5Context* ctx, const void* data, uint32_t length) {
 
 void Md5Final(Md5Context* ctx, uint8_t digest[16]) {
   uint8_t bits[8];
-  StoreLe32(bits, ctx->count[0]);
-  StoreLe32(bits + 4, ctx->count[1]);
+  StoreU32(bits, ctx->count[0]);
+  StoreU32(bits + 4, ctx->count[1]);
   uint32_t filled = (ctx->count[0] >> 3) & 63;
   static const uint8_t kPad[64] = {0x80};
   Md5Update(ctx, kPad, filled < 56 ? 56 - filled : 120 - filled);
   Md5Update(ctx, bits, 8);
-  for (int i = 0; i < 4; ++i) StoreLe32(digest + 4 * i, ctx->state[i]);
-  Wipe(ctx, sizeof *ctx);
+  for (int i = 0; i < 4; ++i) StoreU32(digest + 4 * i, ctx->state[i]);
+  SecureZero(ctx, sizeof *ctx);
 }
 
 void Md5OfBuffer(const void* data, uint32_t length, uint8_t digest[16]) {
@@ -341,7 +323,7 @@ void Md5OfBuffer(const void* data, uint32_t length, uint8_t digest[16]) {
   Md5Init(&ctx);
   Md5Update(&ctx, local, length);
   Md5Final(&ctx, digest);
-  Wipe(local, sizeof local);
+  SecureZero(local, sizeof local);
 }
 
 // ---- SHA-256 ---------------------------------------------------------------
@@ -384,7 +366,7 @@ void Sha256Final(Sha256Context* ctx, uint8_t* digest) {
   StoreBe32(block + 60, uint32_t(ctx->bitCount));
   Sha256Compress(ctx->state, block);
   for (int i = 0; i < 8; ++i) StoreBe32(digest + 4 * i, ctx->state[i]);
-  Wipe(ctx, sizeof *ctx);
+  SecureZero(ctx, sizeof *ctx);
 }
 
 bool Sha256OfBuffer(uint8_t* digest, const void* data, uint32_t length) {
@@ -436,7 +418,7 @@ void Sha512Final(Sha512Context* ctx, uint8_t* digest) {
   StoreSha512Word(block + 120, ctx->bitCount[0]);
   Sha512Compress(ctx->state, block);
   for (int i = 0; i < 8; ++i) StoreSha512Word(digest + 8 * i, uint64_t(ctx->state[i]));
-  Wipe(ctx, sizeof *ctx);
+  SecureZero(ctx, sizeof *ctx);
 }
 
 }  // namespace tvk

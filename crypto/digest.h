@@ -9,6 +9,12 @@
 
 namespace tvk {
 
+// Digest kinds as a signature block stores them; the reader keeps the kind
+// of its last signature check in the same code.
+constexpr uint32_t kDigestSha512 = 0;
+constexpr uint32_t kDigestSha256 = 1;
+constexpr uint32_t kDigestMd5 = 2;
+
 struct Md5Context {
   uint32_t state[4];
   uint32_t count[2];  // bits, low word first

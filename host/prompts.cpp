@@ -9,6 +9,7 @@
 #include <windows.h>
 #endif
 
+#include "common/cp1252.h"
 #include "host/flow.h"
 #include "host/message_format.h"
 
@@ -214,23 +215,6 @@ void NextVolumeFolder(char* typed, uint32_t size, const char* expected) {
 
 namespace {
 
-// Unicode code points of Windows-1252 bytes 0x80..0x9F; 0 where the code page
-// leaves the byte unassigned.
-const uint16_t kHigh1252[32] = {
-    0x20AC, 0,      0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021,
-    0x02C6, 0x2030, 0x0160, 0x2039, 0x0152, 0,      0x017D, 0,
-    0,      0x2018, 0x2019, 0x201C, 0x201D, 0x2022, 0x2013, 0x2014,
-    0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0,      0x017E, 0x0178};
-
-// The Windows-1252 byte of a code point, or -1.
-int AnsiByteOf(uint32_t cp) {
-  if (cp < 0x80 || (cp >= 0xA0 && cp <= 0xFF)) return static_cast<int>(cp);
-  for (int k = 0; k < 32; ++k) {
-    if (kHigh1252[k] == cp) return 0x80 + k;
-  }
-  return -1;
-}
-
 // One UTF-8 sequence at p: its code point and length, or 0 when malformed.
 uint32_t DecodeUtf8(const unsigned char* p, uint32_t* cp) {
   uint32_t extra;
@@ -264,14 +248,14 @@ uint32_t TypedPasswordToAnsi(char* text) {
   for (uint32_t i = 0; p[i];) {
     uint32_t cp;
     uint32_t n = DecodeUtf8(p + i, &cp);
-    if (!n || AnsiByteOf(cp) < 0) return static_cast<uint32_t>(strlen(text));
+    if (!n || Cp1252ByteOf(cp) < 0) return static_cast<uint32_t>(strlen(text));
     i += n;
   }
   uint32_t out = 0;
   for (uint32_t i = 0; p[i];) {
     uint32_t cp;
     i += DecodeUtf8(p + i, &cp);
-    text[out++] = static_cast<char>(AnsiByteOf(cp));
+    text[out++] = static_cast<char>(Cp1252ByteOf(cp));
   }
   text[out] = 0;
   return out;

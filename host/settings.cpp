@@ -1,6 +1,7 @@
 // The payload's settings record and the options derived from it.
 #include <string.h>
 
+#include "common/bytes.h"
 #include "host/path_macros.h"
 #include "host/startup.h"
 
@@ -22,8 +23,7 @@ uint32_t ReadUpTo(FileHandle file, void* buffer, uint32_t count) {
 uint32_t ReadU32(FileHandle file) {
   uint8_t b[4] = {0, 0, 0, 0};
   ReadUpTo(file, b, 4);
-  return static_cast<uint32_t>(b[0]) | static_cast<uint32_t>(b[1]) << 8 |
-         static_cast<uint32_t>(b[2]) << 16 | static_cast<uint32_t>(b[3]) << 24;
+  return LoadU32(b);
 }
 
 // A string longer than its cap is read only up to the cap; the bytes beyond

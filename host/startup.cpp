@@ -9,16 +9,13 @@
 #include <windows.h>
 #endif
 
+#include "common/bytes.h"
+
 namespace tvk {
 
 StartupState startupState;
 
 namespace {
-
-uint32_t GetU32(const uint8_t* p) {
-  return static_cast<uint32_t>(p[0]) | static_cast<uint32_t>(p[1]) << 8 |
-         static_cast<uint32_t>(p[2]) << 16 | static_cast<uint32_t>(p[3]) << 24;
-}
 
 uint32_t ReadFully(FileHandle file, uint8_t* buffer, uint32_t count) {
   uint32_t got = 0;
@@ -109,9 +106,9 @@ void ShowStartupError(int code) {
 
 int ParsePayloadHeader(const uint8_t* p, PayloadHeader* out) {
   if (memcmp(p, fmt::kPayloadSignature, sizeof fmt::kPayloadSignature) != 0) return 0;
-  uint32_t magic = GetU32(p + 6);
-  uint32_t version = GetU32(p + 10);
-  uint32_t length = GetU32(p + 14);
+  uint32_t magic = LoadU32(p + 6);
+  uint32_t version = LoadU32(p + 10);
+  uint32_t length = LoadU32(p + 14);
   if (magic != fmt::kPayloadMagic || version < fmt::kPayloadVersion || length == 0 ||
       length > fmt::kMaxLanguageText) {
     return 0;

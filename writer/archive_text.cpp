@@ -1,15 +1,9 @@
 #include "writer/archive_text.h"
 
+#include "common/cp1252.h"
+
 namespace tvk {
 namespace {
-
-// Unicode code points of Windows-1252 bytes 0x80..0x9F; 0 where the code page
-// leaves the byte unassigned.
-const uint16_t kHigh1252[32] = {
-    0x20AC, 0,      0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021,
-    0x02C6, 0x2030, 0x0160, 0x2039, 0x0152, 0,      0x017D, 0,
-    0,      0x2018, 0x2019, 0x201C, 0x201D, 0x2022, 0x2013, 0x2014,
-    0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0,      0x017E, 0x0178};
 
 // Decodes one UTF-8 sequence at s[i]; -1 when it is malformed (overlong
 // forms, surrogates and values above U+10FFFF included).
@@ -69,16 +63,9 @@ bool Utf8ToWindows1252(const std::string& utf8, std::string* out) {
   for (size_t i = 0; i < utf8.size();) {
     int32_t cp = DecodeUtf8(utf8, &i);
     if (cp < 0) return false;
-    if (cp < 0x80 || (cp >= 0xA0 && cp <= 0xFF)) {
-      result.push_back(static_cast<char>(cp));
-      continue;
-    }
-    int found = -1;
-    for (int k = 0; k < 32; ++k) {
-      if (kHigh1252[k] != 0 && kHigh1252[k] == cp) found = k;
-    }
-    if (found < 0) return false;
-    result.push_back(static_cast<char>(0x80 + found));
+    const int b = Cp1252ByteOf(static_cast<uint32_t>(cp));
+    if (b < 0) return false;
+    result.push_back(static_cast<char>(b));
   }
   *out = std::move(result);
   return true;
@@ -87,10 +74,7 @@ bool Utf8ToWindows1252(const std::string& utf8, std::string* out) {
 std::string Windows1252ToUtf8(const std::string& text) {
   std::string out;
   for (char c : text) {
-    uint8_t b = static_cast<uint8_t>(c);
-    uint32_t cp = b;
-    if (b >= 0x80 && b < 0xA0 && kHigh1252[b - 0x80] != 0) cp = kHigh1252[b - 0x80];
-    AppendUtf8(&out, cp);
+    AppendUtf8(&out, Cp1252CodePoint(static_cast<uint8_t>(c)));
   }
   return out;
 }

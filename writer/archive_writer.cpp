@@ -7,30 +7,28 @@
 #include <ctime>
 #include <utility>
 
+#include "common/bytes.h"
 #include "crypto/cipher.h"
 #include "crypto/crc32.h"
 #include "crypto/digest.h"
-#include "crypto/wipe.h"
+#include "platform/platform.h"
 
 namespace tvk {
 namespace {
 
-void Put16(Bytes& b, size_t at, uint32_t v) {
-  b[at] = static_cast<uint8_t>(v);
-  b[at + 1] = static_cast<uint8_t>(v >> 8);
-}
-
 void Append16(Bytes& b, uint32_t v) {
-  b.push_back(static_cast<uint8_t>(v));
-  b.push_back(static_cast<uint8_t>(v >> 8));
+  b.resize(b.size() + 2);
+  StoreU16(&b[b.size() - 2], v);
 }
 
 void Append32(Bytes& b, uint32_t v) {
-  for (int k = 0; k < 4; ++k) b.push_back(static_cast<uint8_t>(v >> (8 * k)));
+  b.resize(b.size() + 4);
+  StoreU32(&b[b.size() - 4], v);
 }
 
 void Append64(Bytes& b, uint64_t v) {
-  for (int k = 0; k < 8; ++k) b.push_back(static_cast<uint8_t>(v >> (8 * k)));
+  Append32(b, static_cast<uint32_t>(v));
+  Append32(b, static_cast<uint32_t>(v >> 32));
 }
 
 // a then b, copied into a vector of the final size at once (growing a short
@@ -45,14 +43,6 @@ Bytes Concat(const uint8_t* a, size_t aSize, const uint8_t* b, size_t bSize) {
 void AppendFileTime(Bytes& b, const FileTime& t) {
   Append32(b, t.low);
   Append32(b, t.high);
-}
-
-uint32_t Load32(const uint8_t* p) {
-  return uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 | uint32_t(p[3]) << 24;
-}
-
-void Store32(uint8_t* p, uint32_t v) {
-  for (int k = 0; k < 4; ++k) p[k] = static_cast<uint8_t>(v >> (8 * k));
 }
 
 int SeekTo(std::FILE* f, uint64_t offset) {
@@ -79,8 +69,8 @@ int SeekEnd(std::FILE* f) {
 
 void SealHead(Bytes& head) {
   if (head.size() < fmt::kBlockHeadSize) head.resize(fmt::kBlockHeadSize);
-  Put16(head, 5, static_cast<uint32_t>(head.size()));
-  Put16(head, 0, HeadCheckOf(head.data(), static_cast<uint32_t>(head.size())));
+  StoreU16(&head[5], static_cast<uint32_t>(head.size()));
+  StoreU16(&head[0], HeadCheckOf(head.data(), static_cast<uint32_t>(head.size())));
 }
 
 Bytes MakeHead(uint8_t type, uint16_t flags, const Bytes& fields) {
@@ -172,71 +162,57 @@ Bytes EndMarker() { return Bytes(fmt::kEndMarker, fmt::kEndMarker + 7); }
 // Ciphers
 // ---------------------------------------------------------------------------
 
+// The keys and ciphers are the module's own (crypto/cipher.h), so that the
+// writer cannot derive a key the reader would not. Passwords go in as the
+// reader takes them: as C strings, so an embedded zero byte ends one.
 Bytes EncipherHead(const std::string& password, const Bytes& head) {
-  // Key as the reader makes it: MD5 of at most 260 password bytes.
-  uint8_t digest[16];
-  Md5Context md5;
-  Md5Init(&md5);
-  Md5Update(&md5, password.data(),
-            static_cast<uint32_t>(std::min<size_t>(password.size(), 260)));
-  Md5Final(&md5, digest);
-  auto key = std::make_unique<BlowfishKey>();
-  BlowfishSetKey(key.get(), digest, 16);
-  Wipe(digest, sizeof digest);
-
   const size_t length = (head.size() + 7) & ~size_t{7};
   Bytes out(2 + length, 0);
-  Put16(out, 0, static_cast<uint32_t>(length));
+  StoreU16(&out[0], static_cast<uint32_t>(length));
   std::copy(head.begin(), head.end(), out.begin() + 2);
-  for (size_t at = 2; at < out.size(); at += 8) {
-    uint32_t left = Load32(&out[at]);
-    uint32_t right = Load32(&out[at + 4]);
-    BlowfishEncryptBlock(key.get(), &left, &right);
-    Store32(&out[at], left);
-    Store32(&out[at + 4], right);
-  }
-  Wipe(key.get(), sizeof(BlowfishKey));
+  EncipherHeadBytes(password.c_str(), out.data() + 2, static_cast<uint32_t>(length));
   return out;
 }
 
 Bytes EntryKeyBytes(uint32_t kind, const std::string& password) {
+  const uint32_t length = static_cast<uint32_t>(std::min<size_t>(password.size(), UINT32_MAX));
   if (kind == 1) {
     Bytes key(16);
-    Md5Context md5;
-    Md5Init(&md5);
-    Md5Update(&md5, password.data(),
-              static_cast<uint32_t>(std::min<size_t>(password.size(), 276)));
-    Md5Final(&md5, key.data());
+    Md5OfBuffer(password.data(), length, key.data());
     return key;
   }
   if (kind == 2) {
-    // An empty password leaves the key all zeros (the reader hashes nothing).
-    Bytes key(32, 0);
-    if (!password.empty()) {
-      Sha256Context sha;
-      Sha256Init(&sha);
-      Sha256Update(&sha, password.data(), static_cast<uint32_t>(password.size()));
-      Sha256Final(&sha, key.data());
-    }
+    Bytes key(32, 0);  // an empty password leaves it all zeros
+    Sha256OfBuffer(key.data(), password.data(), length);
     return key;
   }
   return {};
 }
 
+namespace {
+
+bool EntryEncryptKey(uint32_t kind, const std::string& password, EntryKey* key) {
+  const uint32_t length = static_cast<uint32_t>(std::min<size_t>(password.size(), UINT32_MAX));
+  return DeriveEntryEncryptKey(key, password.data(), length, kind);
+}
+
+// Whole 16-byte blocks of data, in pieces the module's 32-bit count can take.
+void EncipherBlocks(const EntryKey& key, uint8_t* data, size_t size) {
+  constexpr size_t kPiece = size_t{1} << 30;
+  for (size_t at = 0; at < size; at += kPiece) {
+    EncipherEntryData(&key, data + at, static_cast<uint32_t>(std::min(kPiece, size - at)));
+  }
+}
+
+}  // namespace
+
 void EncipherEntryDataInPlace(uint32_t kind, const std::string& password, Bytes* data) {
-  if (kind != 1 && kind != 2) return;
-  Bytes keyBytes = EntryKeyBytes(kind, password);
   EntryKey key{};
-  AesSetEncryptKey(&key, keyBytes.data(), static_cast<uint32_t>(keyBytes.size()));
-  Wipe(keyBytes.data(), keyBytes.size());
+  if (!EntryEncryptKey(kind, password, &key)) return;
   Bytes& out = *data;
   out.resize((out.size() + 15) & ~size_t{15}, 0);
-  for (size_t at = 0; at < out.size(); at += 16) {
-    uint8_t block[16];
-    AesEncryptBlock(&key, &out[at], block);
-    std::memcpy(&out[at], block, 16);
-  }
-  Wipe(&key, sizeof key);
+  EncipherBlocks(key, out.data(), out.size());
+  SecureZero(&key, sizeof key);
 }
 
 Bytes EncipherEntryData(uint32_t kind, const std::string& password, const Bytes& data) {
@@ -611,11 +587,7 @@ bool ArchiveWriter::AddStreamedEntry(const EntrySpec& shape, uint8_t method, uin
   const bool encrypted = shape.encryption == 1 || shape.encryption == 2;
   const uint64_t cipherSize = encrypted ? (size + 15) & ~uint64_t{15} : size;
   EntryKey key{};
-  if (encrypted) {
-    Bytes keyBytes = EntryKeyBytes(shape.encryption, shape.password);
-    AesSetEncryptKey(&key, keyBytes.data(), static_cast<uint32_t>(keyBytes.size()));
-    Wipe(keyBytes.data(), keyBytes.size());
-  }
+  if (encrypted) EntryEncryptKey(shape.encryption, shape.password, &key);
   // Any byte range of the ciphertext: ECB enciphers whole blocks on their
   // own, so the blocks around the range are read and enciphered alone.
   constexpr uint64_t kChunk = 1 << 20;
@@ -628,13 +600,7 @@ bool ArchiveWriter::AddStreamedEntry(const EntrySpec& shape, uint8_t method, uin
       buffer.assign(static_cast<size_t>(span), 0);
       const uint64_t available = blockStart < size ? std::min<uint64_t>(span, size - blockStart) : 0;
       if (available && !source(blockStart, buffer.data(), static_cast<size_t>(available))) return false;
-      if (encrypted) {
-        for (size_t at = 0; at < buffer.size(); at += 16) {
-          uint8_t block[16];
-          AesEncryptBlock(&key, &buffer[at], block);
-          std::memcpy(&buffer[at], block, 16);
-        }
-      }
+      if (encrypted) EncipherBlocks(key, buffer.data(), buffer.size());
       const uint64_t skip = pos - blockStart;
       const uint64_t n = std::min<uint64_t>(length, want - skip);
       if (!out_->Write(buffer.data() + skip, static_cast<size_t>(n))) return false;
@@ -645,7 +611,7 @@ bool ArchiveWriter::AddStreamedEntry(const EntrySpec& shape, uint8_t method, uin
   };
   bool ok = WriteEntry(shape, shape.solid, shape.dictCode, method, filterByte, shape.crc.value_or(crc), shape.unpackedSize.value_or(unpacked),
                        cipherSize, emit);
-  Wipe(&key, sizeof key);
+  SecureZero(&key, sizeof key);
   return ok;
 }
 
@@ -694,7 +660,7 @@ bool ArchiveWriter::WriteEntry(const EntrySpec& shape, bool solid, uint32_t dict
     for (size_t i = 0; i < subHeads.size(); ++i) {
       Bytes h = subHeads[i];
       if (i + 1 < subHeads.size()) {
-        Put16(h, 3, (h[3] | h[4] << 8) | fmt::kFlagSubBlock);
+        StoreU16(&h[3], LoadU16(&h[3]) | fmt::kFlagSubBlock);
         SealHead(h);
       }
       plain.push_back(std::move(h));
@@ -775,7 +741,7 @@ bool ArchiveWriter::Finish() {
     Bytes main(fmt::kMainHeaderSize);
     if (!out_->ReadBack(volume_, volumeStart_, main.data(), main.size()))
       return Fail("cannot read back " + out_->Describe(volume_));
-    Put16(main, 3, (main[3] | main[4] << 8) | fmt::kArcLastVolume);
+    StoreU16(&main[3], LoadU16(&main[3]) | fmt::kArcLastVolume);
     SealHead(main);
     if (!out_->Patch(volume_, volumeStart_, main.data(), main.size()))
       return Fail("cannot update " + out_->Describe(volume_));

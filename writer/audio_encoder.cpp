@@ -5,6 +5,7 @@
 #include <cstring>
 #include <queue>
 
+#include "common/bytes.h"
 #include "crypto/crc32.h"
 #include "writer/bit_writer.h"
 
@@ -78,18 +79,6 @@ std::vector<uint32_t> CodeLengths(std::vector<uint64_t> freq, uint32_t maxLength
 }
 
 // Canonical codes: shorter codes first, equal lengths in symbol order.
-std::vector<uint32_t> CanonicalCodes(const std::vector<uint32_t>& lengths) {
-  std::vector<uint32_t> codes(lengths.size(), 0);
-  uint32_t code = 0;
-  for (uint32_t len = 1; len <= 16; ++len) {
-    for (size_t s = 0; s < lengths.size(); ++s) {
-      if (lengths[s] == len) codes[s] = code++;
-    }
-    code <<= 1;
-  }
-  return codes;
-}
-
 struct PreSymbol {
   uint32_t symbol, extra, extraBits;
 };
@@ -467,10 +456,6 @@ void EncodeWords(BitWriter& bw, const uint8_t* samples, uint32_t frames, bool st
   }
 }
 
-void PutLe32(uint8_t* p, uint32_t v) {
-  for (int i = 0; i < 4; ++i) p[i] = static_cast<uint8_t>(v >> (8 * i));
-}
-
 }  // namespace
 
 std::vector<uint8_t> EncodeAudioStream(const uint8_t* file, size_t n, WavLayout layout,
@@ -487,9 +472,9 @@ std::vector<uint8_t> EncodeAudioStream(const uint8_t* file, size_t n, WavLayout 
 
   BitWriter bw;
   uint8_t params[kParamBytes] = {};
-  PutLe32(params, layout.headLength);
-  PutLe32(params + 4, layout.tailLength);
-  PutLe32(params + 8, layout.sampleBytes);
+  StoreU32(params, layout.headLength);
+  StoreU32(params + 4, layout.tailLength);
+  StoreU32(params + 8, layout.sampleBytes);
   params[12] = layout.channels;
   params[13] = layout.bitsPerSample;
   for (uint8_t b : params) bw.PutByte(b);

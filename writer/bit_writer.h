@@ -7,6 +7,8 @@
 #include <cstdint>
 #include <vector>
 
+#include "common/bytes.h"
+
 namespace tvk {
 
 class BitWriter {
@@ -66,7 +68,8 @@ class BitWriter {
 
  private:
   void Flush() {
-    for (int k = 0; k < 4; ++k) bytes_.push_back(uint8_t(acc_ >> (8 * k)));
+    bytes_.resize(bytes_.size() + 4);
+    StoreU32(bytes_.data() + bytes_.size() - 4, acc_);
     acc_ = 0;
     fill_ = 0;
     ++words_;
@@ -76,6 +79,20 @@ class BitWriter {
   uint32_t fill_ = 0;
   uint32_t words_ = 0;
 };
+
+// Canonical prefix codes for a set of lengths (0: no code): ordered by
+// length, then by symbol, as the decoder's tables assume.
+inline std::vector<uint32_t> CanonicalCodes(const std::vector<uint32_t>& lengths) {
+  std::vector<uint32_t> codes(lengths.size(), 0);
+  uint32_t code = 0;
+  for (uint32_t len = 1; len <= 16; ++len) {
+    for (size_t s = 0; s < lengths.size(); ++s) {
+      if (lengths[s] == len) codes[s] = code++;
+    }
+    code <<= 1;
+  }
+  return codes;
+}
 
 }  // namespace tvk
 

@@ -8,27 +8,16 @@
 #include <queue>
 #include <stdexcept>
 
+#include "codec/lz_alphabet.h"
 #include "codec/model.h"
+#include "common/bytes.h"
 #include "writer/lz_encoder_finder.h"
 
 namespace tvk {
 
+using namespace lz;
+
 namespace {
-
-constexpr uint32_t kMainSymbols = 310;
-constexpr uint32_t kRepeatSymbols = 25;
-constexpr uint32_t kDistSymbols = 56;
-constexpr uint32_t kPreSymbols = 19;
-constexpr uint32_t kMaxCodeLength = 15;
-constexpr uint32_t kMaxPreLength = 7;
-constexpr uint32_t kMaxMatch = 257 + 16383;
-
-const uint32_t kLengthBase[24] = {0,  1,  2,  3,  4,  5,   6,   7,   8,   10,  12,  16,
-                                  20, 24, 32, 40, 48, 64, 80, 96, 128, 160, 192, 224};
-const uint32_t kLengthExtra[24] = {0, 0, 0, 0, 0, 0, 0, 0, 1, 1, 2, 2,
-                                   2, 3, 3, 3, 4, 4, 4, 5, 5, 5, 5, 5};
-const uint32_t kShortABase[8] = {0, 4, 8, 16, 32, 64, 128, 192};
-const uint32_t kShortAExtra[8] = {2, 2, 3, 4, 5, 6, 6, 6};
 
 uint32_t FloorLog2(uint32_t v) { return 31 - static_cast<uint32_t>(__builtin_clz(v)); }
 
@@ -52,18 +41,6 @@ uint32_t LengthIndex(uint32_t v) {
     if (v >= kLengthBase[i]) return i;
   }
   return 0;
-}
-
-std::vector<uint32_t> CanonicalCodes(const std::vector<uint32_t>& lengths) {
-  std::vector<uint32_t> codes(lengths.size(), 0);
-  uint32_t code = 0;
-  for (uint32_t len = 1; len <= 16; ++len) {
-    for (size_t s = 0; s < lengths.size(); ++s) {
-      if (lengths[s] == len) codes[s] = code++;
-    }
-    code <<= 1;
-  }
-  return codes;
 }
 
 struct Code {
@@ -269,13 +246,6 @@ int32_t DecoderX86Value(int32_t v, int32_t p, int32_t fileSize) {
   return v;
 }
 
-int32_t Load32(const uint8_t* p) {
-  uint32_t v;
-  std::memcpy(&v, p, 4);
-  return int32_t(v);
-}
-void Store32(uint8_t* p, int32_t v) { std::memcpy(p, &v, 4); }
-
 }  // namespace
 
 std::vector<uint32_t> LimitedCodeLengths(const std::vector<uint32_t>& freqIn, uint32_t maxLength) {
@@ -381,7 +351,7 @@ bool X86Forward(uint8_t* data, uint32_t n, uint32_t* pos, uint32_t size) {
         ++i;
         continue;
       }
-      int32_t r = Load32(data + i + 1);
+      int32_t r = int32_t(LoadU32(data + i + 1));
       int32_t p = int32_t(*pos + i);
       // Prefer the absolute form (what makes calls compress), then the
       // wrapped form, then the value itself: the first that maps back.
@@ -390,7 +360,7 @@ bool X86Forward(uint8_t* data, uint32_t n, uint32_t* pos, uint32_t size) {
       bool found = false;
       for (int32_t v : candidates) {
         if (DecoderX86Value(v, p, fileSize) == r) {
-          Store32(data + i + 1, v);
+          StoreU32(data + i + 1, uint32_t(v));
           found = true;
           break;
         }
@@ -428,8 +398,8 @@ struct LzEncoder::Token {
 
 void LzEncoder::Reset(uint32_t windowSize) {
   windowSize_ = windowSize;
-  distE_ = (windowSize >> 10) == 2048 ? 17 : (windowSize >> 10) == 4096 ? 18 : 16;
-  distCount_ = 2 * distE_ + 16;
+  distE_ = DistanceTopExtra(windowSize);
+  distCount_ = DistanceCodeCount(distE_);
   pos_ = 0;
   std::fill(std::begin(distCache_), std::end(distCache_), 0);
   matchCount_ = 0;
@@ -469,19 +439,19 @@ bool LzEncoder::MakeMatchToken(const LzOp& op, Token* t) {
   uint32_t length = op.length;
   uint32_t distance = op.distance;
   if (op.kind == LzOp::kRepeatLast) {
-    t->sym = 256;
+    t->sym = kSymRepeatLast;
     length = lastLength_;
     distance = lastDistance_;
   } else if (op.kind == LzOp::kRepeat) {
     if (op.cacheIndex > 3) return false;
-    t->sym = uint16_t(257 + op.cacheIndex);
+    t->sym = uint16_t(kSymCacheFirst + op.cacheIndex);
     distance = distCache_[(matchCount_ - 1 - op.cacheIndex) & 3];
     const uint32_t adj = (distance > 0x3fff) + (distance > 0x3ffff);
-    if (op.longForm || (length >= 257 && length - 2 - adj > 255)) {
-      if (length < 257 || length > kMaxMatch) return false;
-      t->rep = 24;
-      t->lenVal = length - 257;
-      t->lenBits = 14;
+    if (op.longForm || (length >= kLongLengthBase && length - 2 - adj > 255)) {
+      if (length < kLongLengthBase || length > kLongestMatch) return false;
+      t->rep = kRepeatLong;
+      t->lenVal = length - kLongLengthBase;
+      t->lenBits = kLongLengthBits;
     } else {
       if (length < 2 + adj) return false;
       uint32_t v = length - 2 - adj;
@@ -497,53 +467,35 @@ bool LzEncoder::MakeMatchToken(const LzOp& op, Token* t) {
     uint32_t d = distance - 1;
     if (!op.longForm && length == 2 && d < 256) {
       uint32_t j = 7;
-      while (kShortABase[j] > d) --j;
-      t->sym = uint16_t(261 + j);
-      t->distVal = d - kShortABase[j];
-      t->distBits = uint8_t(kShortAExtra[j]);
+      while (kShortBase[j] > d) --j;
+      t->sym = uint16_t(kSymShortFirst + j);
+      t->distVal = d - kShortBase[j];
+      t->distBits = uint8_t(kShortExtra[j]);
     } else if (!op.longForm && length == 3 && d < 16384) {
       uint32_t j = d < 2 ? d : FloorLog2(d) + 1;
-      t->sym = uint16_t(269 + j);
+      t->sym = uint16_t(kSymLength3First + j);
       if (j >= 2) {
         t->distVal = d - (1u << (j - 1));
         t->distBits = uint8_t(j - 1);
       }
     } else {
-      uint32_t code;
-      if (d < 4) {
-        code = d;
-      } else if (d < (1u << (distE_ + 2))) {
-        uint32_t extra = FloorLog2(d) - 1;
-        code = 2 * extra + 2 + ((d >> extra) & 1);
-      } else {
-        code = 2 * distE_ + 4 + ((d - (1u << (distE_ + 2))) >> distE_);
-      }
+      const uint32_t code = DistanceCodeFor(d, distE_);
       if (code >= distCount_) return false;
-      uint32_t extra, base;
-      if (code < 4) {
-        extra = 0;
-        base = code;
-      } else if (code <= 2 * distE_ + 3) {
-        extra = (code - 2) >> 1;
-        base = (2 + (code & 1)) << extra;
-      } else {
-        extra = distE_;
-        base = (1u << (distE_ + 2)) + (code - (2 * distE_ + 4)) * (1u << distE_);
-      }
+      const DistanceCode c = DistanceCodeOf(code, distE_);
       t->dsym = int16_t(code);
-      t->distVal = d - base;
-      t->distBits = uint8_t(extra);
+      t->distVal = d - c.base;
+      t->distBits = uint8_t(c.extra);
       uint32_t adj = distance > 0x3ffff;
       if (!op.longForm && length >= 4 + adj && length - 4 - adj <= 255) {
         uint32_t v = length - 4 - adj;
         uint32_t i = LengthIndex(v);
-        t->sym = uint16_t(284 + i);
+        t->sym = uint16_t(kSymMatchFirst + i);
         t->lenVal = v - kLengthBase[i];
         t->lenBits = uint8_t(kLengthExtra[i]);
-      } else if (length >= 257 && length <= kMaxMatch) {
-        t->sym = 308;
-        t->lenVal = length - 257;
-        t->lenBits = 14;
+      } else if (length >= kLongLengthBase && length <= kLongestMatch) {
+        t->sym = kSymLongMatch;
+        t->lenVal = length - kLongLengthBase;
+        t->lenBits = kLongLengthBits;
       } else {
         return false;
       }
@@ -795,8 +747,8 @@ struct SymbolUse {
 
 bool RepeatSymbols(uint32_t k, uint32_t length, uint32_t distance, SymbolUse* s) {
   const uint32_t adj = (distance > 0x3fff) + (distance > 0x3ffff);
-  if (length < 2 + adj || length > kMaxMatch) return false;
-  s->main = uint16_t(257 + k);
+  if (length < 2 + adj || length > kLongestMatch) return false;
+  s->main = uint16_t(kSymCacheFirst + k);
   s->dist = -1;
   const uint32_t v = length - 2 - adj;
   if (v <= 255) {
@@ -804,9 +756,9 @@ bool RepeatSymbols(uint32_t k, uint32_t length, uint32_t distance, SymbolUse* s)
     s->rep = int16_t(i);
     s->extra = uint16_t(kLengthExtra[i]);
   } else {
-    if (length < 257) return false;
-    s->rep = 24;
-    s->extra = 14;
+    if (length < kLongLengthBase) return false;
+    s->rep = kRepeatLong;
+    s->extra = kLongLengthBits;
   }
   return true;
 }
@@ -819,39 +771,30 @@ bool MatchSymbols(uint32_t length, uint32_t distance, uint32_t distE, uint32_t d
   if (length == 2) {
     if (d >= 256) return false;
     uint32_t j = 7;
-    while (kShortABase[j] > d) --j;
-    s->main = uint16_t(261 + j);
-    s->extra = uint16_t(kShortAExtra[j]);
+    while (kShortBase[j] > d) --j;
+    s->main = uint16_t(kSymShortFirst + j);
+    s->extra = uint16_t(kShortExtra[j]);
     return true;
   }
   if (length == 3) {
     if (d >= 16384) return false;
     const uint32_t j = d < 2 ? d : FloorLog2(d) + 1;
-    s->main = uint16_t(269 + j);
+    s->main = uint16_t(kSymLength3First + j);
     s->extra = uint16_t(j >= 2 ? j - 1 : 0);
     return true;
   }
-  uint32_t code, extra;
-  if (d < 4) {
-    code = d;
-    extra = 0;
-  } else if (d < (1u << (distE + 2))) {
-    extra = FloorLog2(d) - 1;
-    code = 2 * extra + 2 + ((d >> extra) & 1);
-  } else {
-    code = 2 * distE + 4 + ((d - (1u << (distE + 2))) >> distE);
-    extra = distE;
-  }
+  const uint32_t code = DistanceCodeFor(d, distE);
   if (code >= distCount) return false;
+  const uint32_t extra = DistanceCodeOf(code, distE).extra;
   s->dist = int16_t(code);
   const uint32_t adj = distance > 0x3ffff;
   if (length >= 4 + adj && length - 4 - adj <= 255) {
     const uint32_t i = LengthIndex(length - 4 - adj);
-    s->main = uint16_t(284 + i);
+    s->main = uint16_t(kSymMatchFirst + i);
     s->extra = uint16_t(extra + kLengthExtra[i]);
-  } else if (length >= 257 && length <= kMaxMatch) {
-    s->main = 308;
-    s->extra = uint16_t(extra + 14);
+  } else if (length >= kLongLengthBase && length <= kLongestMatch) {
+    s->main = kSymLongMatch;
+    s->extra = uint16_t(extra + kLongLengthBits);
   } else {
     return false;
   }
@@ -1046,7 +989,7 @@ class OptimalParser {
                 uint32_t maxDistance, uint32_t nice, uint32_t distE, uint32_t distCount)
       : buf_(buf), len_(len), tree_(tree), inserted_(inserted), maxDistance_(maxDistance),
         nice_(nice), distE_(distE), distCount_(distCount) {
-    nodes_.resize(2 * kStretch + kMaxMatch + 2);
+    nodes_.resize(2 * kStretch + kLongestMatch + 2);
   }
 
   // Parses buf[from, len) into ops; blocks receives the op count of each
@@ -1211,7 +1154,7 @@ class OptimalParser {
       // per position.
       LzMatch& top = found[count ? count - 1 : 0];
       if (count && top.length >= nice_) {
-        const uint32_t limit = uint32_t(std::min<size_t>(kMaxMatch, len_ - p));
+        const uint32_t limit = uint32_t(std::min<size_t>(kLongestMatch, len_ - p));
         uint32_t known = top.length;
         if (top.distance == runDistance_ && runEnd_ > p + known) {
           known = uint32_t(std::min<size_t>(runEnd_ - p, limit));
@@ -1285,7 +1228,7 @@ class OptimalParser {
         const ParseNode nd = nodes[r];
         const float* mainPrice = prices.main[nd.sym > prices.threshold];
         relax(r, r + 1, nd.cost + mainPrice[buf_[p]], 0, 1, 0, 0, buf_[p]);
-        const uint32_t limit = uint32_t(std::min<size_t>(kMaxMatch, stop - p));
+        const uint32_t limit = uint32_t(std::min<size_t>(kLongestMatch, stop - p));
         if (limit < 2) continue;
         uint32_t longest = 0, longestDist = 0;
         int longestRep = -1;
@@ -1302,7 +1245,7 @@ class OptimalParser {
           // The same choices as RepeatSymbols, with what does not depend
           // on the length worked out once.
           const uint32_t adj = (d > 0x3fff) + (d > 0x3ffff);
-          const float base = nd.cost + mainPrice[257 + k];
+          const float base = nd.cost + mainPrice[kSymCacheFirst + k];
           for (uint32_t m = 2 + adj; m <= l; ++m) {
             if (m > 64 && m < l) m = l;  // long repeats: only the whole
             const uint32_t v = m - 2 - adj;
@@ -1310,19 +1253,19 @@ class OptimalParser {
             if (v <= 255) {
               const uint32_t i = kLengthIndexOf[v];
               cost = base + prices.rep[i] + float(kLengthExtra[i]);
-            } else if (m >= 257) {
-              cost = base + prices.rep[24] + 14.0f;
+            } else if (m >= kLongLengthBase) {
+              cost = base + prices.rep[kRepeatLong] + float(kLongLengthBits);
             } else {
               continue;
             }
-            relax(r, r + m, cost, 2, m, d, uint8_t(k), uint16_t(257 + k));
+            relax(r, r + m, cost, 2, m, d, uint8_t(k), uint16_t(kSymCacheFirst + k));
           }
         }
         if (nd.lastLength > 0 && nd.lastDistance > 0 && nd.lastDistance <= p &&
             nd.lastDistance <= maxDistance_ && nd.lastLength <= limit &&
             MatchLength(&buf_[p], &buf_[p - nd.lastDistance], nd.lastLength) == nd.lastLength) {
-          relax(r, r + nd.lastLength, nd.cost + mainPrice[256], 3, nd.lastLength, nd.lastDistance, 0,
-                256);
+          relax(r, r + nd.lastLength, nd.cost + mainPrice[kSymRepeatLast], 3, nd.lastLength,
+                nd.lastDistance, 0, kSymRepeatLast);
         }
         if (longest < nice_) {
           // Every distance that makes the match longer than the ones before.
@@ -1353,11 +1296,11 @@ class OptimalParser {
                 uint32_t bits;
                 if (v <= 255) {
                   const uint32_t i = kLengthIndexOf[v];
-                  sym = uint16_t(284 + i);
+                  sym = uint16_t(kSymMatchFirst + i);
                   bits = kLengthExtra[i];
-                } else if (m >= 257) {
-                  sym = 308;
-                  bits = 14;
+                } else if (m >= kLongLengthBase) {
+                  sym = kSymLongMatch;
+                  bits = kLongLengthBits;
                 } else {
                   continue;
                 }
@@ -1406,7 +1349,7 @@ class OptimalParser {
           default:
             ops->push_back(LzOp::RepeatLast());
             ops->back().length = t.length;  // not written; tells where the next op starts
-            u.main = 256;
+            u.main = kSymRepeatLast;
             break;
         }
         uses->push_back(u);
@@ -1545,7 +1488,7 @@ void LzEncoder::Parse(const uint8_t* data, size_t n, const LzOptions& opt, std::
   } else if (opt.level >= 4) {
     // Start from the bytes' own frequencies and a guess for the rest.
     for (size_t k = 0; k < std::min<size_t>(n, 65536); ++k) pricesOwner->cMain[data[k]] += 1;
-    for (uint32_t k = 256; k < kMainSymbols; ++k) pricesOwner->cMain[k] += 4;
+    for (uint32_t k = kSymRepeatLast; k < kMainSymbols; ++k) pricesOwner->cMain[k] += 4;
     for (auto& c : pricesOwner->cRep) c = 4;
     for (auto& c : pricesOwner->cDist) c = 4;
     pricesOwner->Refresh();
@@ -1581,7 +1524,7 @@ void LzEncoder::Parse(const uint8_t* data, size_t n, const LzOptions& opt, std::
 
     auto find = [&](size_t i) {
       Candidate best;
-      const uint32_t limit = uint32_t(std::min<size_t>(kMaxMatch, len - i));
+      const uint32_t limit = uint32_t(std::min<size_t>(kLongestMatch, len - i));
       if (limit < 2) return best;
       for (int k = 0; k < 4; ++k) {
         uint32_t d = cache[(matches - 1 - uint32_t(k)) & 3];

@@ -3,22 +3,18 @@
 #include <algorithm>
 #include <cstring>
 
+#include "common/bytes.h"
+
 namespace tvk {
 
 namespace {
 
 constexpr uint32_t kHash3Bits = 16;
 
-inline uint32_t Load32(const uint8_t* p) {
-  uint32_t v;
-  std::memcpy(&v, p, 4);
-  return v;
-}
-
-inline uint32_t Hash4(const uint8_t* p, uint32_t bits) { return (Load32(p) * 2654435761u) >> (32 - bits); }
+inline uint32_t Hash4(const uint8_t* p, uint32_t bits) { return (LoadU32(p) * 2654435761u) >> (32 - bits); }
 
 inline uint32_t Hash3(const uint8_t* p) {
-  return ((Load32(p) & 0xFFFFFFu) * 506832829u) >> (32 - kHash3Bits);
+  return ((LoadU32(p) & 0xFFFFFFu) * 506832829u) >> (32 - kHash3Bits);
 }
 
 inline uint32_t Extend(const uint8_t* a, const uint8_t* b, uint32_t from, uint32_t limit) {

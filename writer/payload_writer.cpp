@@ -8,6 +8,7 @@
 #include <iterator>
 
 #include "archive/format.h"
+#include "common/bytes.h"
 #include "writer/archive_writer.h"
 #include "platform/platform.h"
 
@@ -22,12 +23,8 @@ extern const std::size_t kLangTextSize_en;
 namespace {
 
 void PutU32(std::vector<uint8_t>* out, uint32_t v) {
-  for (int i = 0; i < 4; ++i) out->push_back(static_cast<uint8_t>(v >> (8 * i)));
-}
-
-uint32_t GetU32(const uint8_t* p) {
-  return static_cast<uint32_t>(p[0]) | static_cast<uint32_t>(p[1]) << 8 |
-         static_cast<uint32_t>(p[2]) << 16 | static_cast<uint32_t>(p[3]) << 24;
+  out->resize(out->size() + 4);
+  StoreU32(out->data() + out->size() - 4, v);
 }
 
 bool PutString(std::vector<uint8_t>* out, const std::string& s, uint32_t cap, const char* field,
@@ -46,8 +43,8 @@ bool PutString(std::vector<uint8_t>* out, const std::string& s, uint32_t cap, co
 // length 1..65535.
 bool IsPayloadHeader(const uint8_t* p) {
   if (std::memcmp(p, fmt::kPayloadSignature, sizeof fmt::kPayloadSignature) != 0) return false;
-  uint32_t length = GetU32(p + 14);
-  return GetU32(p + 6) == fmt::kPayloadMagic && GetU32(p + 10) >= fmt::kPayloadVersion &&
+  uint32_t length = LoadU32(p + 14);
+  return LoadU32(p + 6) == fmt::kPayloadMagic && LoadU32(p + 10) >= fmt::kPayloadVersion &&
          length > 0 && length <= fmt::kMaxLanguageText;
 }
 

@@ -2,14 +2,11 @@
 
 #include <cstring>
 
+#include "common/bytes.h"
+
 namespace tvk {
 
 namespace {
-
-uint32_t Le32(const uint8_t* p) {
-  return p[0] | (uint32_t(p[1]) << 8) | (uint32_t(p[2]) << 16) | (uint32_t(p[3]) << 24);
-}
-uint16_t Le16(const uint8_t* p) { return static_cast<uint16_t>(p[0] | (p[1] << 8)); }
 
 constexpr uint16_t kFormatPcm = 1;
 constexpr uint16_t kFormatExtensible = 0xFFFE;
@@ -24,18 +21,18 @@ bool ParseWav(const uint8_t* file, size_t n, WavLayout* out) {
   size_t pos = 12;
   while (pos + 8 <= n) {
     const uint8_t* chunk = file + pos;
-    uint32_t size = Le32(chunk + 4);
+    uint32_t size = LoadU32(chunk + 4);
     size_t body = pos + 8;
     if (std::memcmp(chunk, "fmt ", 4) == 0) {
       if (size < 16 || body + 16 > n) return false;
-      uint16_t tag = Le16(file + body);
-      channels = Le16(file + body + 2);
-      uint16_t blockAlign = Le16(file + body + 12);
-      bits = Le16(file + body + 14);
+      uint16_t tag = LoadU16(file + body);
+      channels = LoadU16(file + body + 2);
+      uint16_t blockAlign = LoadU16(file + body + 12);
+      bits = LoadU16(file + body + 14);
       if (tag == kFormatExtensible) {
         // The sub-format's first two bytes hold the plain format tag.
         if (size < 40 || body + 26 > n) return false;
-        tag = Le16(file + body + 24);
+        tag = LoadU16(file + body + 24);
       }
       if (tag != kFormatPcm) return false;
       if (channels != 1 && channels != 2) return false;

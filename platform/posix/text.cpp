@@ -3,6 +3,7 @@
 // of the OEM code page (850); both are turned into UTF-8 when they are read.
 #include <string.h>
 
+#include "common/cp1252.h"
 #include "platform/platform.h"
 
 namespace tvk {
@@ -27,15 +28,6 @@ const uint16_t kCp850[128] = {
     0x00DE, 0x00DA, 0x00DB, 0x00D9, 0x00FD, 0x00DD, 0x00AF, 0x00B4,  // E8
     0x00AD, 0x00B1, 0x2017, 0x00BE, 0x00B6, 0x00A7, 0x00F7, 0x00B8,  // F0
     0x00B0, 0x00A8, 0x00B7, 0x00B9, 0x00B3, 0x00B2, 0x25A0, 0x00A0,  // F8
-};
-
-// Windows-1252, bytes 0x80 to 0x9F; the rest is Latin-1. The five unused
-// bytes stay the C1 controls of the same number.
-const uint16_t kCp1252[32] = {
-    0x20AC, 0x0081, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021,  // 80
-    0x02C6, 0x2030, 0x0160, 0x2039, 0x0152, 0x008D, 0x017D, 0x008F,  // 88
-    0x0090, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022, 0x2013, 0x2014,  // 90
-    0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x009D, 0x017E, 0x0178,  // 98
 };
 
 constexpr uint32_t kReplacement = 0xFFFD;
@@ -154,7 +146,7 @@ uint32_t WidenInPlace(char* text, uint32_t length, uint32_t size, Map map) {
   return outLength;
 }
 
-uint32_t MapCp1252(uint8_t b) { return b >= 0x80 && b < 0xA0 ? kCp1252[b - 0x80] : b; }
+uint32_t MapCp1252(uint8_t b) { return Cp1252CodePoint(b); }
 uint32_t MapCp850(uint8_t b) { return b >= 0x80 ? kCp850[b - 0x80] : b; }
 
 }  // namespace

@@ -1,5 +1,5 @@
 // In-memory packed source and entry sink, so decoders can be driven without
-// the archive reader, and a canonical-code helper for hand-built streams.
+// the archive reader, and the writer's canonical codes for hand-built streams.
 #ifndef TVK_TESTS_CODEC_BIT_TEST_SUPPORT_H
 #define TVK_TESTS_CODEC_BIT_TEST_SUPPORT_H
 
@@ -10,6 +10,7 @@
 
 #include "codec/decode.h"
 #include "crypto/crc32.h"
+#include "writer/bit_writer.h"
 
 namespace tvk::test {
 
@@ -78,18 +79,7 @@ struct TestInput {
   }
 };
 
-// Canonical codes for a set of lengths: ordered by length, then by symbol.
-inline std::vector<uint32_t> CanonicalCodes(const std::vector<uint32_t>& lengths) {
-  std::vector<uint32_t> codes(lengths.size(), 0);
-  uint32_t code = 0;
-  for (uint32_t len = 1; len <= 16; ++len) {
-    for (size_t s = 0; s < lengths.size(); ++s) {
-      if (lengths[s] == len) codes[s] = code++;
-    }
-    code <<= 1;
-  }
-  return codes;
-}
+using ::tvk::CanonicalCodes;
 
 }  // namespace tvk::test
 

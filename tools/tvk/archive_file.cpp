@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "archive/format.h"
+#include "common/bytes.h"
 #include "crypto/crc32.h"
 #include "writer/archive_writer.h"
 
@@ -23,11 +24,11 @@ bool LocateMainHeader(const std::string& path, MainHeaderAt* at, std::string* er
     if (std::memcmp(&head[i], fmt::kArchiveSignature, 5) != 0 || head[i - 5] != fmt::kTypeMain)
       continue;
     size_t h = i - 7;
-    uint32_t size = head[h + 5] | head[h + 6] << 8;
+    uint32_t size = LoadU16(&head[h + 5]);
     if (size < fmt::kBlockHeadSize || h + size > n) continue;
-    if ((head[h] | head[h + 1] << 8) != HeadCheckOf(&head[h], size)) continue;
+    if (LoadU16(&head[h]) != HeadCheckOf(&head[h], size)) continue;
     at->offset = h;
-    at->flags = static_cast<uint16_t>(head[h + 3] | head[h + 4] << 8);
+    at->flags = LoadU16(&head[h + 3]);
     return true;
   }
   *error = path + ": not a TVK archive";
@@ -60,15 +61,13 @@ bool UpdateMainFlags(const std::string& path, const MainHeaderAt& at, uint16_t s
   bool ok = std::fseek(f, static_cast<long>(at.offset), SEEK_SET) == 0 &&
             std::fread(main.data(), 1, main.size(), f) == main.size();
   if (ok) {
-    uint32_t size = main[5] | main[6] << 8;
+    uint32_t size = LoadU16(&main[5]);
     main.resize(size);
     ok = std::fseek(f, static_cast<long>(at.offset), SEEK_SET) == 0 &&
          std::fread(main.data(), 1, size, f) == size;
   }
   if (ok) {
-    uint16_t flags = static_cast<uint16_t>(((main[3] | main[4] << 8) | set) & ~clear);
-    main[3] = static_cast<uint8_t>(flags);
-    main[4] = static_cast<uint8_t>(flags >> 8);
+    StoreU16(&main[3], (LoadU16(&main[3]) | set) & ~clear);
     SealHead(main);
     ok = std::fseek(f, static_cast<long>(at.offset), SEEK_SET) == 0 &&
          std::fwrite(main.data(), 1, main.size(), f) == main.size();

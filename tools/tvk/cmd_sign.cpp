@@ -11,6 +11,7 @@
 
 #include "archive/format.h"
 #include "archive/signature_check.h"
+#include "common/bytes.h"
 #include "crypto/cipher.h"
 #include "crypto/crc32.h"
 #include "crypto/master_key.h"
@@ -34,8 +35,8 @@ bool EndingSignature(const std::vector<uint8_t>& bytes, uint64_t archiveStart,
   const uint64_t size = bytes.size();
   auto isRecord = [](const uint8_t* r) {
     return r[2] == fmt::kTypeSignature &&
-           (r[5] | r[6] << 8) == static_cast<int>(fmt::kSignatureBlockSize) &&
-           (r[0] | r[1] << 8) == HeadCheckOf(r, fmt::kSignatureBlockSize);
+           LoadU16(r + 5) == fmt::kSignatureBlockSize &&
+           LoadU16(r) == HeadCheckOf(r, fmt::kSignatureBlockSize);
   };
   if (!password) {
     if (size < archiveStart + fmt::kMainHeaderSize + fmt::kSignatureBlockSize) return false;
@@ -45,7 +46,7 @@ bool EndingSignature(const std::vector<uint8_t>& bytes, uint64_t archiveStart,
   for (uint64_t length = fmt::kSignatureBlockSize; length <= fmt::kSignatureRecordMax; ++length) {
     if (size < archiveStart + fmt::kMainHeaderSize + length + 2) break;
     uint64_t start = size - length - 2;
-    if ((bytes[start] | bytes[start + 1] << 8) != static_cast<int>(length)) continue;
+    if (LoadU16(&bytes[start]) != length) continue;
     std::vector<uint8_t> plain(bytes.begin() + static_cast<std::ptrdiff_t>(start + 2), bytes.end());
     plain.resize((plain.size() + 7) / 8 * 8);
     DecipherHeadBytes(password, plain.data(), static_cast<uint32_t>(length));

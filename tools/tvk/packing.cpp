@@ -6,6 +6,7 @@
 #include <exception>
 #include <string>
 
+#include "common/bytes.h"
 #include "writer/audio_encoder.h"
 #include "writer/lz_encoder.h"
 #include "writer/stream_check.h"
@@ -16,22 +17,19 @@ namespace {
 // Window per level: smaller windows for the fast levels.
 constexpr uint32_t kWindowCode[5] = {0, 5, 6, 7, 7};
 
-uint32_t Le16(const uint8_t* p) { return uint32_t(p[0]) | uint32_t(p[1]) << 8; }
-uint32_t Le32(const uint8_t* p) { return Le16(p) | Le16(p + 2) << 16; }
-
 // Linked x86 code, whose call operands the call filter turns into absolute
 // targets that repeat. Object files are left alone: their calls hold zeros
 // until linked, and the filter would make each one different. So is code of
 // other processors and 16-bit code.
 bool WantsCallFilter(const uint8_t* p, size_t n) {
   if (n >= 20 && p[0] == 0x7F && p[1] == 'E' && p[2] == 'L' && p[3] == 'F') {
-    const uint32_t type = Le16(p + 16), machine = Le16(p + 18);
+    const uint32_t type = LoadU16(p + 16), machine = LoadU16(p + 18);
     return (type == 2 || type == 3) && (machine == 3 || machine == 62);
   }
   if (n >= 64 && p[0] == 'M' && p[1] == 'Z') {
-    const uint32_t pe = Le32(p + 0x3C);
+    const uint32_t pe = LoadU32(p + 0x3C);
     if (pe > n - 6 || std::memcmp(p + pe, "PE\0\0", 4) != 0) return false;
-    const uint32_t machine = Le16(p + pe + 4);
+    const uint32_t machine = LoadU16(p + pe + 4);
     return machine == 0x14C || machine == 0x8664;
   }
   return false;

@@ -14,12 +14,14 @@
 #include <string>
 #include <vector>
 
+#include "crypto/digest.h"
+
 namespace tvk::signing {
 
 // Digest codes as the signature block stores them.
-constexpr uint16_t kBlockSha512 = 0;
-constexpr uint16_t kBlockSha256 = 1;
-constexpr uint16_t kBlockMd5 = 2;
+constexpr uint16_t kBlockSha512 = kDigestSha512;
+constexpr uint16_t kBlockSha256 = kDigestSha256;
+constexpr uint16_t kBlockMd5 = kDigestMd5;
 
 // Readers open 128-byte blocks, so usable keys have 1017 to 1024 bits.
 constexpr int kMinKeyBits = 1017;
