@@ -1,10 +1,11 @@
-// The extraction driver: selection, output paths, the overwrite question,
-// folders and files, entry keys, decoding, times and attributes, and the
-// retry after a wrong password.
+// The extraction driver: selection, the overwrite question, folders and
+// files, entry keys, decoding, times and attributes, and the retry after a
+// wrong password. Where entries go is decided in path_rules.cpp.
 #include <string.h>
 
 #include "archive/blocks.h"
 #include "archive/format.h"
+#include "archive/path_rules.h"
 #include "archive/reader.h"
 #include "crypto/cipher.h"
 #include "platform/result_codes.h"
@@ -51,111 +52,6 @@ bool ArchiveReader::IsSelected(const FileEntry& entry) const {
          PassesFilter(filter_, entry);
 }
 
-bool ArchiveReader::BuildOutputPath(const FileEntry& entry, char* out, bool writes, uint32_t* rootLength) {
-  char name[kPathSize];
-  StrCopy(name, sizeof(name), entry.name);
-  SlashesToBackslashes(name);
-  const char* rel = name;
-  bool keep = extractOptions_.keepFolderPaths != 0;
-  if (!keep) {
-    rel = NamePart(name);
-  } else if (rel[0] == '\\') {
-    ++rel;
-  }
-  StrCopy(out, kPathSize, targetFolder_);
-  size_t baseLength = strlen(baseFolder_);
-  if (baseLength && keep && strlen(rel) > baseLength) {
-    char prefix[kPathSize];
-    StrCopyN(prefix, sizeof(prefix), rel, static_cast<uint32_t>(baseLength));
-    char base[kPathSize];
-    StrCopy(base, sizeof(base), baseFolder_);
-    SlashesToBackslashes(base);
-    if (StrCompareNoCase(prefix, base) == 0) rel += baseLength + 1;
-  }
-#if defined(_WIN32)
-  // The name Windows stores the entry under: a colon (a stream or a drive)
-  // and device names are renamed rather than refused, so the entry is
-  // extracted and the run goes on.
-  char renamed[kPathSize];
-  if (writes && !WindowsFileName(rel, renamed, sizeof(renamed))) {
-    SetError(kErrFileAccess);
-    return false;
-  }
-  if (writes) rel = renamed;
-#endif
-  // A cleaned name cannot climb out of the target folder; make sure of it on
-  // the joined form before anything is created.
-  if (writes && !RelativeNameIsSafe(rel)) {
-    SetError(kErrData);
-    return false;
-  }
-  // A path that does not fit is refused: cut short it would name another
-  // file, perhaps one written a moment ago.
-  bool fits = true;
-  if (out[0]) {
-    size_t n = strlen(out);
-    if (out[n - 1] != '\\' && out[n - 1] != '/') fits = StrAppend(out, kPathSize, "\\") == kStrOk;
-  }
-  // Below this the path is the archive's, and no link on it is followed.
-  *rootLength = static_cast<uint32_t>(strlen(out));
-  if (fits) fits = StrAppend(out, kPathSize, rel) == kStrOk;
-  if (!fits && writes) {
-    SetError(kErrFileAccess);
-    return false;
-  }
-  for (char* p = out + (out[0] ? 1 : 0); *p; ++p) {
-    unsigned char c = static_cast<unsigned char>(*p);
-    if ((c >= 1 && c <= 31) || c == '"' || c == '*' || c == '<' || c == '>' || c == '?' ||
-        c == '|') {
-      *p = '_';
-    }
-  }
-  return true;
-}
-
-bool ArchiveReader::OutputPathIsVolume(const char* path) {
-  if (SamePath(path, volumePath_) || SamePath(path, firstVolumePath_)) return true;
-  // Volumes the run may still need lie beside the first one.
-  if (multiVolume_ && IsVolumeNameOf(firstVolumePath_, path)) return true;
-  return NamesVolume(path, NamePart(path));
-}
-
-// The target may be spelt in many ways ("." or "t3\.." or a link): the
-// folder is compared by what it is, the name without regard to case. Volumes
-// not made yet have no identity of their own, so the name decides for them.
-bool ArchiveReader::NamesVolume(const char* path, const char* name) {
-  const char* first = NamePart(firstVolumePath_);
-  bool volumeName = StrCompareNoCase(name, NamePart(volumePath_)) == 0 || StrCompareNoCase(name, first) == 0 ||
-                    (multiVolume_ && IsVolumeNameOf(first, name));
-  if (!volumeName) return false;
-  char folder[kPathSize];
-  FolderPart(folder, sizeof(folder), path);
-  FileId here;
-  if (!GetFileId(folder, &here)) return false;  // a folder not there holds no volume
-  const char* volumes[2] = {volumePath_, firstVolumePath_};
-  for (const char* volume : volumes) {
-    char volumeFolder[kPathSize];
-    FolderPart(volumeFolder, sizeof(volumeFolder), volume);
-    FileId id;
-    if (GetFileId(volumeFolder, &id) && SameFileId(id, here)) return true;
-  }
-  return false;
-}
-
-// A file found under the output name: one of the volumes under another
-// spelling (a link, a second name, a short name on Windows)?
-bool ArchiveReader::IsVolumeFile(const char* path) {
-  FileId id;
-  if (!GetFileId(path, &id)) return false;
-  const char* volumes[2] = {volumePath_, firstVolumePath_};
-  for (const char* volume : volumes) {
-    FileId v;
-    if (GetFileId(volume, &v) && SameFileId(v, id)) return true;
-  }
-  FindData found;
-  return FileFind(path, &found) && NamesVolume(path, found.name);
-}
-
 int ArchiveReader::OverwriteCheck(const FileEntry& entry, char* outputPath) {
   // Nothing to ask whether or not something is there: no lookup.
   if (!callbacks_.overwrite || extractOptions_.replaceWithoutAsking ||
@@ -187,11 +83,7 @@ int ArchiveReader::OverwriteCheck(const FileEntry& entry, char* outputPath) {
     const char* own = existing.name;
     if (own[0] && !strchr(own, '\\') && !strchr(own, '/') && RelativeNameIsSafe(own)) {
       char folder[kPathSize];
-      FolderPart(folder, sizeof(folder), outputPath);
-      if (folder[0]) {
-        size_t n = strlen(folder);
-        if (folder[n - 1] != '\\') StrAppend(folder, sizeof(folder), "\\");
-      }
+      FolderWithSeparator(folder, sizeof(folder), outputPath);
       if (StrAppend(folder, sizeof(folder), own) == kStrOk) StrCopy(outputPath, kPathSize, folder);
     }
   }
@@ -207,11 +99,7 @@ int ArchiveReader::OverwriteCheck(const FileEntry& entry, char* outputPath) {
 
 bool ArchiveReader::OpenOutputFile(const FileEntry& entry) {
   char folder[kPathSize];
-  FolderPart(folder, sizeof(folder), outputPath_);
-  if (folder[0]) {
-    size_t n = strlen(folder);
-    if (folder[n - 1] != '\\') StrAppend(folder, sizeof(folder), "\\");
-  }
+  FolderWithSeparator(folder, sizeof(folder), outputPath_);
   tempPath_[0] = 0;
   outputFresh_ = 0;
   const uint32_t mode = NewFileMode(entry);
@@ -231,7 +119,7 @@ bool ArchiveReader::OpenOutputFile(const FileEntry& entry) {
     return true;
   }
   if (!taken) return false;
-  if (IsVolumeFile(outputPath_)) {
+  if (IsVolumeFile(Volumes(), outputPath_)) {
     CloseArchiveFile();
     SetError(kErrOverwritesArchive);
     return false;
@@ -571,11 +459,13 @@ void ArchiveReader::ExtractOneEntry(FileEntry* entry, bool* leave) {
   uint32_t root = 0;
   // Only a path that is written to must stay inside the target; tests and
   // solid pass-overs merely decode.
-  if (!BuildOutputPath(*entry, path, selected && !testMode_, &root)) {
+  if (uint32_t refused = BuildOutputPath(paths_, extractOptions_.keepFolderPaths != 0, entry->name,
+                                         selected && !testMode_, path, &root)) {
+    SetError(refused);
     *leave = true;
     return;
   }
-  if (!testMode_ && OutputPathIsVolume(path)) {
+  if (!testMode_ && OutputPathIsVolume(Volumes(), path)) {
     CloseArchiveFile();
     SetError(kErrOverwritesArchive);
     *leave = true;

@@ -15,7 +15,7 @@
 
 #include "codec/decode.h"
 #include "codec/decode_entry.h"
-#include "crypto/signature.h"
+#include "archive/path_rules.h"
 #include "crypto/signature.h"
 #include "platform/platform.h"
 
@@ -368,10 +368,7 @@ class ArchiveReader final : public ArchiveHandler, private PackedSource, private
   int64_t ArchiveFileSize();
   bool VolumeExists(const char* path);
   bool IsSelected(const FileEntry& entry) const;
-  bool BuildOutputPath(const FileEntry& entry, char* out, bool writes, uint32_t* rootLength);
-  bool OutputPathIsVolume(const char* path);
-  bool NamesVolume(const char* path, const char* name);
-  bool IsVolumeFile(const char* path);
+  VolumeNames Volumes() const { return {volumePath_, firstVolumePath_, multiVolume_}; }
   int OverwriteCheck(const FileEntry& entry, char* outputPath);
   void WalkForRunStart();
   bool EntryDone(const FileEntry& entry);
@@ -460,9 +457,7 @@ class ArchiveReader final : public ArchiveHandler, private PackedSource, private
   static constexpr bool kModeAtCreation = true;
 #endif
   uint64_t queuedNames_[1024] = {};
-  char targetFolder_[kPathSize] = {};
-  char baseFolder_[kPathSize] = {};
-  char storedFolder_[kPathSize] = {};
+  PathRules paths_{};
   NameList* include_ = nullptr;
   NameList* exclude_ = nullptr;
 
