@@ -1,10 +1,11 @@
-// The extraction driver: selection, the overwrite question, folders and
-// files, entry keys, decoding, times and attributes, and the retry after a
-// wrong password. Where entries go is decided in path_rules.cpp.
+// The extraction driver: selection, the overwrite question, entry keys,
+// decoding, and the retry after a wrong password. Where entries go is
+// decided in path_rules.cpp; the files they make are output_files.cpp's.
 #include <string.h>
 
 #include "archive/blocks.h"
 #include "archive/format.h"
+#include "archive/output_files.h"
 #include "archive/path_rules.h"
 #include "archive/reader.h"
 #include "crypto/cipher.h"
@@ -61,7 +62,7 @@ int ArchiveReader::OverwriteCheck(const FileEntry& entry, char* outputPath) {
   FindData existing;
   memset(&existing, 0, sizeof(existing));
   if (!FileFind(outputPath, &existing)) {
-    nameFree_ = 1;
+    output_.nameFree = 1;
     return kOverwriteReplace;
   }
   FindData incoming;
@@ -91,35 +92,14 @@ int ArchiveReader::OverwriteCheck(const FileEntry& entry, char* outputPath) {
 }
 
 // ---------------------------------------------------------------------------
-// Output files. A name nobody has yet is made at once under that name, so no
-// one's file is at stake and nothing has to be moved afterwards. A name that
-// is taken (a file, a folder, a link) is written under a temporary name beside
-// it and put in place only when the entry is complete and checked.
+// Output files
 // ---------------------------------------------------------------------------
 
 bool ArchiveReader::OpenOutputFile(const FileEntry& entry) {
-  char folder[kPathSize];
-  FolderWithSeparator(folder, sizeof(folder), outputPath_);
-  tempPath_[0] = 0;
-  outputFresh_ = 0;
-  const uint32_t mode = NewFileMode(entry);
-  // The lookup found the name free: the queue makes the file.
-  if (nameFree_ && OutputQueueOpen(outputPath_, outputRoot_, mode)) {
-    NoteQueued(outputPath_);
-    output_ = TVK_QUEUED_FILE;
-    outputFresh_ = 1;
-    return true;
-  }
-  // Creation only succeeds where the name is free, and is itself the one
-  // lookup that answers whether it is; missing folders are made on the way.
-  int taken = 0;
-  output_ = CreateNewFileBelow(outputPath_, outputRoot_, mode, &taken);
-  if (output_ != TVK_INVALID_FILE) {
-    outputFresh_ = 1;
-    return true;
-  }
-  if (!taken) return false;
-  if (IsVolumeFile(Volumes(), outputPath_)) {
+  const uint32_t mode = OutputFileMode(entry, extractOptions_);
+  OutputCreation made = CreateOutput(&output_, mode);
+  if (made != kOutputNameTaken) return made == kOutputCreated;
+  if (IsVolumeFile(Volumes(), output_.path)) {
     CloseArchiveFile();
     SetError(kErrOverwritesArchive);
     return false;
@@ -128,149 +108,15 @@ bool ArchiveReader::OpenOutputFile(const FileEntry& entry) {
   // name is replaced only once no such deletion is pending.
   WaitForOutputs();
   if (error_) return false;
-  for (uint32_t i = 0; i < 100000; ++i) {
-    char candidate[kPathSize];
-    StrFormat(candidate, sizeof(candidate), "%s~tvk%05u.tmp", folder, i);
-    if (strlen(candidate) < strlen(folder) + 13) break;  // did not fit
-    // A name taken by anything at all is passed over.
-    output_ = CreateNewFileBelow(candidate, outputRoot_, mode, &taken);
-    if (output_ != TVK_INVALID_FILE) {
-      StrCopy(tempPath_, sizeof(tempPath_), candidate);
-      return true;
-    }
-    if (!taken) return false;  // the folder cannot be written
-  }
-  // No temporary name to be had. Writing in place would put what is there
-  // at stake before the entry is known to be whole, and would write through
-  // whatever it is (a link, a file of someone else's): the entry ends here
-  // and that file stays as it was.
-  return false;
+  return CreateOutputBeside(&output_, mode);
 }
 
-// The queue's failure, once everything handed to it is done. It stays with
-// the queue until the run ends, so that an error the run forgives or asks
-// again about (a wrong password) cannot hide it.
 void ArchiveReader::WaitForOutputs() {
-  uint32_t failure = OutputQueueWait();
-  if (failure) SetError(failure);
-  memset(queuedNames_, 0, sizeof(queuedNames_));
-}
-
-// Names handed to the queue since it was last through, as bits of a hash:
-// a false alarm costs a wait, never a wrong answer.
-namespace {
-uint32_t NameBit(const char* path) {
-  uint32_t h = 2166136261u;
-  for (const unsigned char* p = reinterpret_cast<const unsigned char*>(path); *p; ++p) {
-    h = (h ^ *p) * 16777619u;
-  }
-  return h ^ (h >> 16);
-}
-}  // namespace
-
-void ArchiveReader::NoteQueued(const char* path) {
-  uint32_t bit = NameBit(path) % (sizeof(queuedNames_) * 8);
-  queuedNames_[bit / 64] |= uint64_t(1) << (bit % 64);
-}
-
-bool ArchiveReader::MaybeQueued(const char* path) const {
-  uint32_t bit = NameBit(path) % (sizeof(queuedNames_) * 8);
-  return (queuedNames_[bit / 64] >> (bit % 64)) & 1;
+  if (uint32_t failure = WaitForOutputQueue(&output_)) SetError(failure);
 }
 
 void ArchiveReader::DiscardOutputFile(bool keep) {
-  if (output_ == TVK_INVALID_FILE) return;
-  if (output_ == TVK_QUEUED_FILE) {
-    OutputQueueDiscard(output_, keep, outputPath_, outputRoot_);
-    output_ = TVK_INVALID_FILE;
-    outputFresh_ = 0;
-    WaitForOutputs();
-    return;
-  }
-  // Bytes of this file may still be on their way.
-  if (outputFresh_) WaitForOutputs();
-  FileClose(output_);
-  output_ = TVK_INVALID_FILE;
-  const char* written = tempPath_[0] ? tempPath_ : outputPath_;
-  if (keep) {
-    if (tempPath_[0]) {
-#if defined(_WIN32)
-      // A read-only file in the way would refuse to be replaced.
-      FileResetAttributes(outputPath_);
-#endif
-      if (!RenameBelow(tempPath_, outputPath_, outputRoot_)) DeleteBelow(tempPath_, outputRoot_);
-    }
-  } else {
-    DeleteBelow(written, outputRoot_);
-  }
-  tempPath_[0] = 0;
-  outputFresh_ = 0;
-}
-
-bool ArchiveReader::FinishOutputFile(const FileEntry& entry) {
-  OutputStamp stamp{};
-  stamp.exact = extractOptions_.restoreWindowsTimes && entry.hasWindowsTimes;
-  stamp.creation = entry.utcTimes[0];
-  stamp.lastAccess = entry.utcTimes[1];
-  stamp.lastWrite = entry.utcTimes[2];
-  stamp.dosDate = static_cast<uint16_t>(entry.dosTime >> 16);
-  stamp.dosTime = static_cast<uint16_t>(entry.dosTime & 0xFFFF);
-  if (outputFresh_) {
-    // Its bytes went to the queue; the queue stamps and closes it after them.
-    OutputQueueFinish(output_, stamp, outputPath_, outputRoot_);
-  } else {
-    ApplyOutputStamp(output_, stamp);
-    FileClose(output_);
-  }
-  output_ = TVK_INVALID_FILE;
-  outputFresh_ = 0;
-  if (tempPath_[0]) {
-#if defined(_WIN32)
-    // A read-only file in the way would refuse to be replaced; a rename on
-    // Linux asks only the folder.
-    if (FileExists(outputPath_)) FileSetAttributes(outputPath_, kAttrArchive);
-#endif
-    if (!RenameBelow(tempPath_, outputPath_, outputRoot_)) {
-      DeleteBelow(tempPath_, outputRoot_);
-      tempPath_[0] = 0;
-      SetError(kErrFileAccess);
-      return false;
-    }
-    tempPath_[0] = 0;
-  }
-  if (fileWrittenHook_) fileWrittenHook_(fileWrittenUser_, outputPath_);
-  if (!kModeAtCreation) RestoreAttributes(entry);
-  return true;
-}
-
-// Linux files are made with their final permission bits: the stored Unix
-// mode (no set-uid, set-gid or sticky bit), or as any new file without one;
-// no write access at all for a read-only entry; less the umask as for any new
-// file, so nothing becomes writable by others that the user's setting
-// forbids. Windows files take their attributes once they are complete.
-uint32_t ArchiveReader::NewFileMode(const FileEntry& entry) const {
-#if defined(_WIN32)
-  (void)entry;
-  return 0;
-#else
-  uint32_t mode = entry.hasUnixMode ? entry.unixMode & 0777 : 0666;
-  if (extractOptions_.attributeMode <= kAttrModeWithArchiveBit &&
-      (entry.attributes & kAttrReadOnly)) {
-    mode &= ~0222u;
-  }
-  return mode;
-#endif
-}
-
-void ArchiveReader::RestoreAttributes(const FileEntry& entry) {
-  uint32_t stored = entry.attributes & ~kAttrDirectory;
-  uint32_t mode = extractOptions_.attributeMode;
-  switch (mode) {
-    case kAttrModeStored: FileSetAttributes(outputPath_, stored); break;
-    case kAttrModeWithoutArchiveBit: FileSetAttributes(outputPath_, stored & ~kAttrArchive); break;
-    case kAttrModeWithArchiveBit: FileSetAttributes(outputPath_, stored | kAttrArchive); break;
-    default: break;
-  }
+  if (uint32_t failure = DiscardOutput(&output_, keep)) SetError(failure);
 }
 
 // ---------------------------------------------------------------------------
@@ -285,14 +131,8 @@ void ArchiveReader::Write(const uint8_t* data, uint32_t n) {
     return;
   }
   entryWritten_ += n;
-  if (testMode_ || skip_ || output_ == TVK_INVALID_FILE || n == 0) return;
-  if (outputFresh_) {
-    OutputQueueWrite(output_, data, n);
-    if (uint32_t failure = OutputQueueFailure()) SetError(failure);
-    return;
-  }
-  int32_t written = FileWrite(output_, data, n);
-  if (written < 0 || static_cast<uint32_t>(written) != n) SetError(kErrWrite);
+  if (testMode_ || skip_) return;
+  if (uint32_t failure = WriteOutput(&output_, data, n)) SetError(failure);
 }
 
 void ArchiveReader::Progress(uint64_t n) {
@@ -436,7 +276,7 @@ void ArchiveReader::WalkForRunStart() {
 
 bool ArchiveReader::EntryDone(const FileEntry& entry) {
   if (!callbacks_.entryDone) return true;
-  if (callbacks_.entryDone(callbacks_.entryDoneUser, &entry, outputPath_) != 1) {
+  if (callbacks_.entryDone(callbacks_.entryDoneUser, &entry, output_.path) != 1) {
     SetError(kErrCancelled);
     return false;
   }
@@ -481,16 +321,16 @@ void ArchiveReader::ExtractOneEntry(FileEntry* entry, bool* leave) {
       return;
     }
   }
-  StrCopy(outputPath_, sizeof(outputPath_), path);
-  outputRoot_ = root;
-  nameFree_ = 0;
+  StrCopy(output_.path, sizeof(output_.path), path);
+  output_.root = root;
+  output_.nameFree = 0;
 
   skip_ = !selected || testMode_;
   // A name handed to the queue may not be made yet: what is found under it
   // is only known once the queue is through.
-  if (!skip_ && MaybeQueued(outputPath_)) WaitForOutputs();
+  if (!skip_ && MaybeQueued(output_, output_.path)) WaitForOutputs();
   if (!skip_ && extractOptions_.overwriteMode == 0) {
-    int answer = OverwriteCheck(*entry, outputPath_);
+    int answer = OverwriteCheck(*entry, output_.path);
     if (answer == kOverwriteSkip) {
       skip_ = 1;
     } else if (answer != kOverwriteReplace && answer != kOverwriteReplaceExistingName) {
@@ -518,19 +358,10 @@ void ArchiveReader::ExtractOneEntry(FileEntry* entry, bool* leave) {
       return;
     }
     if (entry->type == fmt::kTypeFolder) {
-      if (!skip_ && OutputQueueFolder(outputPath_, outputRoot_)) {
-        NoteQueued(outputPath_);
-      } else if (!skip_) {
-        if (!MakeFoldersBelow(outputPath_, outputRoot_)) {
-          SetError(kErrFileAccess);
-          *leave = true;
-          return;
-        }
-#if defined(_WIN32)
-        // Linux folders take no attributes (a read-only folder there would
-        // refuse its files).
-        FileSetAttributes(outputPath_, entry->attributes & ~kAttrDirectory);
-#endif
+      if (!skip_ && !MakeOutputFolder(&output_, entry->attributes)) {
+        SetError(kErrFileAccess);
+        *leave = true;
+        return;
       }
       if (!EntryDone(*entry)) *leave = true;
       return;
@@ -556,7 +387,7 @@ void ArchiveReader::ExtractOneEntry(FileEntry* entry, bool* leave) {
                       error_ != kErrCancelled && error_ != kErrMemory && error_ != kErrWrite;
     // A damaged result may stand in for a missing file, never for one the
     // user already has.
-    DiscardOutputFile(keepBroken && (outputFresh_ || !FileExists(outputPath_)));
+    DiscardOutputFile(keepBroken && OutputIsNew(output_));
     if (!wrongPassword) break;
     // Wrong password: ask again and read the entry once more from the
     // volume where it begins.
@@ -589,8 +420,8 @@ void ArchiveReader::ExtractOneEntry(FileEntry* entry, bool* leave) {
     *leave = true;
     return;
   }
-  if (skip_ || output_ == TVK_INVALID_FILE) return;
-  FinishOutputFile(*entry);
+  if (skip_ || output_.handle == TVK_INVALID_FILE) return;
+  if (!FinishOutput(&output_, *entry, extractOptions_)) SetError(kErrFileAccess);
   if (error_) *leave = true;
 }
 
@@ -637,15 +468,7 @@ uint32_t ArchiveReader::ExtractEntries(NameList* include, NameList* exclude, Nam
   FreeEntryBuffers(&entry);
   DiscardOutputFile(false);
   WaitForOutputs();
-  // The queue finishes files behind the run: the one that failed may lie
-  // entries behind the one the host was told of last. Without the queue's
-  // word a write error is the open output's own.
-  failedOutputPath_[0] = 0;
-  if (OutputQueueFailure()) OutputQueueFailedPath(failedOutputPath_, sizeof(failedOutputPath_));
-  if (!failedOutputPath_[0] && error_ == kErrWrite)
-    StrCopy(failedOutputPath_, sizeof(failedOutputPath_), outputPath_);
-  OutputQueueClear();
-  ForgetOutputFolders();
+  EndOutputRun(&output_, error_ == kErrWrite);
   CloseArchiveFile();
   // The next run starts again from the volume that was opened.
   StrCopy(volumePath_, sizeof(volumePath_), firstVolumePath_);

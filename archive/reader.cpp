@@ -116,7 +116,7 @@ void ArchiveReader::ClearState() {
   SecureZero(activeArchivePassword_, sizeof(activeArchivePassword_));
   haveArchivePassword_ = 0;
   testMode_ = skip_ = askAgain_ = runCode_ = 0;
-  outputPath_[0] = tempPath_[0] = failedOutputPath_[0] = 0;
+  output_.path[0] = output_.tempPath[0] = output_.failedPath[0] = 0;
   paths_.targetFolder[0] = paths_.baseFolder[0] = paths_.storedFolder[0] = 0;
   include_ = exclude_ = nullptr;
 }

@@ -13,9 +13,10 @@
 #include <stddef.h>
 #include <stdint.h>
 
+#include "archive/output_files.h"
+#include "archive/path_rules.h"
 #include "codec/decode.h"
 #include "codec/decode_entry.h"
-#include "archive/path_rules.h"
 #include "crypto/signature.h"
 #include "platform/platform.h"
 
@@ -321,15 +322,15 @@ class ArchiveReader final : public ArchiveHandler, private PackedSource, private
   // the queue could not make (28002): the output path of the file or folder
   // that failed, which need not be the entry the run had reached. Empty
   // when no output failed.
-  const char* FailedOutputPath() const { return failedOutputPath_; }
+  const char* FailedOutputPath() const { return output_.failedPath; }
 
   // Called with the path of every file written in full, after its times and
   // before its attributes (which may make it read-only), so that a front end
   // can add to it what the platform needs.
-  using FileWrittenHook = void (*)(void* user, const char* path);
+  using FileWrittenHook = ::tvk::FileWrittenHook;
   void SetFileWrittenHook(FileWrittenHook hook, void* user) {
-    fileWrittenHook_ = hook;
-    fileWrittenUser_ = user;
+    output_.written = hook;
+    output_.writtenUser = user;
   }
 
   // ---- The block layer (used by the driver, the listing and the tests) ----
@@ -381,12 +382,7 @@ class ArchiveReader final : public ArchiveHandler, private PackedSource, private
   bool OpenOutputFile(const FileEntry& entry);
   // Closes the open output; keep puts it in place, otherwise it is deleted.
   void DiscardOutputFile(bool keep = false);
-  bool FinishOutputFile(const FileEntry& entry);
   void WaitForOutputs();
-  void NoteQueued(const char* path);
-  bool MaybeQueued(const char* path) const;
-  uint32_t NewFileMode(const FileEntry& entry) const;
-  void RestoreAttributes(const FileEntry& entry);
   bool CreateDecoderObjects();
   void DestroyDecoderObjects();
   void CheckSignatureOfVolume();
@@ -444,19 +440,7 @@ class ArchiveReader final : public ArchiveHandler, private PackedSource, private
   uint32_t skip_ = 0;
   uint32_t askAgain_ = 0;
   uint32_t runCode_ = 0;
-  FileHandle output_ = TVK_INVALID_FILE;
-  char outputPath_[kPathSize] = {};  // the final name of the open output
-  char tempPath_[kPathSize] = {};    // where it is written until checked
-  char failedOutputPath_[kPathSize] = {};
-  uint32_t outputFresh_ = 0;         // made by this run under its final name
-  uint32_t outputRoot_ = 0;          // the length of the target folder in outputPath_
-  uint32_t nameFree_ = 0;            // the overwrite lookup found nothing there
-#if defined(_WIN32)
-  static constexpr bool kModeAtCreation = false;
-#else
-  static constexpr bool kModeAtCreation = true;
-#endif
-  uint64_t queuedNames_[1024] = {};
+  OutputFile output_{};
   PathRules paths_{};
   NameList* include_ = nullptr;
   NameList* exclude_ = nullptr;
@@ -469,8 +453,6 @@ class ArchiveReader final : public ArchiveHandler, private PackedSource, private
   uint64_t progressTotal_ = 0;
   uint64_t entryUnpacked_ = 0;
   uint64_t entryWritten_ = 0;  // bytes the decoder has given for this entry
-  FileWrittenHook fileWrittenHook_ = nullptr;
-  void* fileWrittenUser_ = nullptr;
 };
 
 }  // namespace tvk
