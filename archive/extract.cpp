@@ -283,17 +283,15 @@ bool ArchiveReader::EntryDone(const FileEntry& entry) {
   return true;
 }
 
-void ArchiveReader::ExtractOneEntry(FileEntry* entry, bool* leave) {
+ArchiveReader::EntryStep ArchiveReader::ExtractOneEntry(FileEntry* entry) {
   // A file handed to the queue earlier failed: the run ends there.
   if (uint32_t failure = OutputQueueFailure()) {
-    SetError(failure);
-    *leave = true;
-    return;
+    return LeaveWith(failure);
   }
   bool selected = IsSelected(*entry);
   // In a solid archive every entry is decoded, so that the decoder's state
   // is right for the selected ones.
-  if (!selected && !solid_) return;
+  if (!selected && !solid_) return EntryStep::kNext;
 
   char path[kPathSize];
   uint32_t root = 0;
@@ -301,24 +299,18 @@ void ArchiveReader::ExtractOneEntry(FileEntry* entry, bool* leave) {
   // solid pass-overs merely decode.
   if (uint32_t refused = BuildOutputPath(paths_, extractOptions_.keepFolderPaths != 0, entry->name,
                                          selected && !testMode_, path, &root)) {
-    SetError(refused);
-    *leave = true;
-    return;
+    return LeaveWith(refused);
   }
   if (!testMode_ && OutputPathIsVolume(Volumes(), path)) {
     CloseArchiveFile();
-    SetError(kErrOverwritesArchive);
-    *leave = true;
-    return;
+    return LeaveWith(kErrOverwritesArchive);
   }
   if (callbacks_.entryStart) {
     char shown[kPathSize];
     StartsWithBackslash(shown, sizeof(shown), entry->name);
     if (callbacks_.entryStart(callbacks_.entryStartUser, shown, path) != 1) {
       CloseArchiveFile();
-      SetError(kErrCancelled);
-      *leave = true;
-      return;
+      return LeaveWith(kErrCancelled);
     }
   }
   StrCopy(output_.path, sizeof(output_.path), path);
@@ -336,9 +328,7 @@ void ArchiveReader::ExtractOneEntry(FileEntry* entry, bool* leave) {
     } else if (answer != kOverwriteReplace && answer != kOverwriteReplaceExistingName) {
       // Cancel, and any answer that is not one of the four.
       CloseArchiveFile();
-      SetError(kErrCancelled);
-      *leave = true;
-      return;
+      return LeaveWith(kErrCancelled);
     }
   }
 
@@ -353,23 +343,16 @@ void ArchiveReader::ExtractOneEntry(FileEntry* entry, bool* leave) {
   for (;;) {
     uint64_t data = entry->blockPosition + entry->headTotal;
     if (!SeekIn(data)) {
-      SetError(kErrFileAccess);
-      *leave = true;
-      return;
+      return LeaveWith(kErrFileAccess);
     }
     if (entry->type == fmt::kTypeFolder) {
       if (!skip_ && !MakeOutputFolder(&output_, entry->attributes)) {
-        SetError(kErrFileAccess);
-        *leave = true;
-        return;
+        return LeaveWith(kErrFileAccess);
       }
-      if (!EntryDone(*entry)) *leave = true;
-      return;
+      return EntryDone(*entry) ? EntryStep::kNext : EntryStep::kLeave;
     }
     if (!skip_ && !OpenOutputFile(*entry)) {
-      SetError(kErrFileAccess);
-      *leave = true;
-      return;
+      return LeaveWith(kErrFileAccess);
     }
     if (entry->encryptionKind != 0) {
       PrepareEntryKey(*entry, askAgain_ != 0);
@@ -377,8 +360,7 @@ void ArchiveReader::ExtractOneEntry(FileEntry* entry, bool* leave) {
     }
     if (error_ == kErrCancelled) {
       DiscardOutputFile(false);
-      *leave = true;
-      return;
+      return EntryStep::kLeave;
     }
     if (!error_) DecodeCurrentEntry(*entry);
     if (!error_) break;
@@ -397,8 +379,7 @@ void ArchiveReader::ExtractOneEntry(FileEntry* entry, bool* leave) {
       StrCopy(volumePath_, sizeof(volumePath_), entryVolume);
       volumeCounter_ = entryCounter;
       if (!OpenCurrentVolume()) {
-        *leave = true;
-        return;
+        return EntryStep::kLeave;
       }
       lastVolume_ = entryLastVolume;
     }
@@ -408,8 +389,7 @@ void ArchiveReader::ExtractOneEntry(FileEntry* entry, bool* leave) {
 
   if (!EntryDone(*entry)) {
     DiscardOutputFile(false);
-    *leave = true;
-    return;
+    return EntryStep::kLeave;
   }
   if (extractOptions_.continueAfterErrors && error_ != kErrCancelled && error_ != kErrMemory &&
       error_ != kErrWrite) {
@@ -417,12 +397,11 @@ void ArchiveReader::ExtractOneEntry(FileEntry* entry, bool* leave) {
   }
   if (error_) {
     DiscardOutputFile(false);
-    *leave = true;
-    return;
+    return EntryStep::kLeave;
   }
-  if (skip_ || output_.handle == TVK_INVALID_FILE) return;
+  if (skip_ || output_.handle == TVK_INVALID_FILE) return EntryStep::kNext;
   if (!FinishOutput(&output_, *entry, extractOptions_)) SetError(kErrFileAccess);
-  if (error_) *leave = true;
+  return error_ ? EntryStep::kLeave : EntryStep::kNext;
 }
 
 uint32_t ArchiveReader::ExtractEntries(NameList* include, NameList* exclude, NameList* result,
@@ -456,11 +435,11 @@ uint32_t ArchiveReader::ExtractEntries(NameList* include, NameList* exclude, Nam
     if (runCode_ == kRunExtract && multiVolume_) runCode_ = kRunExtractVolumes;
     blockPosition_ = archiveStart_ + mainHeaderLength_;
     if (callbacks_.runStart) WalkForRunStart();
-    bool leave = false;
-    while (!leave && !error_ && NextBlock(&entry)) {
-      if (entry.isEntry) ExtractOneEntry(&entry, &leave);
+    EntryStep step = EntryStep::kNext;
+    while (step == EntryStep::kNext && !error_ && NextBlock(&entry)) {
+      if (entry.isEntry) step = ExtractOneEntry(&entry);
     }
-    if (leave || error_ || !multiVolume_ || lastVolume_) break;
+    if (step == EntryStep::kLeave || error_ || !multiVolume_ || lastVolume_) break;
     continuation_ = 1;
     CloseArchiveFile();
     if (!NextVolume(true)) break;

@@ -375,7 +375,14 @@ class ArchiveReader final : public ArchiveHandler, private PackedSource, private
   bool EntryDone(const FileEntry& entry);
   uint32_t ExtractEntries(NameList* include, NameList* exclude, NameList* result,
                           const EntryFilter* filter);
-  void ExtractOneEntry(FileEntry* entry, bool* leave);
+  // After an entry the run goes on with the next block or ends there; the
+  // entry has then set the error that ends it.
+  enum class EntryStep { kNext, kLeave };
+  EntryStep ExtractOneEntry(FileEntry* entry);
+  EntryStep LeaveWith(uint32_t code) {
+    SetError(code);
+    return EntryStep::kLeave;
+  }
   bool PrepareEntryKey(const FileEntry& entry, bool askAgain);
   bool AskEntryPassword(const char* fileName);
   void DecodeCurrentEntry(const FileEntry& entry);
