@@ -106,17 +106,9 @@ bool ArchiveReader::OpenOutputFile(const FileEntry& entry) {
   }
   // A file of this run that failed on its way out is deleted by name: the
   // name is replaced only once no such deletion is pending.
-  WaitForOutputs();
+  WaitForOutputQueue(&output_);
   if (error_) return false;
   return CreateOutputBeside(&output_, mode);
-}
-
-void ArchiveReader::WaitForOutputs() {
-  if (uint32_t failure = WaitForOutputQueue(&output_)) SetError(failure);
-}
-
-void ArchiveReader::DiscardOutputFile(bool keep) {
-  if (uint32_t failure = DiscardOutput(&output_, keep)) SetError(failure);
 }
 
 // ---------------------------------------------------------------------------
@@ -132,7 +124,7 @@ void ArchiveReader::Write(const uint8_t* data, uint32_t n) {
   }
   entryWritten_ += n;
   if (testMode_ || skip_) return;
-  if (uint32_t failure = WriteOutput(&output_, data, n)) SetError(failure);
+  WriteOutput(&output_, data, n);
 }
 
 void ArchiveReader::Progress(uint64_t n) {
@@ -320,7 +312,7 @@ ArchiveReader::EntryStep ArchiveReader::ExtractOneEntry(FileEntry* entry) {
   skip_ = !selected || testMode_;
   // A name handed to the queue may not be made yet: what is found under it
   // is only known once the queue is through.
-  if (!skip_ && MaybeQueued(output_, output_.path)) WaitForOutputs();
+  if (!skip_ && MaybeQueued(output_, output_.path)) WaitForOutputQueue(&output_);
   if (!skip_ && extractOptions_.overwriteMode == 0) {
     int answer = OverwriteCheck(*entry, output_.path);
     if (answer == kOverwriteSkip) {
@@ -359,7 +351,7 @@ ArchiveReader::EntryStep ArchiveReader::ExtractOneEntry(FileEntry* entry) {
       askAgain_ = 0;
     }
     if (error_ == kErrCancelled) {
-      DiscardOutputFile(false);
+      DiscardOutput(&output_, false);
       return EntryStep::kLeave;
     }
     if (!error_) DecodeCurrentEntry(*entry);
@@ -369,7 +361,7 @@ ArchiveReader::EntryStep ArchiveReader::ExtractOneEntry(FileEntry* entry) {
                       error_ != kErrCancelled && error_ != kErrMemory && error_ != kErrWrite;
     // A damaged result may stand in for a missing file, never for one the
     // user already has.
-    DiscardOutputFile(keepBroken && OutputIsNew(output_));
+    DiscardOutput(&output_, keepBroken && OutputIsNew(output_));
     if (!wrongPassword) break;
     // Wrong password: ask again and read the entry once more from the
     // volume where it begins.
@@ -388,7 +380,7 @@ ArchiveReader::EntryStep ArchiveReader::ExtractOneEntry(FileEntry* entry) {
   }
 
   if (!EntryDone(*entry)) {
-    DiscardOutputFile(false);
+    DiscardOutput(&output_, false);
     return EntryStep::kLeave;
   }
   if (extractOptions_.continueAfterErrors && error_ != kErrCancelled && error_ != kErrMemory &&
@@ -396,11 +388,11 @@ ArchiveReader::EntryStep ArchiveReader::ExtractOneEntry(FileEntry* entry) {
     error_ = 0;
   }
   if (error_) {
-    DiscardOutputFile(false);
+    DiscardOutput(&output_, false);
     return EntryStep::kLeave;
   }
   if (skip_ || output_.handle == TVK_INVALID_FILE) return EntryStep::kNext;
-  if (!FinishOutput(&output_, *entry, extractOptions_)) SetError(kErrFileAccess);
+  FinishOutput(&output_, *entry, extractOptions_);
   return error_ ? EntryStep::kLeave : EntryStep::kNext;
 }
 
@@ -415,7 +407,7 @@ uint32_t ArchiveReader::ExtractEntries(NameList* include, NameList* exclude, Nam
   } else {
     filter_ = nullptr;
   }
-  DiscardOutputFile(false);
+  DiscardOutput(&output_, false);
   ForgetOutputFolders();
   askAgain_ = 0;
   volumeCounter_ = 0;
@@ -445,8 +437,8 @@ uint32_t ArchiveReader::ExtractEntries(NameList* include, NameList* exclude, Nam
     if (!NextVolume(true)) break;
   }
   FreeEntryBuffers(&entry);
-  DiscardOutputFile(false);
-  WaitForOutputs();
+  DiscardOutput(&output_, false);
+  WaitForOutputQueue(&output_);
   EndOutputRun(&output_, error_ == kErrWrite);
   CloseArchiveFile();
   // The next run starts again from the volume that was opened.

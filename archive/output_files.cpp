@@ -45,6 +45,10 @@ void RestoreAttributes(const char* path, const FileEntry& entry, uint32_t attrib
   }
 }
 
+void SetError(OutputFile* out, uint32_t code) {
+  if (code && *out->error == 0) *out->error = code;
+}
+
 }  // namespace
 
 bool MaybeQueued(const OutputFile& out, const char* path) {
@@ -55,30 +59,25 @@ bool MaybeQueued(const OutputFile& out, const char* path) {
 // The queue's failure, once everything handed to it is done. It stays with
 // the queue until the run ends, so that an error the run forgives or asks
 // again about (a wrong password) cannot hide it.
-uint32_t WaitForOutputQueue(OutputFile* out) {
-  uint32_t failure = OutputQueueWait();
+void WaitForOutputQueue(OutputFile* out) {
+  SetError(out, OutputQueueWait());
   memset(out->queuedNames, 0, sizeof(out->queuedNames));
-  return failure;
 }
 
 // Linux files are made with their final permission bits: the stored Unix
 // mode (no set-uid, set-gid or sticky bit), or as any new file without one;
 // no write access at all for a read-only entry; less the umask as for any new
 // file, so nothing becomes writable by others that the user's setting
-// forbids. Windows files take their attributes once they are complete.
+// forbids.
+#if !defined(_WIN32)
 uint32_t OutputFileMode(const FileEntry& entry, const ExtractOptions& options) {
-#if defined(_WIN32)
-  (void)entry;
-  (void)options;
-  return 0;
-#else
   uint32_t mode = entry.hasUnixMode ? entry.unixMode & 0777 : 0666;
   if (options.attributeMode <= kAttrModeWithArchiveBit && (entry.attributes & kAttrReadOnly)) {
     mode &= ~0222u;
   }
   return mode;
-#endif
 }
+#endif
 
 OutputCreation CreateOutput(OutputFile* out, uint32_t mode) {
   out->tempPath[0] = 0;
@@ -140,27 +139,28 @@ bool MakeOutputFolder(OutputFile* out, uint32_t attributes) {
   return true;
 }
 
-uint32_t WriteOutput(OutputFile* out, const uint8_t* data, uint32_t n) {
-  if (out->handle == TVK_INVALID_FILE || n == 0) return 0;
+void WriteOutput(OutputFile* out, const uint8_t* data, uint32_t n) {
+  if (out->handle == TVK_INVALID_FILE || n == 0) return;
   if (out->fresh) {
     OutputQueueWrite(out->handle, data, n);
-    return OutputQueueFailure();
+    SetError(out, OutputQueueFailure());
+    return;
   }
   int32_t written = FileWrite(out->handle, data, n);
-  if (written < 0 || static_cast<uint32_t>(written) != n) return kErrWrite;
-  return 0;
+  if (written < 0 || static_cast<uint32_t>(written) != n) SetError(out, kErrWrite);
 }
 
-uint32_t DiscardOutput(OutputFile* out, bool keep) {
-  if (out->handle == TVK_INVALID_FILE) return 0;
+void DiscardOutput(OutputFile* out, bool keep) {
+  if (out->handle == TVK_INVALID_FILE) return;
   if (out->handle == TVK_QUEUED_FILE) {
     OutputQueueDiscard(out->handle, keep, out->path, out->root);
     out->handle = TVK_INVALID_FILE;
     out->fresh = 0;
-    return WaitForOutputQueue(out);
+    WaitForOutputQueue(out);
+    return;
   }
   // Bytes of this file may still be on their way.
-  uint32_t failure = out->fresh ? WaitForOutputQueue(out) : 0;
+  if (out->fresh) WaitForOutputQueue(out);
   FileClose(out->handle);
   out->handle = TVK_INVALID_FILE;
   const char* written = out->tempPath[0] ? out->tempPath : out->path;
@@ -177,10 +177,9 @@ uint32_t DiscardOutput(OutputFile* out, bool keep) {
   }
   out->tempPath[0] = 0;
   out->fresh = 0;
-  return failure;
 }
 
-bool FinishOutput(OutputFile* out, const FileEntry& entry, const ExtractOptions& options) {
+void FinishOutput(OutputFile* out, const FileEntry& entry, const ExtractOptions& options) {
   OutputStamp stamp{};
   stamp.exact = options.restoreWindowsTimes && entry.hasWindowsTimes;
   stamp.creation = entry.utcTimes[0];
@@ -206,16 +205,14 @@ bool FinishOutput(OutputFile* out, const FileEntry& entry, const ExtractOptions&
     if (!RenameBelow(out->tempPath, out->path, out->root)) {
       DeleteBelow(out->tempPath, out->root);
       out->tempPath[0] = 0;
-      return false;
+      SetError(out, kErrFileAccess);
+      return;
     }
     out->tempPath[0] = 0;
   }
   if (out->written) out->written(out->writtenUser, out->path);
   if (!kModeAtCreation) RestoreAttributes(out->path, entry, options.attributeMode);
-  return true;
 }
-
-bool OutputIsNew(const OutputFile& out) { return out.fresh || !FileExists(out.path); }
 
 // The queue finishes files behind the run: the one that failed may lie
 // entries behind the one the host was told of last. Without the queue's

@@ -29,10 +29,16 @@ struct OutputFile {
   uint64_t queuedNames[1024] = {};
   FileWrittenHook written = nullptr;
   void* writtenUser = nullptr;
+  uint32_t* error = nullptr;  // the run's error code; the first one set stays
 };
 
-// The permission bits a new file for the entry is made with (Linux).
+// The permission bits a new file for the entry is made with. Windows files
+// take their attributes once they are complete.
+#if defined(_WIN32)
+inline uint32_t OutputFileMode(const FileEntry&, const ExtractOptions&) { return 0; }
+#else
 uint32_t OutputFileMode(const FileEntry& entry, const ExtractOptions& options);
+#endif
 
 enum OutputCreation { kOutputCreated, kOutputNameTaken, kOutputNotMade };
 // Makes the file under out->path, with its missing folders.
@@ -43,20 +49,20 @@ bool CreateOutputBeside(OutputFile* out, uint32_t mode);
 // Makes out->path a folder; false when it cannot be made.
 bool MakeOutputFolder(OutputFile* out, uint32_t attributes);
 
-// 0, or the error that stops the run.
-uint32_t WriteOutput(OutputFile* out, const uint8_t* data, uint32_t n);
+// Sets the error that stops the run where the bytes cannot be written.
+void WriteOutput(OutputFile* out, const uint8_t* data, uint32_t n);
 // Closes the open output; keep puts it in place, otherwise it is deleted.
-// The failure of the queue met on the way, or 0.
-uint32_t DiscardOutput(OutputFile* out, bool keep);
+// Sets the failure of the queue met on the way.
+void DiscardOutput(OutputFile* out, bool keep);
 // Stamps, closes and puts in place the output of a complete entry, then
-// hands it to the hook and gives it its attributes. False when it could not
-// be put in place.
-bool FinishOutput(OutputFile* out, const FileEntry& entry, const ExtractOptions& options);
+// hands it to the hook and gives it its attributes. Sets 28002 when it
+// could not be put in place.
+void FinishOutput(OutputFile* out, const FileEntry& entry, const ExtractOptions& options);
 // A damaged result at the output path would put nothing of the user's at stake.
-bool OutputIsNew(const OutputFile& out);
+inline bool OutputIsNew(const OutputFile& out) { return out.fresh || !FileExists(out.path); }
 
-// Waits until the queue is through: its failure, or 0.
-uint32_t WaitForOutputQueue(OutputFile* out);
+// Waits until the queue is through, and sets its failure.
+void WaitForOutputQueue(OutputFile* out);
 // Whether a name may have been handed to the queue since it was last through.
 bool MaybeQueued(const OutputFile& out, const char* path);
 // After the last entry and the last wait: notes the path of the output that

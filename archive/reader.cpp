@@ -11,7 +11,7 @@
 
 namespace tvk {
 
-ArchiveReader::ArchiveReader() = default;
+ArchiveReader::ArchiveReader() { output_.error = &error_; }
 
 ArchiveReader::~ArchiveReader() { Close(); }
 
@@ -92,7 +92,7 @@ int64_t ArchiveReader::ArchiveFileSize() {
 
 void ArchiveReader::ClearState() {
   CloseArchiveFile();
-  DiscardOutputFile();
+  DiscardOutput(&output_, false);
   DestroyDecoderObjects();
   volumePath_[0] = 0;
   firstVolumePath_[0] = 0;

@@ -387,9 +387,6 @@ class ArchiveReader final : public ArchiveHandler, private PackedSource, private
   bool AskEntryPassword(const char* fileName);
   void DecodeCurrentEntry(const FileEntry& entry);
   bool OpenOutputFile(const FileEntry& entry);
-  // Closes the open output; keep puts it in place, otherwise it is deleted.
-  void DiscardOutputFile(bool keep = false);
-  void WaitForOutputs();
   bool CreateDecoderObjects();
   void DestroyDecoderObjects();
   void CheckSignatureOfVolume();
