@@ -43,18 +43,6 @@ uint32_t DecodeFolderHead(const uint8_t* head, uint32_t size, FileEntry* entry,
 void CleanEntryName(char* name, uint32_t capacity);
 // Removes a drive root (X:\) or a network root (\\server\share\).
 void RemoveNameRoot(char* name);
-// False when a cleaned relative name could still leave the folder it is
-// joined to: a ".." component, or on Windows a stream name (':') or a
-// component of dots alone.
-bool RelativeNameIsSafe(const char* name);
-// The form of a relative name (backslash separators) that Windows stores
-// under that very name: ':' becomes '_', a component that Windows would take
-// for a device (CON, PRN, AUX, NUL, COM1 to COM9, LPT1 to LPT9, also with
-// the superscript digits 1, 2 and 3, any extension, any case) gets '_' in
-// front, and one ending in a dot or blank, which Windows drops, gets '_'
-// behind. Used on Windows only; false when out (size bytes) is too small.
-bool WindowsFileName(const char* rel, char* out, uint32_t size);
-
 // The name of volume number counter (1 = '.001') beside current: its
 // extension replaced (or appended) by the counter padded to three digits.
 bool FormVolumeName(const char* current, uint32_t counter, char* out, uint32_t outSize);

@@ -1,11 +1,13 @@
-// The extraction driver: selection, output paths, the overwrite question,
-// folders and files, entry keys, decoding, times and attributes, and the
-// retry after a wrong password.
+// The extraction driver: selection, the overwrite question, entry keys,
+// decoding, and the retry after a wrong password. Where entries go is
+// decided in path_rules.cpp; the files they make are output_files.cpp's.
 #include <string.h>
 
 #include "archive/blocks.h"
 #include "archive/entry_decode.h"
 #include "archive/format.h"
+#include "archive/output_files.h"
+#include "archive/path_rules.h"
 #include "archive/reader.h"
 #include "crypto/cipher.h"
 #include "platform/result_codes.h"
@@ -50,111 +52,6 @@ bool ArchiveReader::IsSelected(const FileEntry& entry) const {
          PassesFilter(filter_, entry);
 }
 
-bool ArchiveReader::BuildOutputPath(const FileEntry& entry, char* out, bool writes, uint32_t* rootLength) {
-  char name[kPathSize];
-  StrCopy(name, sizeof(name), entry.name);
-  SlashesToBackslashes(name);
-  const char* rel = name;
-  bool keep = extractOptions_.keepFolderPaths != 0;
-  if (!keep) {
-    rel = NamePart(name);
-  } else if (rel[0] == '\\') {
-    ++rel;
-  }
-  StrCopy(out, kPathSize, targetFolder_);
-  size_t baseLength = strlen(baseFolder_);
-  if (baseLength && keep && strlen(rel) > baseLength) {
-    char prefix[kPathSize];
-    StrCopyN(prefix, sizeof(prefix), rel, static_cast<uint32_t>(baseLength));
-    char base[kPathSize];
-    StrCopy(base, sizeof(base), baseFolder_);
-    SlashesToBackslashes(base);
-    if (StrCompareNoCase(prefix, base) == 0) rel += baseLength + 1;
-  }
-#if defined(_WIN32)
-  // The name Windows stores the entry under: a colon (a stream or a drive)
-  // and device names are renamed rather than refused, so the entry is
-  // extracted and the run goes on.
-  char renamed[kPathSize];
-  if (writes && !WindowsFileName(rel, renamed, sizeof(renamed))) {
-    SetError(kErrFileAccess);
-    return false;
-  }
-  if (writes) rel = renamed;
-#endif
-  // A cleaned name cannot climb out of the target folder; make sure of it on
-  // the joined form before anything is created.
-  if (writes && !RelativeNameIsSafe(rel)) {
-    SetError(kErrData);
-    return false;
-  }
-  // A path that does not fit is refused: cut short it would name another
-  // file, perhaps one written a moment ago.
-  bool fits = true;
-  if (out[0]) {
-    size_t n = strlen(out);
-    if (out[n - 1] != '\\' && out[n - 1] != '/') fits = StrAppend(out, kPathSize, "\\") == kStrOk;
-  }
-  // Below this the path is the archive's, and no link on it is followed.
-  *rootLength = static_cast<uint32_t>(strlen(out));
-  if (fits) fits = StrAppend(out, kPathSize, rel) == kStrOk;
-  if (!fits && writes) {
-    SetError(kErrFileAccess);
-    return false;
-  }
-  for (char* p = out + (out[0] ? 1 : 0); *p; ++p) {
-    unsigned char c = static_cast<unsigned char>(*p);
-    if ((c >= 1 && c <= 31) || c == '"' || c == '*' || c == '<' || c == '>' || c == '?' ||
-        c == '|') {
-      *p = '_';
-    }
-  }
-  return true;
-}
-
-bool ArchiveReader::OutputPathIsVolume(const char* path) {
-  if (SamePath(path, volumePath_) || SamePath(path, firstVolumePath_)) return true;
-  // Volumes the run may still need lie beside the first one.
-  if (multiVolume_ && IsVolumeNameOf(firstVolumePath_, path)) return true;
-  return NamesVolume(path, NamePart(path));
-}
-
-// The target may be spelt in many ways ("." or "t3\.." or a link): the
-// folder is compared by what it is, the name without regard to case. Volumes
-// not made yet have no identity of their own, so the name decides for them.
-bool ArchiveReader::NamesVolume(const char* path, const char* name) {
-  const char* first = NamePart(firstVolumePath_);
-  bool volumeName = StrCompareNoCase(name, NamePart(volumePath_)) == 0 || StrCompareNoCase(name, first) == 0 ||
-                    (multiVolume_ && IsVolumeNameOf(first, name));
-  if (!volumeName) return false;
-  char folder[kPathSize];
-  FolderPart(folder, sizeof(folder), path);
-  FileId here;
-  if (!GetFileId(folder, &here)) return false;  // a folder not there holds no volume
-  const char* volumes[2] = {volumePath_, firstVolumePath_};
-  for (const char* volume : volumes) {
-    char volumeFolder[kPathSize];
-    FolderPart(volumeFolder, sizeof(volumeFolder), volume);
-    FileId id;
-    if (GetFileId(volumeFolder, &id) && SameFileId(id, here)) return true;
-  }
-  return false;
-}
-
-// A file found under the output name: one of the volumes under another
-// spelling (a link, a second name, a short name on Windows)?
-bool ArchiveReader::IsVolumeFile(const char* path) {
-  FileId id;
-  if (!GetFileId(path, &id)) return false;
-  const char* volumes[2] = {volumePath_, firstVolumePath_};
-  for (const char* volume : volumes) {
-    FileId v;
-    if (GetFileId(volume, &v) && SameFileId(v, id)) return true;
-  }
-  FindData found;
-  return FileFind(path, &found) && NamesVolume(path, found.name);
-}
-
 int ArchiveReader::OverwriteCheck(const FileEntry& entry, char* outputPath) {
   // Nothing to ask whether or not something is there: no lookup.
   if (!callbacks_.overwrite || extractOptions_.replaceWithoutAsking ||
@@ -164,7 +61,7 @@ int ArchiveReader::OverwriteCheck(const FileEntry& entry, char* outputPath) {
   FindData existing;
   memset(&existing, 0, sizeof(existing));
   if (!FileFind(outputPath, &existing)) {
-    nameFree_ = 1;
+    output_.nameFree = 1;
     return kOverwriteReplace;
   }
   FindData incoming;
@@ -186,11 +83,7 @@ int ArchiveReader::OverwriteCheck(const FileEntry& entry, char* outputPath) {
     const char* own = existing.name;
     if (own[0] && !strchr(own, '\\') && !strchr(own, '/') && RelativeNameIsSafe(own)) {
       char folder[kPathSize];
-      FolderPart(folder, sizeof(folder), outputPath);
-      if (folder[0]) {
-        size_t n = strlen(folder);
-        if (folder[n - 1] != '\\') StrAppend(folder, sizeof(folder), "\\");
-      }
+      FolderWithSeparator(folder, sizeof(folder), outputPath);
       if (StrAppend(folder, sizeof(folder), own) == kStrOk) StrCopy(outputPath, kPathSize, folder);
     }
   }
@@ -198,190 +91,23 @@ int ArchiveReader::OverwriteCheck(const FileEntry& entry, char* outputPath) {
 }
 
 // ---------------------------------------------------------------------------
-// Output files. A name nobody has yet is made at once under that name, so no
-// one's file is at stake and nothing has to be moved afterwards. A name that
-// is taken (a file, a folder, a link) is written under a temporary name beside
-// it and put in place only when the entry is complete and checked.
+// Output files
 // ---------------------------------------------------------------------------
 
 bool ArchiveReader::OpenOutputFile(const FileEntry& entry) {
-  char folder[kPathSize];
-  FolderPart(folder, sizeof(folder), outputPath_);
-  if (folder[0]) {
-    size_t n = strlen(folder);
-    if (folder[n - 1] != '\\') StrAppend(folder, sizeof(folder), "\\");
-  }
-  tempPath_[0] = 0;
-  outputFresh_ = 0;
-  const uint32_t mode = NewFileMode(entry);
-  // The lookup found the name free: the queue makes the file.
-  if (nameFree_ && OutputQueueOpen(outputPath_, outputRoot_, mode)) {
-    NoteQueued(outputPath_);
-    output_ = TVK_QUEUED_FILE;
-    outputFresh_ = 1;
-    return true;
-  }
-  // Creation only succeeds where the name is free, and is itself the one
-  // lookup that answers whether it is; missing folders are made on the way.
-  int taken = 0;
-  output_ = CreateNewFileBelow(outputPath_, outputRoot_, mode, &taken);
-  if (output_ != TVK_INVALID_FILE) {
-    outputFresh_ = 1;
-    return true;
-  }
-  if (!taken) return false;
-  if (IsVolumeFile(outputPath_)) {
+  const uint32_t mode = OutputFileMode(entry, extractOptions_);
+  OutputCreation made = CreateOutput(&output_, mode);
+  if (made != kOutputNameTaken) return made == kOutputCreated;
+  if (IsVolumeFile(Volumes(), output_.path)) {
     CloseArchiveFile();
     SetError(kErrOverwritesArchive);
     return false;
   }
   // A file of this run that failed on its way out is deleted by name: the
   // name is replaced only once no such deletion is pending.
-  WaitForOutputs();
+  WaitForOutputQueue(&output_);
   if (error_) return false;
-  for (uint32_t i = 0; i < 100000; ++i) {
-    char candidate[kPathSize];
-    StrFormat(candidate, sizeof(candidate), "%s~tvk%05u.tmp", folder, i);
-    if (strlen(candidate) < strlen(folder) + 13) break;  // did not fit
-    // A name taken by anything at all is passed over.
-    output_ = CreateNewFileBelow(candidate, outputRoot_, mode, &taken);
-    if (output_ != TVK_INVALID_FILE) {
-      StrCopy(tempPath_, sizeof(tempPath_), candidate);
-      return true;
-    }
-    if (!taken) return false;  // the folder cannot be written
-  }
-  // No temporary name to be had. Writing in place would put what is there
-  // at stake before the entry is known to be whole, and would write through
-  // whatever it is (a link, a file of someone else's): the entry ends here
-  // and that file stays as it was.
-  return false;
-}
-
-// The queue's failure, once everything handed to it is done. It stays with
-// the queue until the run ends, so that an error the run forgives or asks
-// again about (a wrong password) cannot hide it.
-void ArchiveReader::WaitForOutputs() {
-  uint32_t failure = OutputQueueWait();
-  if (failure) SetError(failure);
-  memset(queuedNames_, 0, sizeof(queuedNames_));
-}
-
-// Names handed to the queue since it was last through, as bits of a hash:
-// a false alarm costs a wait, never a wrong answer.
-namespace {
-uint32_t NameBit(const char* path) {
-  uint32_t h = 2166136261u;
-  for (const unsigned char* p = reinterpret_cast<const unsigned char*>(path); *p; ++p) {
-    h = (h ^ *p) * 16777619u;
-  }
-  return h ^ (h >> 16);
-}
-}  // namespace
-
-void ArchiveReader::NoteQueued(const char* path) {
-  uint32_t bit = NameBit(path) % (sizeof(queuedNames_) * 8);
-  queuedNames_[bit / 64] |= uint64_t(1) << (bit % 64);
-}
-
-bool ArchiveReader::MaybeQueued(const char* path) const {
-  uint32_t bit = NameBit(path) % (sizeof(queuedNames_) * 8);
-  return (queuedNames_[bit / 64] >> (bit % 64)) & 1;
-}
-
-void ArchiveReader::DiscardOutputFile(bool keep) {
-  if (output_ == TVK_INVALID_FILE) return;
-  if (output_ == TVK_QUEUED_FILE) {
-    OutputQueueDiscard(output_, keep, outputPath_, outputRoot_);
-    output_ = TVK_INVALID_FILE;
-    outputFresh_ = 0;
-    WaitForOutputs();
-    return;
-  }
-  // Bytes of this file may still be on their way.
-  if (outputFresh_) WaitForOutputs();
-  FileClose(output_);
-  output_ = TVK_INVALID_FILE;
-  const char* written = tempPath_[0] ? tempPath_ : outputPath_;
-  if (keep) {
-    if (tempPath_[0]) {
-#if defined(_WIN32)
-      // A read-only file in the way would refuse to be replaced.
-      FileResetAttributes(outputPath_);
-#endif
-      if (!RenameBelow(tempPath_, outputPath_, outputRoot_)) DeleteBelow(tempPath_, outputRoot_);
-    }
-  } else {
-    DeleteBelow(written, outputRoot_);
-  }
-  tempPath_[0] = 0;
-  outputFresh_ = 0;
-}
-
-bool ArchiveReader::FinishOutputFile(const FileEntry& entry) {
-  OutputStamp stamp{};
-  stamp.exact = extractOptions_.restoreWindowsTimes && entry.hasWindowsTimes;
-  stamp.creation = entry.utcTimes[0];
-  stamp.lastAccess = entry.utcTimes[1];
-  stamp.lastWrite = entry.utcTimes[2];
-  stamp.dosDate = static_cast<uint16_t>(entry.dosTime >> 16);
-  stamp.dosTime = static_cast<uint16_t>(entry.dosTime & 0xFFFF);
-  if (outputFresh_) {
-    // Its bytes went to the queue; the queue stamps and closes it after them.
-    OutputQueueFinish(output_, stamp, outputPath_, outputRoot_);
-  } else {
-    ApplyOutputStamp(output_, stamp);
-    FileClose(output_);
-  }
-  output_ = TVK_INVALID_FILE;
-  outputFresh_ = 0;
-  if (tempPath_[0]) {
-#if defined(_WIN32)
-    // A read-only file in the way would refuse to be replaced; a rename on
-    // Linux asks only the folder.
-    if (FileExists(outputPath_)) FileSetAttributes(outputPath_, kAttrArchive);
-#endif
-    if (!RenameBelow(tempPath_, outputPath_, outputRoot_)) {
-      DeleteBelow(tempPath_, outputRoot_);
-      tempPath_[0] = 0;
-      SetError(kErrFileAccess);
-      return false;
-    }
-    tempPath_[0] = 0;
-  }
-  if (fileWrittenHook_) fileWrittenHook_(fileWrittenUser_, outputPath_);
-  if (!kModeAtCreation) RestoreAttributes(entry);
-  return true;
-}
-
-// Linux files are made with their final permission bits: the stored Unix
-// mode (no set-uid, set-gid or sticky bit), or as any new file without one;
-// no write access at all for a read-only entry; less the umask as for any new
-// file, so nothing becomes writable by others that the user's setting
-// forbids. Windows files take their attributes once they are complete.
-uint32_t ArchiveReader::NewFileMode(const FileEntry& entry) const {
-#if defined(_WIN32)
-  (void)entry;
-  return 0;
-#else
-  uint32_t mode = entry.hasUnixMode ? entry.unixMode & 0777 : 0666;
-  if (extractOptions_.attributeMode <= kAttrModeWithArchiveBit &&
-      (entry.attributes & kAttrReadOnly)) {
-    mode &= ~0222u;
-  }
-  return mode;
-#endif
-}
-
-void ArchiveReader::RestoreAttributes(const FileEntry& entry) {
-  uint32_t stored = entry.attributes & ~kAttrDirectory;
-  uint32_t mode = extractOptions_.attributeMode;
-  switch (mode) {
-    case kAttrModeStored: FileSetAttributes(outputPath_, stored); break;
-    case kAttrModeWithoutArchiveBit: FileSetAttributes(outputPath_, stored & ~kAttrArchive); break;
-    case kAttrModeWithArchiveBit: FileSetAttributes(outputPath_, stored | kAttrArchive); break;
-    default: break;
-  }
+  return CreateOutputBeside(&output_, mode);
 }
 
 // ---------------------------------------------------------------------------
@@ -396,14 +122,8 @@ void ArchiveReader::Write(const uint8_t* data, uint32_t n) {
     return;
   }
   entryWritten_ += n;
-  if (testMode_ || skip_ || output_ == TVK_INVALID_FILE || n == 0) return;
-  if (outputFresh_) {
-    OutputQueueWrite(output_, data, n);
-    if (uint32_t failure = OutputQueueFailure()) SetError(failure);
-    return;
-  }
-  int32_t written = FileWrite(output_, data, n);
-  if (written < 0 || static_cast<uint32_t>(written) != n) SetError(kErrWrite);
+  if (testMode_ || skip_) return;
+  WriteOutput(&output_, data, n);
 }
 
 void ArchiveReader::Progress(uint64_t n) {
@@ -547,67 +267,59 @@ void ArchiveReader::WalkForRunStart() {
 
 bool ArchiveReader::EntryDone(const FileEntry& entry) {
   if (!callbacks_.entryDone) return true;
-  if (callbacks_.entryDone(callbacks_.entryDoneUser, &entry, outputPath_) != 1) {
+  if (callbacks_.entryDone(callbacks_.entryDoneUser, &entry, output_.path) != 1) {
     SetError(kErrCancelled);
     return false;
   }
   return true;
 }
 
-void ArchiveReader::ExtractOneEntry(FileEntry* entry, bool* leave) {
+ArchiveReader::EntryStep ArchiveReader::ExtractOneEntry(FileEntry* entry) {
   // A file handed to the queue earlier failed: the run ends there.
   if (uint32_t failure = OutputQueueFailure()) {
-    SetError(failure);
-    *leave = true;
-    return;
+    return LeaveWith(failure);
   }
   bool selected = IsSelected(*entry);
   // In a solid archive every entry is decoded, so that the decoder's state
   // is right for the selected ones.
-  if (!selected && !solid_) return;
+  if (!selected && !solid_) return EntryStep::kNext;
 
   char path[kPathSize];
   uint32_t root = 0;
   // Only a path that is written to must stay inside the target; tests and
   // solid pass-overs merely decode.
-  if (!BuildOutputPath(*entry, path, selected && !testMode_, &root)) {
-    *leave = true;
-    return;
+  if (uint32_t refused = BuildOutputPath(paths_, extractOptions_.keepFolderPaths != 0, entry->name,
+                                         selected && !testMode_, path, &root)) {
+    return LeaveWith(refused);
   }
-  if (!testMode_ && OutputPathIsVolume(path)) {
+  if (!testMode_ && OutputPathIsVolume(Volumes(), path)) {
     CloseArchiveFile();
-    SetError(kErrOverwritesArchive);
-    *leave = true;
-    return;
+    return LeaveWith(kErrOverwritesArchive);
   }
   if (callbacks_.entryStart) {
     char shown[kPathSize];
     StartsWithBackslash(shown, sizeof(shown), entry->name);
     if (callbacks_.entryStart(callbacks_.entryStartUser, shown, path) != 1) {
       CloseArchiveFile();
-      SetError(kErrCancelled);
-      *leave = true;
-      return;
+      return LeaveWith(kErrCancelled);
     }
   }
-  StrCopy(outputPath_, sizeof(outputPath_), path);
-  outputRoot_ = root;
-  nameFree_ = 0;
+  StrCopy(output_.path, sizeof(output_.path), path);
+  output_.root = root;
+  output_.nameFree = 0;
 
   skip_ = !selected || testMode_;
   // A name handed to the queue may not be made yet: what is found under it
   // is only known once the queue is through.
-  if (!skip_ && MaybeQueued(outputPath_)) WaitForOutputs();
+  if (!skip_ && MaybeQueued(output_, output_.path)) WaitForOutputQueue(&output_);
   if (!skip_ && extractOptions_.overwriteMode == 0) {
-    int answer = OverwriteCheck(*entry, outputPath_);
+    int answer = OverwriteCheck(*entry, output_.path);
     if (answer == kOverwriteSkip) {
       skip_ = 1;
     } else if (answer != kOverwriteReplace && answer != kOverwriteReplaceExistingName) {
       // Cancel, and any answer that is not one of the four.
       CloseArchiveFile();
-      SetError(kErrCancelled);
-      *leave = true;
-      return;
+      return LeaveWith(kErrCancelled);
     }
   }
 
@@ -622,41 +334,24 @@ void ArchiveReader::ExtractOneEntry(FileEntry* entry, bool* leave) {
   for (;;) {
     uint64_t data = entry->blockPosition + entry->headTotal;
     if (!SeekIn(data)) {
-      SetError(kErrFileAccess);
-      *leave = true;
-      return;
+      return LeaveWith(kErrFileAccess);
     }
     if (entry->type == fmt::kTypeFolder) {
-      if (!skip_ && OutputQueueFolder(outputPath_, outputRoot_)) {
-        NoteQueued(outputPath_);
-      } else if (!skip_) {
-        if (!MakeFoldersBelow(outputPath_, outputRoot_)) {
-          SetError(kErrFileAccess);
-          *leave = true;
-          return;
-        }
-#if defined(_WIN32)
-        // Linux folders take no attributes (a read-only folder there would
-        // refuse its files).
-        FileSetAttributes(outputPath_, entry->attributes & ~kAttrDirectory);
-#endif
+      if (!skip_ && !MakeOutputFolder(&output_, entry->attributes)) {
+        return LeaveWith(kErrFileAccess);
       }
-      if (!EntryDone(*entry)) *leave = true;
-      return;
+      return EntryDone(*entry) ? EntryStep::kNext : EntryStep::kLeave;
     }
     if (!skip_ && !OpenOutputFile(*entry)) {
-      SetError(kErrFileAccess);
-      *leave = true;
-      return;
+      return LeaveWith(kErrFileAccess);
     }
     if (entry->encryptionKind != 0) {
       PrepareEntryKey(*entry, askAgain_ != 0);
       askAgain_ = 0;
     }
     if (error_ == kErrCancelled) {
-      DiscardOutputFile(false);
-      *leave = true;
-      return;
+      DiscardOutput(&output_, false);
+      return EntryStep::kLeave;
     }
     if (!error_) DecodeCurrentEntry(*entry);
     if (!error_) break;
@@ -665,7 +360,7 @@ void ArchiveReader::ExtractOneEntry(FileEntry* entry, bool* leave) {
                       error_ != kErrCancelled && error_ != kErrMemory && error_ != kErrWrite;
     // A damaged result may stand in for a missing file, never for one the
     // user already has.
-    DiscardOutputFile(keepBroken && (outputFresh_ || !FileExists(outputPath_)));
+    DiscardOutput(&output_, keepBroken && OutputIsNew(output_));
     if (!wrongPassword) break;
     // Wrong password: ask again and read the entry once more from the
     // volume where it begins.
@@ -675,8 +370,7 @@ void ArchiveReader::ExtractOneEntry(FileEntry* entry, bool* leave) {
       StrCopy(volumePath_, sizeof(volumePath_), entryVolume);
       volumeCounter_ = entryCounter;
       if (!OpenCurrentVolume()) {
-        *leave = true;
-        return;
+        return EntryStep::kLeave;
       }
       lastVolume_ = entryLastVolume;
     }
@@ -685,22 +379,20 @@ void ArchiveReader::ExtractOneEntry(FileEntry* entry, bool* leave) {
   }
 
   if (!EntryDone(*entry)) {
-    DiscardOutputFile(false);
-    *leave = true;
-    return;
+    DiscardOutput(&output_, false);
+    return EntryStep::kLeave;
   }
   if (extractOptions_.continueAfterErrors && error_ != kErrCancelled && error_ != kErrMemory &&
       error_ != kErrWrite) {
     error_ = 0;
   }
   if (error_) {
-    DiscardOutputFile(false);
-    *leave = true;
-    return;
+    DiscardOutput(&output_, false);
+    return EntryStep::kLeave;
   }
-  if (skip_ || output_ == TVK_INVALID_FILE) return;
-  FinishOutputFile(*entry);
-  if (error_) *leave = true;
+  if (skip_ || output_.handle == TVK_INVALID_FILE) return EntryStep::kNext;
+  FinishOutput(&output_, *entry, extractOptions_);
+  return error_ ? EntryStep::kLeave : EntryStep::kNext;
 }
 
 uint32_t ArchiveReader::ExtractEntries(NameList* include, NameList* exclude, NameList* result,
@@ -714,7 +406,7 @@ uint32_t ArchiveReader::ExtractEntries(NameList* include, NameList* exclude, Nam
   } else {
     filter_ = nullptr;
   }
-  DiscardOutputFile(false);
+  DiscardOutput(&output_, false);
   ForgetOutputFolders();
   askAgain_ = 0;
   volumeCounter_ = 0;
@@ -734,27 +426,19 @@ uint32_t ArchiveReader::ExtractEntries(NameList* include, NameList* exclude, Nam
     if (runCode_ == kRunExtract && multiVolume_) runCode_ = kRunExtractVolumes;
     blockPosition_ = archiveStart_ + mainHeaderLength_;
     if (callbacks_.runStart) WalkForRunStart();
-    bool leave = false;
-    while (!leave && !error_ && NextBlock(&entry)) {
-      if (entry.isEntry) ExtractOneEntry(&entry, &leave);
+    EntryStep step = EntryStep::kNext;
+    while (step == EntryStep::kNext && !error_ && NextBlock(&entry)) {
+      if (entry.isEntry) step = ExtractOneEntry(&entry);
     }
-    if (leave || error_ || !multiVolume_ || lastVolume_) break;
+    if (step == EntryStep::kLeave || error_ || !multiVolume_ || lastVolume_) break;
     continuation_ = 1;
     CloseArchiveFile();
     if (!NextVolume(true)) break;
   }
   FreeEntryBuffers(&entry);
-  DiscardOutputFile(false);
-  WaitForOutputs();
-  // The queue finishes files behind the run: the one that failed may lie
-  // entries behind the one the host was told of last. Without the queue's
-  // word a write error is the open output's own.
-  failedOutputPath_[0] = 0;
-  if (OutputQueueFailure()) OutputQueueFailedPath(failedOutputPath_, sizeof(failedOutputPath_));
-  if (!failedOutputPath_[0] && error_ == kErrWrite)
-    StrCopy(failedOutputPath_, sizeof(failedOutputPath_), outputPath_);
-  OutputQueueClear();
-  ForgetOutputFolders();
+  DiscardOutput(&output_, false);
+  WaitForOutputQueue(&output_);
+  EndOutputRun(&output_, error_ == kErrWrite);
   CloseArchiveFile();
   // The next run starts again from the volume that was opened.
   StrCopy(volumePath_, sizeof(volumePath_), firstVolumePath_);

@@ -11,7 +11,7 @@
 
 namespace tvk {
 
-ArchiveReader::ArchiveReader() = default;
+ArchiveReader::ArchiveReader() { output_.error = &error_; }
 
 ArchiveReader::~ArchiveReader() { Close(); }
 
@@ -92,7 +92,7 @@ int64_t ArchiveReader::ArchiveFileSize() {
 
 void ArchiveReader::ClearState() {
   CloseArchiveFile();
-  DiscardOutputFile();
+  DiscardOutput(&output_, false);
   DestroyDecoderObjects();
   volumePath_[0] = 0;
   firstVolumePath_[0] = 0;
@@ -116,8 +116,8 @@ void ArchiveReader::ClearState() {
   SecureZero(activeArchivePassword_, sizeof(activeArchivePassword_));
   haveArchivePassword_ = 0;
   testMode_ = skip_ = askAgain_ = runCode_ = 0;
-  outputPath_[0] = tempPath_[0] = failedOutputPath_[0] = 0;
-  targetFolder_[0] = baseFolder_[0] = storedFolder_[0] = 0;
+  output_.path[0] = output_.tempPath[0] = output_.failedPath[0] = 0;
+  paths_.targetFolder[0] = paths_.baseFolder[0] = paths_.storedFolder[0] = 0;
   include_ = exclude_ = nullptr;
 }
 
@@ -135,9 +135,9 @@ void ArchiveReader::SetOptions(uint32_t kind, const void* record) {
   // An empty target means the current folder; a separator behind it would
   // make it the root.
   if (extractOptions_.targetFolder[0]) AddBackslash(extractOptions_.targetFolder);
-  StrCopy(targetFolder_, sizeof(targetFolder_), extractOptions_.targetFolder);
-  StrCopy(baseFolder_, sizeof(baseFolder_), extractOptions_.baseFolder);
-  StrCopy(storedFolder_, sizeof(storedFolder_), extractOptions_.storedFolder);
+  StrCopy(paths_.targetFolder, sizeof(paths_.targetFolder), extractOptions_.targetFolder);
+  StrCopy(paths_.baseFolder, sizeof(paths_.baseFolder), extractOptions_.baseFolder);
+  StrCopy(paths_.storedFolder, sizeof(paths_.storedFolder), extractOptions_.storedFolder);
 }
 
 // ---------------------------------------------------------------------------

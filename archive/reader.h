@@ -13,6 +13,8 @@
 #include <stddef.h>
 #include <stdint.h>
 
+#include "archive/output_files.h"
+#include "archive/path_rules.h"
 #include "archive/signature_check.h"
 #include "codec/decode.h"
 #include "codec/decode_entry.h"
@@ -320,15 +322,15 @@ class ArchiveReader final : public ArchiveHandler, private PackedSource, private
   // the queue could not make (28002): the output path of the file or folder
   // that failed, which need not be the entry the run had reached. Empty
   // when no output failed.
-  const char* FailedOutputPath() const { return failedOutputPath_; }
+  const char* FailedOutputPath() const { return output_.failedPath; }
 
   // Called with the path of every file written in full, after its times and
   // before its attributes (which may make it read-only), so that a front end
   // can add to it what the platform needs.
-  using FileWrittenHook = void (*)(void* user, const char* path);
+  using FileWrittenHook = ::tvk::FileWrittenHook;
   void SetFileWrittenHook(FileWrittenHook hook, void* user) {
-    fileWrittenHook_ = hook;
-    fileWrittenUser_ = user;
+    output_.written = hook;
+    output_.writtenUser = user;
   }
 
   // ---- The block layer (used by the driver, the listing and the tests) ----
@@ -367,28 +369,24 @@ class ArchiveReader final : public ArchiveHandler, private PackedSource, private
   int64_t ArchiveFileSize();
   bool VolumeExists(const char* path);
   bool IsSelected(const FileEntry& entry) const;
-  bool BuildOutputPath(const FileEntry& entry, char* out, bool writes, uint32_t* rootLength);
-  bool OutputPathIsVolume(const char* path);
-  bool NamesVolume(const char* path, const char* name);
-  bool IsVolumeFile(const char* path);
+  VolumeNames Volumes() const { return {volumePath_, firstVolumePath_, multiVolume_}; }
   int OverwriteCheck(const FileEntry& entry, char* outputPath);
   void WalkForRunStart();
   bool EntryDone(const FileEntry& entry);
   uint32_t ExtractEntries(NameList* include, NameList* exclude, NameList* result,
                           const EntryFilter* filter);
-  void ExtractOneEntry(FileEntry* entry, bool* leave);
+  // After an entry the run goes on with the next block or ends there; the
+  // entry has then set the error that ends it.
+  enum class EntryStep { kNext, kLeave };
+  EntryStep ExtractOneEntry(FileEntry* entry);
+  EntryStep LeaveWith(uint32_t code) {
+    SetError(code);
+    return EntryStep::kLeave;
+  }
   bool PrepareEntryKey(const FileEntry& entry, bool askAgain);
   bool AskEntryPassword(const char* fileName);
   void DecodeCurrentEntry(const FileEntry& entry);
   bool OpenOutputFile(const FileEntry& entry);
-  // Closes the open output; keep puts it in place, otherwise it is deleted.
-  void DiscardOutputFile(bool keep = false);
-  bool FinishOutputFile(const FileEntry& entry);
-  void WaitForOutputs();
-  void NoteQueued(const char* path);
-  bool MaybeQueued(const char* path) const;
-  uint32_t NewFileMode(const FileEntry& entry) const;
-  void RestoreAttributes(const FileEntry& entry);
   bool CreateDecoderObjects();
   void DestroyDecoderObjects();
   void CheckSignatureOfVolume();
@@ -446,22 +444,8 @@ class ArchiveReader final : public ArchiveHandler, private PackedSource, private
   uint32_t skip_ = 0;
   uint32_t askAgain_ = 0;
   uint32_t runCode_ = 0;
-  FileHandle output_ = TVK_INVALID_FILE;
-  char outputPath_[kPathSize] = {};  // the final name of the open output
-  char tempPath_[kPathSize] = {};    // where it is written until checked
-  char failedOutputPath_[kPathSize] = {};
-  uint32_t outputFresh_ = 0;         // made by this run under its final name
-  uint32_t outputRoot_ = 0;          // the length of the target folder in outputPath_
-  uint32_t nameFree_ = 0;            // the overwrite lookup found nothing there
-#if defined(_WIN32)
-  static constexpr bool kModeAtCreation = false;
-#else
-  static constexpr bool kModeAtCreation = true;
-#endif
-  uint64_t queuedNames_[1024] = {};
-  char targetFolder_[kPathSize] = {};
-  char baseFolder_[kPathSize] = {};
-  char storedFolder_[kPathSize] = {};
+  OutputFile output_{};
+  PathRules paths_{};
   NameList* include_ = nullptr;
   NameList* exclude_ = nullptr;
 
@@ -473,8 +457,6 @@ class ArchiveReader final : public ArchiveHandler, private PackedSource, private
   uint64_t progressTotal_ = 0;
   uint64_t entryUnpacked_ = 0;
   uint64_t entryWritten_ = 0;  // bytes the decoder has given for this entry
-  FileWrittenHook fileWrittenHook_ = nullptr;
-  void* fileWrittenUser_ = nullptr;
 };
 
 }  // namespace tvk

@@ -7,6 +7,7 @@
 
 #include "archive/blocks.h"
 #include "archive/format.h"
+#include "archive/path_rules.h"
 #include "crypto/crc32.h"
 #include "platform/result_codes.h"
 
