@@ -4,6 +4,15 @@ namespace tvk::cli {
 
 namespace {
 
+// The masks of l and x (and -x of a), said once for both help texts.
+#define TVK_MASKS_HELP \
+  "Masks: \"*\" and \"?\" are wildcards, and \"/\" separates folders. A mask\n" \
+  "whose last part starts with \"*\" matches in its folder and every folder\n" \
+  "below it (\"*.txt\" is every .txt file, \"doc/*\" everything under doc);\n" \
+  "otherwise it matches in its own folder only. A name without wildcards\n" \
+  "that is a folder selects the folder and everything under it.\n" \
+  "\n"
+
 const char kHelpAdd[] =
     "Usage: tvk a [OPTIONS] ARCHIVE PATH...\n"
     "\n"
@@ -75,12 +84,7 @@ const char kHelpList[] =
     "             leave out the entries MASK matches (repeatable)\n"
     "  -q         quiet: errors only\n"
     "\n"
-    "Masks: \"*\" and \"?\" are wildcards, and \"/\" separates folders. A mask\n"
-    "whose last part starts with \"*\" matches in its folder and every folder\n"
-    "below it (\"*.txt\" is every .txt file, \"doc/*\" everything under doc);\n"
-    "otherwise it matches in its own folder only. A name without wildcards\n"
-    "that is a folder selects the folder and everything under it.\n"
-    "\n"
+    TVK_MASKS_HELP
     "Exit codes: 0 success, 1 usage error or a mask that matched no entry,\n"
     "3 not an archive, 4 damaged, 5 cannot open,\n"
     "7 memory, 8 other (signature mismatch...), 9 cancelled.\n";
@@ -123,12 +127,7 @@ const char kHelpExtract[] =
     "             it fails, then you are asked\n"
     "  -q         quiet: errors only\n"
     "\n"
-    "Masks: \"*\" and \"?\" are wildcards, and \"/\" separates folders. A mask\n"
-    "whose last part starts with \"*\" matches in its folder and every folder\n"
-    "below it (\"*.txt\" is every .txt file, \"doc/*\" everything under doc);\n"
-    "otherwise it matches in its own folder only. A name without wildcards\n"
-    "that is a folder selects the folder and everything under it.\n"
-    "\n"
+    TVK_MASKS_HELP
     "Questions (password, replace yes/no/all/skip all/cancel, the folder of a\n"
     "missing volume) are read from standard input, one answer per line when it\n"
     "is not a terminal; the end of input cancels. Ctrl+C stops after deleting\n"
