@@ -410,8 +410,9 @@ TEST_F(TvkRun, SameFilesAndOptionsGiveTheSameBytes) {
   EXPECT_TRUE(ReadFile(dir_ / "one.tvk") == ReadFile(dir_ / "two.tvk"));
   // Files packed side by side give one archive whichever thread took which
   // file and however many threads there were.
-  ASSERT_EQ(Tvk("a -q -m4 -mt2 -pkey two-threads.tvk tree").code, 0);
-  ASSERT_EQ(Tvk("a -q -m4 -mt3 -pkey three.tvk tree").code, 0);
+  // (The large random and zero files leave out the slowest packing.)
+  ASSERT_EQ(Tvk("a -q -m4 -mt2 -x '*.bin' -pkey two-threads.tvk tree").code, 0);
+  ASSERT_EQ(Tvk("a -q -m4 -mt3 -x '*.bin' -pkey three.tvk tree").code, 0);
   EXPECT_TRUE(ReadFile(dir_ / "two-threads.tvk") == ReadFile(dir_ / "three.tvk"));
   ASSERT_EQ(Tvk("t -pkey three.tvk").code, 0);
   ASSERT_EQ(Tvk("a -q -m3 -mt1 single.tvk tree").code, 0);
