@@ -582,7 +582,7 @@ int RunAdd(const Args& args) {
         added = writer.AddStoredEntry(e, size, crc, readFile);
       }
       if (f) std::fclose(f);
-    } else if (packedAhead) {
+    } else if (packedAhead && !packedAhead->handBack) {
       PackResult& r = packedAhead->packed;
       if (r.method == fmt::kMethodStored) {
         e.method = fmt::kMethodStored;

@@ -50,9 +50,17 @@ void PackAhead::Work(int level, bool verify) {
     notices = &done.notices;
     PackRequest request{done.data.data(), done.data.size(), file.method, file.dictCode, false, &file.name};
     done.packed.method = file.method;
-    if (!packer(request, &done.packed)) {
-      done.packed = PackResult();  // the encoder gave up: stored
+    // The encoder giving up means store. Anything thrown past it (memory
+    // running out in the audio encoder or the read-back check) would end
+    // the process on this thread: the file goes back to the writer's
+    // thread, which packs it as one thread alone would.
+    bool packed = false;
+    try {
+      packed = packer(request, &done.packed);
+    } catch (...) {
+      done.handBack = true;
     }
+    if (!packed) done.packed = PackResult();
     notices = nullptr;
     {
       std::lock_guard<std::mutex> lock(mutex_);
@@ -87,7 +95,7 @@ PackAhead::Done PackAhead::Take(size_t item) {
   std::shared_ptr<Job> job;
   for (;;) {
     Submit();
-    if (inOrder_.empty()) return Done{false, "it was not read ahead", {}, {}, {}};
+    if (inOrder_.empty()) return Done{false, "it was not read ahead", {}, {}, {}, false};
     job = inOrder_.front();
     std::unique_lock<std::mutex> lock(mutex_);
     finished_.wait(lock, [&job] { return job->finished; });
@@ -96,7 +104,7 @@ PackAhead::Done PackAhead::Take(size_t item) {
     aheadBytes_ -= job->done.data.size();
     if (files_[job->index].item >= item) break;
   }
-  if (files_[job->index].item != item) return Done{false, "it was not read ahead", {}, {}, {}};
+  if (files_[job->index].item != item) return Done{false, "it was not read ahead", {}, {}, {}, false};
   Done done = std::move(job->done);
   // Keep the workers fed while the writer works on this one.
   Submit();

@@ -40,6 +40,7 @@ class PackAhead {
     Bytes data;
     PackResult packed;
     std::vector<std::string> notices;  // repacked streams, said by the caller
+    bool handBack = false;             // not packed: the caller packs data itself
   };
 
   using Reader = std::function<bool(const std::string& path, Bytes* data, std::string* error)>;
