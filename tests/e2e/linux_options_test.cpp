@@ -20,14 +20,6 @@ class SfxOptions : public LinuxSfx {
   bool PayloadTargetUntouched() const { return !fs::exists(dir_ / "payload-out"); }
 };
 
-void FlipMarker(const fs::path& file, const std::string& marker) {
-  std::string bytes = ReadFile(file);
-  size_t at = bytes.find(marker);
-  ASSERT_NE(at, std::string::npos) << marker;
-  bytes[at] = static_cast<char>(bytes[at] ^ 0x20);
-  WriteFile(file, bytes);
-}
-
 TEST_F(SfxOptions, HelpAndWrongWordsEndBeforeTheArchiveIsOpened) {
   MakeSetup();
   for (const char* help : {"--help", "-h", "--list --help"}) {
@@ -126,7 +118,7 @@ TEST_F(SfxOptions, CheckTestsEveryEntryAndReportsDamage) {
   EXPECT_EQ(r.code, 0) << r.output;
   EXPECT_EQ(r.output, "setup: 3 file(s)/folder(s) extracted/tested.\n");
 
-  FlipMarker(dir_ / "setup", "CHECK-PROBE 100");
+  FlipAt(dir_ / "setup", "CHECK-PROBE 100");
   r = Shell("./setup --check");
   EXPECT_EQ(r.code, 4) << r.output;
   EXPECT_TRUE(Contains(r.output, "Checksum error.")) << r.output;
@@ -155,7 +147,7 @@ TEST_F(SfxOptions, ListAndCheckShowTheSignatureAndRefuseATamperedCopy) {
     EXPECT_EQ(Count(r.output, "carries a valid digital signature"), 1u) << r.output;
     EXPECT_TRUE(Contains(r.output, "by Test Signer")) << r.output;
   }
-  FlipMarker(dir_ / "setup", "SIGNED-MARKER");
+  FlipAt(dir_ / "setup", "SIGNED-MARKER");
   for (const char* option : {"--list", "--check"}) {
     SCOPED_TRACE(option);
     // The end of input answers the mismatch question with No.
