@@ -1,6 +1,7 @@
 // The self-extractor's entry point: the program's own path, start-up, then
-// the quiet path or the main dialog, and the exit code of the run. There are
-// no command-line arguments.
+// the quiet path or the main dialog, and the exit code of the run. The
+// Windows program ignores its command line; the Linux one takes the options
+// of programs/tvksfx/command_line.h.
 #include "archive/reader.h"
 #include "host/flow.h"
 #include "host/startup.h"
@@ -12,6 +13,8 @@
 
 #include "programs/tvksfx/win32/dll_guard.h"
 #include "programs/tvksfx/win32/zone_mark.h"
+#else
+#include "programs/tvksfx/command_line.h"
 #endif
 
 namespace {
@@ -19,6 +22,9 @@ namespace {
 // The one archive handler of the process.
 tvk::ArchiveReader archiveReader;
 tvk::Ui* frontEnd = nullptr;
+#if !defined(_WIN32)
+tvk::CommandLine commandLine;
+#endif
 
 void ShowStartupErrorBox(int, const char* text) { frontEnd->ShowStartupError(text); }
 
@@ -46,9 +52,18 @@ int Run(void* instance) {
   if (code != 0) return code;
   tvk::startupState.instance = instance;
 
+#if defined(_WIN32)
   static tvk::Flow flow(&tvk::startupState, &archiveReader, frontEnd);
   tvk::SetInterruptFlag(&flow.run.cancelRequested);
   int exitCode = tvk::startupState.settings.quiet ? flow.QuietRun() : flow.DialogRun();
+#else
+  // Start-up errors went to the terminal already; from here on --quiet
+  // shows errors alone.
+  if (commandLine.quiet) frontEnd = tvk::QuietUi();
+  static tvk::Flow flow(&tvk::startupState, &archiveReader, frontEnd);
+  tvk::SetInterruptFlag(&flow.run.cancelRequested);
+  int exitCode = tvk::RunCommandLine(commandLine, &flow);
+#endif
   tvk::SetInterruptFlag(nullptr);
   return exitCode;
 }
@@ -61,5 +76,8 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
   return Run(instance);
 }
 #else
-int main() { return Run(nullptr); }
+int main(int argc, char** argv) {
+  int code = tvk::ParseCommandLine(argc, argv, &commandLine);
+  return code >= 0 ? code : Run(nullptr);
+}
 #endif

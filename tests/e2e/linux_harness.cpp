@@ -58,6 +58,15 @@ size_t Count(const std::string& haystack, const std::string& needle) {
   return n;
 }
 
+void FlipAt(const fs::path& file, const std::string& marker, size_t from, size_t offset) {
+  std::string bytes = ReadFile(file);
+  size_t at = bytes.find(marker, from);
+  ASSERT_NE(at, std::string::npos) << marker << " not in " << file;
+  bytes[at + offset] = static_cast<char>(bytes[at + offset] ^ 0x20);
+  fs::permissions(file, fs::perms::owner_write, fs::perm_options::add);
+  WriteFile(file, bytes);
+}
+
 void MakeSmallTree(const fs::path& root) {
   std::string text;
   for (int i = 0; i < 800; ++i) text += "line " + std::to_string(i) + " of the readme\n";

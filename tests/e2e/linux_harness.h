@@ -31,6 +31,10 @@ std::string Quote(const std::string& s);
 bool Contains(const std::string& haystack, const std::string& needle);
 size_t Count(const std::string& haystack, const std::string& needle);
 
+// Flips one byte of a file at the first place where marker occurs (after
+// `from`); fails the test when the marker is not there.
+void FlipAt(const fs::path& file, const std::string& marker, size_t from = 0, size_t offset = 0);
+
 // A small tree with text, random and repetitive data, an empty file, an
 // executable script, a read-only file, nested and empty folders.
 void MakeSmallTree(const fs::path& root);

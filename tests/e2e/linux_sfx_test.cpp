@@ -14,17 +14,6 @@ namespace {
 
 using LinuxRun = LinuxSfx;
 
-// Flips one byte of a file at the first place where marker occurs (after
-// `from`); fails the test when the marker is not there.
-void FlipAt(const fs::path& file, const std::string& marker, size_t from = 0, size_t offset = 0) {
-  std::string bytes = ReadFile(file);
-  size_t at = bytes.find(marker, from);
-  ASSERT_NE(at, std::string::npos) << marker << " not in " << file;
-  bytes[at + offset] = static_cast<char>(bytes[at + offset] ^ 0x20);
-  fs::permissions(file, fs::perms::owner_write, fs::perm_options::add);
-  WriteFile(file, bytes);
-}
-
 bool WaitForFile(const fs::path& p, int seconds) {
   auto end = std::chrono::steady_clock::now() + std::chrono::seconds(seconds);
   while (!fs::exists(p)) {

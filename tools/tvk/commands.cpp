@@ -143,6 +143,8 @@ const char kHelpSfx[] =
     "\n"
     "Builds a self-extractor OUTPUT: a self-extractor program with ARCHIVE, a\n"
     "language text and settings appended. OUTPUT starts the extraction when run.\n"
+    "The Linux OUTPUT also takes --list, --check, --target DIR and --quiet\n"
+    "(OUTPUT --help).\n"
     "ARCHIVE may be the first volume of a set: its further volumes are copied\n"
     "beside OUTPUT, named OUTPUT.001, OUTPUT.002, ...\n"
     "\n"

@@ -46,6 +46,10 @@ void ShownPath(const char* path, char* out, uint32_t size);
 // percent, or the percent alone, never wider.
 void ProgressLine(uint32_t percent, const char* name, uint32_t columns, char* out, uint32_t size);
 
+// Writes text to fd as a terminal should see it: line ends as "\n" alone,
+// control characters escaped.
+void WriteShown(int fd, const char* text);
+
 // The process's own standard input and output.
 Terminal StandardTerminal();
 

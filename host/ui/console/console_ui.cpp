@@ -279,11 +279,7 @@ Terminal StandardTerminal() {
 
 // ---------------------------------------------------------------------------
 
-void ConsoleUi::Print(const char* text) {
-  if (progressOpen_) {
-    WriteAll(term_.outputFd, "\n", 1);
-    progressOpen_ = false;
-  }
+void WriteShown(int fd, const char* text) {
   // Messages carry CR LF line breaks (a terminal or a log wants LF alone),
   // and texts of the payload or the archive may carry control characters.
   char buffer[512];
@@ -294,14 +290,22 @@ void ConsoleUi::Print(const char* text) {
     size_t used = 0;
     uint32_t n = ShownCharacter(text + at, length - at, kKeepLineBreaks, shown, &used);
     if (filled + n > sizeof buffer) {
-      WriteAll(term_.outputFd, buffer, filled);
+      WriteAll(fd, buffer, filled);
       filled = 0;
     }
     memcpy(buffer + filled, shown, n);
     filled += n;
     at += used;
   }
-  WriteAll(term_.outputFd, buffer, filled);
+  WriteAll(fd, buffer, filled);
+}
+
+void ConsoleUi::Print(const char* text) {
+  if (progressOpen_) {
+    WriteAll(term_.outputFd, "\n", 1);
+    progressOpen_ = false;
+  }
+  WriteShown(term_.outputFd, text);
 }
 
 // Every line of a multi-line text (the size and date of a file) indented
