@@ -122,7 +122,8 @@ void ArchiveReader::Write(const uint8_t* data, uint32_t n) {
     return;
   }
   entryWritten_ += n;
-  if (testMode_ || skip_) return;
+  if (linkEntry_) CaptureLink(&output_, data, n);
+  if (testMode_ || skip_ || linkEntry_) return;
   WriteOutput(&output_, data, n);
 }
 
@@ -323,6 +324,9 @@ ArchiveReader::EntryStep ArchiveReader::ExtractOneEntry(FileEntry* entry) {
     }
   }
 
+  linkEntry_ = selected && IsLinkEntry(*entry);
+  output_.linkLength = kNoLink;
+
   // Where the entry begins, for a retry after a wrong password when its
   // data has carried the reader into later volumes.
   char entryVolume[kPathSize];
@@ -342,7 +346,7 @@ ArchiveReader::EntryStep ArchiveReader::ExtractOneEntry(FileEntry* entry) {
       }
       return EntryDone(*entry) ? EntryStep::kNext : EntryStep::kLeave;
     }
-    if (!skip_ && !OpenOutputFile(*entry)) {
+    if (!skip_ && !linkEntry_ && !OpenOutputFile(*entry)) {
       return LeaveWith(kErrFileAccess);
     }
     if (entry->encryptionKind != 0) {
@@ -353,8 +357,14 @@ ArchiveReader::EntryStep ArchiveReader::ExtractOneEntry(FileEntry* entry) {
       DiscardOutput(&output_, false);
       return EntryStep::kLeave;
     }
+    if (linkEntry_) {
+      output_.linkLength = 0;
+      if (entry->unpackedSize > fmt::kMaxLinkTarget) SetError(kErrData);
+    }
     if (!error_) DecodeCurrentEntry(*entry);
+    if (!error_ && linkEntry_ && !LinkTargetIsSound(output_)) SetError(kErrData);
     if (!error_) break;
+    output_.linkLength = kNoLink;
     bool wrongPassword = error_ == kErrBadPassword;
     bool keepBroken = !wrongPassword && extractOptions_.continueAfterErrors &&
                       error_ != kErrCancelled && error_ != kErrMemory && error_ != kErrWrite;
@@ -390,6 +400,11 @@ ArchiveReader::EntryStep ArchiveReader::ExtractOneEntry(FileEntry* entry) {
     DiscardOutput(&output_, false);
     return EntryStep::kLeave;
   }
+  if (linkEntry_ && !skip_) {
+    // Checked like any entry's data; made when the run ends.
+    if (!QueueLink(&output_)) return LeaveWith(kErrMemory);
+    return EntryStep::kNext;
+  }
   if (skip_ || output_.handle == TVK_INVALID_FILE) return EntryStep::kNext;
   FinishOutput(&output_, *entry, extractOptions_);
   return error_ ? EntryStep::kLeave : EntryStep::kNext;
@@ -409,6 +424,7 @@ uint32_t ArchiveReader::ExtractEntries(NameList* include, NameList* exclude, Nam
   DiscardOutput(&output_, false);
   ForgetOutputFolders();
   askAgain_ = 0;
+  linkEntry_ = 0;
   volumeCounter_ = 0;
   lastVolume_ = 0;
   StrCopy(firstVolumePath_, sizeof(firstVolumePath_), volumePath_);

@@ -98,6 +98,11 @@ constexpr char kTagLatv[4] = {'L', 'A', 'T', 'V'};
 constexpr char kTagUnixMode[4] = {'U', 'X', 'T', 'V'};
 constexpr uint32_t kFileTimesHeadSize = 35;  // 11 + 3 FILETIMEs
 constexpr uint32_t kUnixModeHeadSize = 15;   // 11 + u32 mode
+// The file-type bits of that mode. A link is an entry like a file's whose
+// data is the link's target: readers that know no links see a small file.
+constexpr uint32_t kUnixTypeMask = 0170000;
+constexpr uint32_t kUnixTypeLink = 0120000;
+constexpr uint32_t kMaxLinkTarget = 4095;  // bytes, no NUL among them
 
 // ---- Recovery, signature, end ---------------------------------------------------
 constexpr uint32_t kRecoveryHeadSize = 32;

@@ -49,7 +49,102 @@ void SetError(OutputFile* out, uint32_t code) {
   if (code && *out->error == 0) *out->error = code;
 }
 
+#if !defined(_WIN32)
+// Under its own name where that is free, else beside it and renamed over
+// what is there: a file or a link gives way, a folder does not (nor does
+// anything in it get written through the link).
+bool MakeLink(const char* path, uint32_t root, const char* target) {
+  int taken = 0;
+  if (MakeLinkBelow(path, root, target, &taken)) return true;
+  if (!taken) return false;
+  char folder[kPathSize];
+  FolderWithSeparator(folder, sizeof(folder), path);
+  for (uint32_t i = 0; i < 100000; ++i) {
+    char candidate[kPathSize];
+    StrFormat(candidate, sizeof(candidate), "%s~tvk%05u.tmp", folder, i);
+    if (strlen(candidate) < strlen(folder) + 13) return false;  // did not fit
+    if (MakeLinkBelow(candidate, root, target, &taken)) {
+      if (RenameBelow(candidate, path, root)) return true;
+      DeleteBelow(candidate, root);
+      return false;
+    }
+    if (!taken) return false;
+  }
+  return false;
+}
+#endif
+
+// Links come after every file of the run, so that no later entry can be
+// written through one; a link's own parent is reached without following
+// links, and its target, wherever it points, is never opened.
+void MakeLinks(OutputFile* out) {
+#if !defined(_WIN32)
+  for (uint32_t at = 0; at < out->linksUsed;) {
+    uint32_t root;
+    memcpy(&root, out->links + at, 4);
+    const char* path = out->links + at + 4;
+    const char* target = path + strlen(path) + 1;
+    at = static_cast<uint32_t>(target + strlen(target) + 1 - out->links);
+    if (MakeLink(path, root, target)) continue;
+    SetError(out, kErrFileAccess);
+    if (!out->failedPath[0]) StrCopy(out->failedPath, sizeof(out->failedPath), path);
+  }
+#endif
+  MemFree(out->links);
+  out->links = nullptr;
+  out->linksUsed = out->linksSize = 0;
+}
+
 }  // namespace
+
+#if !defined(_WIN32)
+bool IsLinkEntry(const FileEntry& entry) {
+  return entry.hasUnixMode && (entry.unixMode & fmt::kUnixTypeMask) == fmt::kUnixTypeLink;
+}
+#endif
+
+void CaptureLink(OutputFile* out, const uint8_t* data, uint32_t n) {
+  if (out->linkLength > fmt::kMaxLinkTarget || n > fmt::kMaxLinkTarget - out->linkLength) {
+    out->linkLength = kNoLink;
+    return;
+  }
+  memcpy(out->linkTarget + out->linkLength, data, n);
+  out->linkLength += n;
+}
+
+bool LinkTargetIsSound(const OutputFile& out) {
+  return out.linkLength > 0 && out.linkLength <= fmt::kMaxLinkTarget &&
+         !memchr(out.linkTarget, 0, out.linkLength);
+}
+
+bool QueueLink(OutputFile* out) {
+  const uint32_t length = out->linkLength;
+  out->linkLength = kNoLink;
+  if (length == kNoLink) return true;  // damaged, and forgiven: nothing to make
+  out->linkTarget[length] = 0;
+  const uint32_t pathLength = static_cast<uint32_t>(strlen(out->path));
+  const uint32_t need = 4 + pathLength + 1 + length + 1;
+  if (need > out->linksSize - out->linksUsed) {
+    // Doubling keeps a tree of many links to a few copies in all.
+    uint32_t size = out->linksSize ? out->linksSize : 4096;
+    while (size - out->linksUsed < need) {
+      if (size > 0x40000000u) return false;
+      size *= 2;
+    }
+    char* grown = static_cast<char*>(MemAlloc(size));
+    if (!grown) return false;
+    if (out->linksUsed) memcpy(grown, out->links, out->linksUsed);
+    MemFree(out->links);
+    out->links = grown;
+    out->linksSize = size;
+  }
+  char* at = out->links + out->linksUsed;
+  memcpy(at, &out->root, 4);
+  memcpy(at + 4, out->path, pathLength + 1);
+  memcpy(at + 4 + pathLength + 1, out->linkTarget, length + 1);
+  out->linksUsed += need;
+  return true;
+}
 
 bool MaybeQueued(const OutputFile& out, const char* path) {
   uint32_t bit = NameBit(path) % (sizeof(out.queuedNames) * 8);
@@ -222,6 +317,7 @@ void EndOutputRun(OutputFile* out, bool writeFailed) {
   if (OutputQueueFailure()) OutputQueueFailedPath(out->failedPath, sizeof(out->failedPath));
   if (!out->failedPath[0] && writeFailed) StrCopy(out->failedPath, sizeof(out->failedPath), out->path);
   OutputQueueClear();
+  MakeLinks(out);
   ForgetOutputFolders();
 }
 

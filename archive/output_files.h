@@ -7,6 +7,7 @@
 
 #include <stdint.h>
 
+#include "archive/format.h"
 #include "platform/platform.h"
 
 namespace tvk {
@@ -27,6 +28,14 @@ struct OutputFile {
   uint32_t root = 0;                     // the length of the target folder in path
   uint32_t nameFree = 0;                 // the overwrite lookup found nothing there
   uint64_t queuedNames[1024] = {};
+  // The target of the link entry being decoded (kNoLink: none whole), and
+  // the links of the run, made after its last file: records of the root
+  // length, the path and the target, each ending in NUL.
+  uint32_t linkLength = 0;
+  char linkTarget[fmt::kMaxLinkTarget + 1] = {};
+  char* links = nullptr;
+  uint32_t linksUsed = 0;
+  uint32_t linksSize = 0;
   FileWrittenHook written = nullptr;
   void* writtenUser = nullptr;
   uint32_t* error = nullptr;  // the run's error code; the first one set stays
@@ -49,6 +58,22 @@ bool CreateOutputBeside(OutputFile* out, uint32_t mode);
 // Makes out->path a folder; false when it cannot be made.
 bool MakeOutputFolder(OutputFile* out, uint32_t attributes);
 
+// Links are made on Linux only: elsewhere a link entry is a small file
+// holding its target, never followed.
+constexpr uint32_t kNoLink = 0xFFFFFFFFu;
+#if defined(_WIN32)
+inline bool IsLinkEntry(const FileEntry&) { return false; }
+#else
+bool IsLinkEntry(const FileEntry& entry);
+#endif
+// The decoded bytes of a link entry, kept until the entry is checked.
+void CaptureLink(OutputFile* out, const uint8_t* data, uint32_t n);
+// A target with a NUL in it, or none at all, is damage.
+bool LinkTargetIsSound(const OutputFile& out);
+// Keeps a sound captured target for the end of the run; false when memory
+// is short.
+bool QueueLink(OutputFile* out);
+
 // Sets the error that stops the run where the bytes cannot be written.
 void WriteOutput(OutputFile* out, const uint8_t* data, uint32_t n);
 // Closes the open output; keep puts it in place, otherwise it is deleted.
@@ -65,8 +90,9 @@ inline bool OutputIsNew(const OutputFile& out) { return out.fresh || !FileExists
 void WaitForOutputQueue(OutputFile* out);
 // Whether a name may have been handed to the queue since it was last through.
 bool MaybeQueued(const OutputFile& out, const char* path);
-// After the last entry and the last wait: notes the path of the output that
-// failed, and forgets the queue's failure and the folders made.
+// After the last entry and the last wait: makes the links of the run, notes
+// the path of the output that failed, and forgets the queue's failure and
+// the folders made.
 void EndOutputRun(OutputFile* out, bool writeFailed);
 
 }  // namespace tvk

@@ -442,6 +442,7 @@ class ArchiveReader final : public ArchiveHandler, private PackedSource, private
   // Per run.
   uint32_t testMode_ = 0;
   uint32_t skip_ = 0;
+  uint32_t linkEntry_ = 0;  // the entry's data is a link's target, kept
   uint32_t askAgain_ = 0;
   uint32_t runCode_ = 0;
   OutputFile output_{};

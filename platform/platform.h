@@ -153,6 +153,11 @@ FileHandle CreateNewFileBelow(const char* path, uint32_t rootLength, uint32_t un
 int MakeFoldersBelow(const char* path, uint32_t rootLength);
 int RenameBelow(const char* from, const char* to, uint32_t rootLength);
 int DeleteBelow(const char* path, uint32_t rootLength);
+#if !defined(_WIN32)
+// A symbolic link to target made under path below root (never followed);
+// *taken as for CreateNewFileBelow.
+int MakeLinkBelow(const char* path, uint32_t rootLength, const char* target, int* taken);
+#endif
 // The walk keeps the last folder it reached open for the next file; a run
 // that ends lets go of it (on every thread) so the next run walks afresh.
 void ForgetOutputFolders();

@@ -199,6 +199,26 @@ FileHandle CreateNewFileBelow(const char* path, uint32_t rootLength, uint32_t un
   return TVK_INVALID_FILE;
 }
 
+int MakeLinkBelow(const char* path, uint32_t rootLength, const char* target, int* taken) {
+  *taken = 0;
+  for (int attempt = 0; attempt < 2; ++attempt) {
+    char work[kPathSize];
+    size_t nameAt;
+    bool kept;
+    if (!Split(path, rootLength, work, &nameAt)) return 0;
+    int dir = Parent(path, work, rootLength, nameAt, true, &kept);
+    if (dir < 0) return 0;
+    if (symlinkat(target, dir, work + nameAt) == 0) return 1;
+    if (errno == EEXIST) {
+      *taken = 1;
+      return 0;
+    }
+    if (errno != ENOENT || !kept) return 0;
+    DropReached();
+  }
+  return 0;
+}
+
 int MakeFoldersBelow(const char* path, uint32_t rootLength) {
   char work[kPathSize];
   if (!path || !ToSystemPath(path, work, sizeof(work))) return 0;

@@ -113,6 +113,8 @@ bool ParseArgs(int argc, char** argv, int first, const std::vector<std::string>&
       args->encryptHeaders = true;
     } else if (name == "--no-verify") {
       args->noVerify = true;
+    } else if ((name == "-L" && a == "-L") || name == "--dereference") {
+      args->dereference = true;
     } else if (name == "--sign" || name == "--key") {
       if (!value(&v)) return false;
       args->signKey = v;

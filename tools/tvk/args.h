@@ -33,6 +33,7 @@ struct Args {
   std::optional<std::string> commentFile;  // -z FILE
   bool force = false;                      // -f
   bool noVerify = false;                   // --no-verify
+  bool dereference = false;                // -L, --dereference: follow links (a)
   std::optional<std::string> outputDir;    // -o DIR
   bool yes = false;                        // -y
   std::optional<std::string> signKey;      // --sign KEY (a), --key KEY (sign)

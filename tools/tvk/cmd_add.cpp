@@ -52,12 +52,14 @@ struct Item {
   std::string stored;  // '/'-separated, UTF-8 as found on disk
   bool folder = false;
   struct stat st {};
+  std::optional<std::string> linkTarget;  // a link stored as a link
 };
 
 struct Collector {
   std::vector<Item> items;
   std::set<std::pair<dev_t, ino_t>> skip;  // the archive itself
   std::vector<std::string> excludes;        // masks as the reader matches them
+  bool dereference = false;                 // -L: what links point to is stored
   int problems = 0;
 
   bool Excluded(const std::string& stored) const {
@@ -75,20 +77,23 @@ struct Collector {
   void Add(const std::string& diskPath, const std::string& stored,
            std::vector<std::pair<dev_t, ino_t>>& ancestors) {
     struct stat st {};
-    if (stat(diskPath.c_str(), &st) != 0) {
+    if ((dereference ? stat(diskPath.c_str(), &st) : lstat(diskPath.c_str(), &st)) != 0) {
       Problem("cannot read " + diskPath + ": " + std::strerror(errno));
       return;
     }
     if (skip.count({st.st_dev, st.st_ino})) return;
     if (Excluded(stored)) return;
-    if (S_ISDIR(st.st_mode)) {
+    if (S_ISLNK(st.st_mode)) {
+      AddLink(diskPath, stored, st);
+    } else if (S_ISDIR(st.st_mode)) {
+      // Only links lead back into a folder on the way, so only -L meets it.
       for (const auto& a : ancestors) {
         if (a.first == st.st_dev && a.second == st.st_ino) {
-          Problem("skipped " + diskPath + ": a symbolic link loop leads back to a folder above it");
+          Problem(diskPath + ": a folder loop, not packed again");
           return;
         }
       }
-      if (!stored.empty()) items.push_back(Item{diskPath, stored, true, st});
+      if (!stored.empty()) items.push_back(Item{diskPath, stored, true, st, std::nullopt});
       DIR* dir = opendir(diskPath.c_str());
       if (!dir) {
         Problem("cannot read folder " + diskPath + ": " + std::strerror(errno));
@@ -111,10 +116,32 @@ struct Collector {
         Problem("cannot store " + diskPath + " under an empty name");
         return;
       }
-      items.push_back(Item{diskPath, stored, false, st});
+      items.push_back(Item{diskPath, stored, false, st, std::nullopt});
     } else {
       Problem("skipped " + diskPath + ": not a file or folder");
     }
+  }
+
+  // The target as the link holds it, whatever it points to (nothing, or
+  // something outside the tree): extracting makes the same link again.
+  void AddLink(const std::string& diskPath, const std::string& stored, const struct stat& st) {
+    if (stored.empty()) {
+      Problem("cannot store " + diskPath + " under an empty name");
+      return;
+    }
+    std::string target(fmt::kMaxLinkTarget + 1, '\0');
+    const ssize_t n = readlink(diskPath.c_str(), target.data(), target.size());
+    if (n < 0) {
+      Problem("cannot read the link " + diskPath + ": " + std::strerror(errno));
+      return;
+    }
+    if (n == 0 || static_cast<size_t>(n) > fmt::kMaxLinkTarget) {
+      Problem("skipped " + diskPath + ": its target is longer than " + std::to_string(fmt::kMaxLinkTarget) +
+              " bytes");
+      return;
+    }
+    target.resize(static_cast<size_t>(n));
+    items.push_back(Item{diskPath, stored, false, st, std::move(target)});
   }
 
   // Paths given twice (a folder and a file inside it, or "a" and "./a") name
@@ -419,6 +446,7 @@ int RunAdd(const Args& args) {
     }
   }
   collector.excludes = args.excludes;
+  collector.dereference = args.dereference;
   for (size_t i = 1; i < args.positional.size(); ++i) {
     std::vector<std::pair<dev_t, ino_t>> ancestors;
     collector.Add(args.positional[i], StoredBase(args.positional[i]), ancestors);
@@ -457,7 +485,7 @@ int RunAdd(const Args& args) {
     for (size_t i = 0; i < collector.items.size(); ++i) {
       const Item& item = collector.items[i];
       const uint64_t size = static_cast<uint64_t>(item.st.st_size);
-      if (item.folder || size > kAheadFileLimit || size > InMemoryLimit()) continue;
+      if (item.folder || item.linkTarget || size > kAheadFileLimit || size > InMemoryLimit()) continue;
       const uint8_t method = packing.MethodFor(size);
       if (method == fmt::kMethodStored) continue;
       files.push_back(PackAhead::File{i, item.diskPath, item.stored, method, packing.DictCodeFor(method)});
@@ -517,18 +545,21 @@ int RunAdd(const Args& args) {
       // Never read-only: the folder must take its files when extracted.
       e.attributes = kAttrDirectory;
     } else {
+      const bool link = item.linkTarget.has_value();
       size = static_cast<uint64_t>(item.st.st_size);
-      streamed = packing.MethodFor(size) == fmt::kMethodStored || size > InMemoryLimit();
+      streamed = !link && (packing.MethodFor(size) == fmt::kMethodStored || size > InMemoryLimit());
       std::string error;
-      if (!streamed && goesAhead[index]) {
+      if (link) {
+        data.assign(item.linkTarget->begin(), item.linkTarget->end());
+      } else if (!streamed && goesAhead[index]) {
         packedAhead = ahead->Take(index);
         for (const std::string& notice : packedAhead->notices) con.Alert(notice);
         error = packedAhead->error;
         data = std::move(packedAhead->data);
       }
-      if (packedAhead ? !packedAhead->ok
-                      : streamed ? !CrcOfFile(item.diskPath, &crc, &size, &error)
-                                 : !ReadWhole(item.diskPath, &data, &error)) {
+      if (!link && (packedAhead ? !packedAhead->ok
+                                : streamed ? !CrcOfFile(item.diskPath, &crc, &size, &error)
+                                           : !ReadWhole(item.diskPath, &data, &error))) {
         con.Error("cannot read " + item.diskPath + ": " + error);
         ++problems;
         continue;
@@ -543,8 +574,10 @@ int RunAdd(const Args& args) {
       // reading the file for this archive changes, so that two runs over
       // the same files would differ: the modification time stands in.
       e.times = std::array<FileTime, 3>{write, write, write};
-      e.unixMode = item.st.st_mode & 07777;
-      e.method = packing.MethodFor(size);
+      // A link keeps its type bits, and its target stays as it is, so
+      // that a listing reads it without decoding.
+      e.unixMode = item.st.st_mode & (link ? fmt::kUnixTypeMask | 07777 : 07777);
+      e.method = link ? fmt::kMethodStored : packing.MethodFor(size);
       e.dictCode = packing.DictCodeFor(e.method);
       e.solid = packing.SolidFor(e.method);
       if (args.passwordGiven) {

@@ -395,6 +395,9 @@ int RunList(const Args& args) {
     if (ListPass(s, {"*.*"}, &every, &ignored, nullptr) == kOk) allMatched = WarnUnmatched(masks, every);
   }
 
+  // Within a volume set an entry's place is in a volume the listing does
+  // not name.
+  if (!info.multiVolume) ReadLinkTargets(s.archive, &entries);
   uint32_t volumes = 0;
   if (info.multiVolume) {
     std::vector<std::string> paths;

@@ -18,9 +18,9 @@ const char kHelpAdd[] =
     "\n"
     "Creates ARCHIVE from the files and folders given; folders are added with\n"
     "everything below them. Paths are stored relative: a leading root and any\n"
-    "\".\" or \"..\" parts are dropped. Symbolic links are stored as what they\n"
-    "point to; a link that leads back to a folder above it is reported and\n"
-    "skipped. Each file keeps its modification time (local DOS time and exact\n"
+    "\".\" or \"..\" parts are dropped. A symbolic link is stored as a link\n"
+    "(its target as written, wherever it points; readers that know no links\n"
+    "see a small file holding the target). Each file keeps its modification time (local DOS time and exact\n"
     "file times), its read-only attribute and its Unix mode bits.\n"
     "\n"
     "Options:\n"
@@ -43,6 +43,8 @@ const char kHelpAdd[] =
     "  -x MASK, --exclude MASK\n"
     "                      leave out the files and folders MASK matches, as\n"
     "                      stored (repeatable; masks as in tvk x --help)\n"
+    "  -L, --dereference   store what links point to instead; a folder met again\n"
+    "                      inside itself (a loop) is reported, not packed again\n"
     "  --no-verify         do not read each packed stream back before it is\n"
     "                      written (by default a stream that does not decode to\n"
     "                      its file is packed again more simply, with a warning)\n"
@@ -219,7 +221,7 @@ const std::vector<Command>& Commands() {
   static const std::vector<Command> commands = {
       {"a", "create an archive from files and folders",
        {"-m", "-mt", "-s", "-v", "-p", "--aes128", "--encrypt-headers", "-c", "-z", "-f", "--sign", "--cert",
-        "--digest", "--no-verify", "--weak", "-x", "--exclude"},
+        "--digest", "--no-verify", "--weak", "-x", "--exclude", "-L", "--dereference"},
        kHelpAdd, RunAdd},
       {"l", "list an archive", {"-p", "-x", "--exclude"}, kHelpList, RunList},
       {"t", "test every entry of an archive", {"-p"}, kHelpTest, RunTest},

@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <ctime>
 
+#include "archive/format.h"
 #include "archive/signature_check.h"
 #include "host/ui/console/terminal_text.h"
 #include "platform/result_codes.h"
@@ -144,7 +145,25 @@ ListedEntry ListedEntry::From(const FileEntry& e) {
   l.hasExactTime = e.hasWindowsTimes != 0;
   l.exactWriteTime = e.utcTimes[2];
   if (e.comment) l.comment.assign(e.comment, e.commentLength);
+  l.link = e.hasUnixMode && (e.unixMode & fmt::kUnixTypeMask) == fmt::kUnixTypeLink;
+  l.targetPlain = e.method == fmt::kMethodStored && e.encryptionKind == 0 && e.packedSize == e.unpackedSize &&
+                  e.unpackedSize <= fmt::kMaxLinkTarget &&
+                  !(e.flags & (fmt::kEntryContinued | fmt::kEntryContinues));
+  l.targetAt = e.blockPosition + e.headTotal;
   return l;
+}
+
+void ReadLinkTargets(const std::string& archive, std::vector<ListedEntry>* entries) {
+  std::FILE* f = nullptr;
+  for (ListedEntry& e : *entries) {
+    if (!e.link || !e.targetPlain) continue;
+    if (!f && !(f = std::fopen(archive.c_str(), "rb"))) return;
+    std::string target(e.size, '\0');
+    if (fseeko(f, static_cast<off_t>(e.targetAt), SEEK_SET) == 0 &&
+        std::fread(target.data(), 1, target.size(), f) == target.size())
+      e.target = std::move(target);
+  }
+  if (f) std::fclose(f);
 }
 
 std::string AttributeText(uint32_t a) {
@@ -191,7 +210,7 @@ std::string FormatListing(const std::string& archive, const std::vector<ListedEn
                     static_cast<unsigned long long>(e.packed), FormatDosTime(e.dosTime).c_str(),
                     MethodText(e.method, e.version).c_str(), crypt);
     }
-    out += line + Shown(e.name) + "\n";
+    out += line + Shown(e.name) + (e.link ? " -> " + (e.target ? Shown(*e.target) : "?") : "") + "\n";
     if (!e.comment.empty()) out += "      comment: " + Shown(e.comment, true) + "\n";
   }
   std::snprintf(line, sizeof line, "%u file%s, %llu bytes, packed %llu bytes (%u%%)\n", info.fileCount,

@@ -4,6 +4,7 @@
 #define TVK_TOOLS_READ_SUPPORT_H
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -51,11 +52,19 @@ struct ListedEntry {
   bool hasExactTime = false;  // the entry carries its write time to the 100 ns
   FileTime exactWriteTime{};  // UTC
   std::string comment;
+  // A link: its target is shown when it could be read straight from the
+  // archive (stored as it is, at targetAt of a single file); else "?".
+  bool link = false;
+  bool targetPlain = false;
+  uint64_t targetAt = 0;
+  std::optional<std::string> target;
   static ListedEntry From(const FileEntry& e);
 };
 
 std::string AttributeText(uint32_t attributes);
 std::string MethodText(uint32_t method, uint32_t version);
+// Reads the targets of the plainly stored links from the archive file.
+void ReadLinkTargets(const std::string& archive, std::vector<ListedEntry>* entries);
 // volumes: how many volumes the set has (0 when unknown).
 std::string FormatListing(const std::string& archive, const std::vector<ListedEntry>& entries,
                           const ArchiveInfo& info, const std::string& comment, uint32_t volumes);
