@@ -144,6 +144,8 @@ ListedEntry ListedEntry::From(const FileEntry& e) {
   l.hasExactTime = e.hasWindowsTimes != 0;
   l.exactWriteTime = e.utcTimes[2];
   if (e.comment) l.comment.assign(e.comment, e.commentLength);
+  l.blockPosition = e.blockPosition;
+  l.headTotal = e.headTotal;
   return l;
 }
 

@@ -51,6 +51,10 @@ struct ListedEntry {
   bool hasExactTime = false;  // the entry carries its write time to the 100 ns
   FileTime exactWriteTime{};  // UTC
   std::string comment;
+  // Where the entry's blocks lie in the file: heads (as stored) from
+  // blockPosition, then the packed data.
+  uint64_t blockPosition = 0;
+  uint32_t headTotal = 0;
   static ListedEntry From(const FileEntry& e);
 };
 
