@@ -17,6 +17,7 @@
 
 #include "archive/blocks.h"
 #include "crypto/crc32.h"
+#include "tools/tvk/add_items.h"
 #include "tools/tvk/commands.h"
 #include "tools/tvk/console.h"
 #include "tools/tvk/pack_ahead.h"
@@ -47,13 +48,16 @@ uint64_t InMemoryLimit() {
 // Password bytes that a password prompt of the reader can carry.
 constexpr size_t kMaxPassword = 249;
 
-struct Item {
-  std::string diskPath;
-  std::string stored;  // '/'-separated, UTF-8 as found on disk
-  bool folder = false;
-  struct stat st {};
-  std::optional<std::string> linkTarget;  // a link stored as a link
-};
+using Item = AddItem;
+
+Item MakeItem(const std::string& diskPath, const std::string& stored, bool folder, const struct stat& st) {
+  Item item;
+  item.diskPath = diskPath;
+  item.stored = stored;
+  item.folder = folder;
+  item.st = st;
+  return item;
+}
 
 struct Collector {
   std::vector<Item> items;
@@ -93,7 +97,7 @@ struct Collector {
           return;
         }
       }
-      if (!stored.empty()) items.push_back(Item{diskPath, stored, true, st, std::nullopt});
+      if (!stored.empty()) items.push_back(MakeItem(diskPath, stored, true, st));
       DIR* dir = opendir(diskPath.c_str());
       if (!dir) {
         Problem("cannot read folder " + diskPath + ": " + std::strerror(errno));
@@ -116,7 +120,7 @@ struct Collector {
         Problem("cannot store " + diskPath + " under an empty name");
         return;
       }
-      items.push_back(Item{diskPath, stored, false, st, std::nullopt});
+      items.push_back(MakeItem(diskPath, stored, false, st));
     } else {
       Problem("skipped " + diskPath + ": not a file or folder");
     }
@@ -141,7 +145,9 @@ struct Collector {
       return;
     }
     target.resize(static_cast<size_t>(n));
-    items.push_back(Item{diskPath, stored, false, st, std::move(target)});
+    Item item = MakeItem(diskPath, stored, false, st);
+    item.linkTarget = std::move(target);
+    items.push_back(std::move(item));
   }
 
   // Paths given twice (a folder and a file inside it, or "a" and "./a") name
@@ -344,133 +350,70 @@ std::string PasswordBytes(const std::string& typed) {
   return bytes;
 }
 
-int RunAdd(const Args& args) {
+bool NewEntryPassword(const Args& args, std::string* password, int* exitCode) {
   Console& con = Console::Get();
-  if (args.positional.size() < 2) {
-    con.Error("tvk a needs an archive and at least one file or folder (tvk a --help)");
-    return kExitUsage;
+  password->clear();
+  if (!args.passwordGiven) return true;
+  std::string typed = args.password;
+  if (typed.empty() && !AskNewPassword(&typed)) {
+    con.Error("no password given");
+    *exitCode = kExitFile;
+    return false;
   }
-  if (args.encryptHeaders && !args.passwordGiven) {
-    con.Error("--encrypt-headers needs a password (-p)");
-    return kExitUsage;
+  if (typed.empty()) {
+    con.Error("an empty password protects nothing");
+    *exitCode = kExitUsage;
+    return false;
   }
-  if (args.aes128 && !args.passwordGiven) {
-    con.Error("--aes128 needs a password (-p)");
-    return kExitUsage;
+  *password = PasswordBytes(typed);
+  if (password->size() > kMaxPassword) {
+    con.Error("the password is longer than 249 bytes");
+    *exitCode = kExitUsage;
+    return false;
   }
-  if (args.comment && args.commentFile) {
-    con.Error("give the comment either with -c or with -z");
-    return kExitUsage;
-  }
-  const std::string archive = args.positional[0];
+  return true;
+}
 
-  struct stat ast {};
-  bool exists = stat(archive.c_str(), &ast) == 0;
-  if (exists && !args.force) {
-    con.Error(archive + " exists (use -f to replace it)");
-    return kExitFile;
+bool SignerFromArgs(const Args& args, ArchiveSpec* shape, std::string* signError, int* exitCode) {
+  if (!args.signKey && !args.cert) return true;
+  SignerSetup setup;
+  bool usage = false;
+  if (!LoadSigner(args, &setup, signError, &usage)) {
+    Console::Get().Error(*signError);
+    *exitCode = usage ? kExitUsage : kExitFile;
+    return false;
   }
+  shape->signer = MakeArchiveSigner(setup, signError);
+  return true;
+}
 
-  std::string password;
-  if (args.passwordGiven) {
-    password = args.password;
-    if (password.empty() && !AskNewPassword(&password)) {
-      con.Error("no password given");
-      return kExitFile;
-    }
-    if (password.empty()) {
-      con.Error("an empty password protects nothing");
-      return kExitUsage;
-    }
-    password = PasswordBytes(password);
-    if (password.size() > kMaxPassword) {
-      con.Error("the password is longer than 249 bytes");
-      return kExitUsage;
-    }
-  }
+void ConfigurePacking(const Args& args, Packing* packing) {
+  packing->SetVerify(!args.noVerify);
+  packing->SetNotice([](const std::string& message) { Console::Get().Alert(message); });
+}
 
-  ArchiveSpec shape;
-  if (args.comment || args.commentFile) {
-    std::string text;
-    if (args.comment) {
-      text = *args.comment;
-    } else {
-      Bytes raw;
-      std::string error;
-      if (!ReadWhole(*args.commentFile, &raw, &error)) {
-        con.Error("cannot read " + *args.commentFile + ": " + error);
-        return kExitFile;
-      }
-      text.assign(raw.begin(), raw.end());
-    }
-    shape.comment = MakeComment(text);
-    if (!shape.comment) {
-      con.Error("the comment is too long (at most 8179 bytes in the archive)");
-      return kExitFile;
-    }
-  }
-  shape.solid = args.solid;
-  shape.encryptHeads = args.encryptHeaders;
-  shape.headPassword = password;
-  if (args.volumeSize) {
-    if (*args.volumeSize < 1024) {
-      con.Error("volumes must hold at least 1 KiB");
-      return kExitUsage;
-    }
-    shape.volumeSize = *args.volumeSize;
-  }
-  std::string signError;
-  if (args.signKey || args.cert) {
-    SignerSetup setup;
-    bool usage = false;
-    if (!LoadSigner(args, &setup, &signError, &usage)) {
-      con.Error(signError);
-      return usage ? kExitUsage : kExitFile;
-    }
-    shape.signer = MakeArchiveSigner(setup, &signError);
-  }
-  const int level = args.level.value_or(3);
-  Packing packing(level, shape.solid);
-  packing.SetVerify(!args.noVerify);
-  packing.SetNotice([&con](const std::string& message) { con.Alert(message); });
-  shape.packer = packing.Packer();
-
-  // What to store.
+bool CollectInputs(const std::vector<std::string>& paths, const std::vector<std::string>& excludes,
+                   const std::set<std::pair<dev_t, ino_t>>& skip, bool dereference,
+                   std::vector<AddItem>* items, int* problems) {
   Collector collector;
-  if (exists) {
-    collector.skip.insert({ast.st_dev, ast.st_ino});
-    for (uint32_t n = 1; n < 1000; ++n) {
-      struct stat vst {};
-      if (stat(VolumeName(archive, n).c_str(), &vst) != 0) break;
-      collector.skip.insert({vst.st_dev, vst.st_ino});
-    }
-  }
-  collector.excludes = args.excludes;
-  collector.dereference = args.dereference;
-  for (size_t i = 1; i < args.positional.size(); ++i) {
+  collector.skip = skip;
+  collector.excludes = excludes;
+  collector.dereference = dereference;
+  for (const std::string& path : paths) {
     std::vector<std::pair<dev_t, ino_t>> ancestors;
-    collector.Add(args.positional[i], StoredBase(args.positional[i]), ancestors);
+    collector.Add(path, StoredBase(path), ancestors);
   }
-  if (!collector.DropRepeats()) return kExitFile;
-  if (collector.items.empty()) {
-    con.Error("nothing to add");
-    return kExitFile;
-  }
-  if (shape.solid && level > 0) {
-    // Folders keep their place ahead of the files; files of a kind group.
-    std::vector<std::pair<std::string, Item>> keyed;
-    for (Item& item : collector.items)
-      keyed.emplace_back(item.folder ? std::string() : Packing::SolidOrderKey(item.stored), std::move(item));
-    std::stable_sort(keyed.begin(), keyed.end(), [](const auto& a, const auto& b) {
-      if (a.second.folder != b.second.folder) return a.second.folder;
-      return a.first < b.first;
-    });
-    collector.items.clear();
-    for (auto& k : keyed) collector.items.push_back(std::move(k.second));
-  }
+  const bool apart = collector.DropRepeats();
+  *items = std::move(collector.items);
+  *problems = collector.problems;
+  return apart;
+}
 
+PackRun PackItems(const std::vector<AddItem>& items, const Args& args, const std::string& archive,
+                  const std::string& password, Packing& packing, ArchiveWriter& writer, FileOutput& out,
+                  const std::string& signError, bool allOrNothing) {
   uint64_t total = 0;
-  for (const Item& item : collector.items)
+  for (const Item& item : items)
     if (!item.folder) total += static_cast<uint64_t>(item.st.st_size);
 
   // A non-solid archive packs its files side by side: each entry starts
@@ -479,44 +422,53 @@ int RunAdd(const Args& args) {
   constexpr uint64_t kAheadFileLimit = uint64_t(32) << 20;
   const unsigned threads = args.threads.value_or(DefaultPackThreads());
   std::unique_ptr<PackAhead> ahead;
-  std::vector<char> goesAhead(collector.items.size(), 0);
-  if (!shape.solid && level > 0 && threads > 1) {
+  std::vector<char> goesAhead(items.size(), 0);
+  if (!packing.Solid() && packing.Level() > 0 && threads > 1) {
     std::vector<PackAhead::File> files;
-    for (size_t i = 0; i < collector.items.size(); ++i) {
-      const Item& item = collector.items[i];
+    for (size_t i = 0; i < items.size(); ++i) {
+      const Item& item = items[i];
       const uint64_t size = static_cast<uint64_t>(item.st.st_size);
-      if (item.folder || item.linkTarget || size > kAheadFileLimit || size > InMemoryLimit()) continue;
+      if (item.copy || item.folder || item.linkTarget || size > kAheadFileLimit || size > InMemoryLimit()) continue;
       const uint8_t method = packing.MethodFor(size);
       if (method == fmt::kMethodStored) continue;
       files.push_back(PackAhead::File{i, item.diskPath, item.stored, method, packing.DictCodeFor(method)});
       goesAhead[i] = 1;
     }
     if (files.size() > 1) {
-      ahead = std::make_unique<PackAhead>(std::move(files), ReadWhole, level, !args.noVerify, threads,
+      ahead = std::make_unique<PackAhead>(std::move(files), ReadWhole, packing.Level(), !args.noVerify, threads,
                                           3 * kAheadFileLimit);
     } else {
       std::fill(goesAhead.begin(), goesAhead.end(), 0);
     }
   }
 
-  FileOutput out(archive, args.force);
-  ArchiveWriter writer(shape, &out);
+  Console& con = Console::Get();
   con.CatchInterrupt();
   con.StartWork(total);
   bool warnedUtf8 = false;
   const std::optional<int64_t> epoch = SourceDateEpoch();
   uint64_t done = 0;
   uint32_t files = 0, folders = 0;
-  int problems = collector.problems;
+  int problems = 0;
   bool failed = false;
   std::optional<PackAhead::Done> packedAhead;
-  for (size_t index = 0; index < collector.items.size(); ++index) {
-    const Item& item = collector.items[index];
+  for (size_t index = 0; index < items.size(); ++index) {
+    const Item& item = items[index];
     packedAhead.reset();
     if (con.Interrupted()) {
       con.Error("cancelled");
       failed = true;
       break;
+    }
+    if (item.copy) {
+      std::string copyError;
+      if (!item.copy(writer, &copyError)) {
+        con.Error(!copyError.empty() ? copyError : writer.Error().empty() ? out.Error() : writer.Error());
+        failed = true;
+        break;
+      }
+      item.folder ? ++folders : ++files;
+      continue;
     }
     std::string stored = item.stored;
     std::replace(stored.begin(), stored.end(), '/', '\\');
@@ -530,7 +482,9 @@ int RunAdd(const Args& args) {
     if (stored.size() > kMaxStoredName) {
       con.Error("skipped " + item.diskPath + ": its name is longer than 270 bytes");
       ++problems;
-      continue;
+      if (!allOrNothing) continue;
+      failed = true;
+      break;
     }
     EntrySpec e;
     e.name = stored;
@@ -562,7 +516,9 @@ int RunAdd(const Args& args) {
                                            : !ReadWhole(item.diskPath, &data, &error))) {
         con.Error("cannot read " + item.diskPath + ": " + error);
         ++problems;
-        continue;
+        if (!allOrNothing) continue;
+        failed = true;
+        break;
       }
       if (!streamed) size = data.size();
       e.attributes = kAttrArchive | ((item.st.st_mode & S_IWUSR) ? 0 : kAttrReadOnly);
@@ -580,10 +536,8 @@ int RunAdd(const Args& args) {
       e.method = link ? fmt::kMethodStored : packing.MethodFor(size);
       e.dictCode = packing.DictCodeFor(e.method);
       e.solid = packing.SolidFor(e.method);
-      if (args.passwordGiven) {
-        e.encryption = args.aes128 ? 1 : 2;
-        e.password = password;
-      }
+      e.encryption = item.encryption.value_or(password.empty() ? 0 : args.aes128 ? 1 : 2);
+      if (e.encryption) e.password = password;
     }
     con.Progress(item.stored, done);
     bool added;
@@ -649,16 +603,122 @@ int RunAdd(const Args& args) {
     failed = true;
   }
   con.EndWork();
-  if (failed) {
-    out.RemoveAll();
+  if (failed) out.RemoveAll();
+  return PackRun{files, folders, total, problems, failed};
+}
+
+int RunAdd(const Args& args) {
+  Console& con = Console::Get();
+  if (args.positional.size() < 2) {
+    con.Error("tvk a needs an archive and at least one file or folder (tvk a --help)");
+    return kExitUsage;
+  }
+  if (args.encryptHeaders && !args.passwordGiven) {
+    con.Error("--encrypt-headers needs a password (-p)");
+    return kExitUsage;
+  }
+  if (args.aes128 && !args.passwordGiven) {
+    con.Error("--aes128 needs a password (-p)");
+    return kExitUsage;
+  }
+  if (args.comment && args.commentFile) {
+    con.Error("give the comment either with -c or with -z");
+    return kExitUsage;
+  }
+  const std::string archive = args.positional[0];
+
+  struct stat ast {};
+  bool exists = stat(archive.c_str(), &ast) == 0;
+  if (exists && !args.force) {
+    con.Error(archive + " exists (use -f to replace it)");
     return kExitFile;
   }
-  std::string summary = "added " + std::to_string(files) + (files == 1 ? " file" : " files");
-  if (folders) summary += " and " + std::to_string(folders) + (folders == 1 ? " folder" : " folders");
-  summary += " (" + HumanSize(total) + ") to " + archive;
+
+  std::string password;
+  int passwordExit = kExitOk;
+  if (!NewEntryPassword(args, &password, &passwordExit)) return passwordExit;
+
+  ArchiveSpec shape;
+  if (args.comment || args.commentFile) {
+    std::string text;
+    if (args.comment) {
+      text = *args.comment;
+    } else {
+      Bytes raw;
+      std::string error;
+      if (!ReadWhole(*args.commentFile, &raw, &error)) {
+        con.Error("cannot read " + *args.commentFile + ": " + error);
+        return kExitFile;
+      }
+      text.assign(raw.begin(), raw.end());
+    }
+    shape.comment = MakeComment(text);
+    if (!shape.comment) {
+      con.Error("the comment is too long (at most 8179 bytes in the archive)");
+      return kExitFile;
+    }
+  }
+  shape.solid = args.solid;
+  shape.encryptHeads = args.encryptHeaders;
+  shape.headPassword = password;
+  if (args.volumeSize) {
+    if (*args.volumeSize < 1024) {
+      con.Error("volumes must hold at least 1 KiB");
+      return kExitUsage;
+    }
+    shape.volumeSize = *args.volumeSize;
+  }
+  std::string signError;
+  int signExit = kExitOk;
+  if (!SignerFromArgs(args, &shape, &signError, &signExit)) return signExit;
+  const int level = args.level.value_or(3);
+  Packing packing(level, shape.solid);
+  ConfigurePacking(args, &packing);
+  shape.packer = packing.Packer();
+
+  // What to store.
+  std::set<std::pair<dev_t, ino_t>> skip;
+  if (exists) {
+    skip.insert({ast.st_dev, ast.st_ino});
+    for (uint32_t n = 1; n < 1000; ++n) {
+      struct stat vst {};
+      if (stat(VolumeName(archive, n).c_str(), &vst) != 0) break;
+      skip.insert({vst.st_dev, vst.st_ino});
+    }
+  }
+  std::vector<Item> items;
+  int problems = 0;
+  if (!CollectInputs({args.positional.begin() + 1, args.positional.end()}, args.excludes, skip, args.dereference, &items,
+                     &problems))
+    return kExitFile;
+  if (items.empty()) {
+    con.Error("nothing to add");
+    return kExitFile;
+  }
+  if (shape.solid && level > 0) {
+    // Folders keep their place ahead of the files; files of a kind group.
+    std::vector<std::pair<std::string, Item>> keyed;
+    for (Item& item : items)
+      keyed.emplace_back(item.folder ? std::string() : Packing::SolidOrderKey(item.stored), std::move(item));
+    std::stable_sort(keyed.begin(), keyed.end(), [](const auto& a, const auto& b) {
+      if (a.second.folder != b.second.folder) return a.second.folder;
+      return a.first < b.first;
+    });
+    items.clear();
+    for (auto& k : keyed) items.push_back(std::move(k.second));
+  }
+
+  FileOutput out(archive, args.force);
+  ArchiveWriter writer(shape, &out);
+  const PackRun run = PackItems(items, args, archive, password, packing, writer, out, signError);
+  if (run.failed) return kExitFile;
+  std::string summary = "added " + std::to_string(run.files) + (run.files == 1 ? " file" : " files");
+  if (run.folders)
+    summary += " and " + std::to_string(run.folders) + (run.folders == 1 ? " folder" : " folders");
+  summary += " (" + HumanSize(run.total) + ") to " + archive;
   if (writer.VolumeCount() > 1) summary += " in " + std::to_string(writer.VolumeCount()) + " volumes";
   con.Info(summary);
-  return problems ? kExitFile : kExitOk;
+  return problems || run.problems ? kExitFile : kExitOk;
 }
 
 }  // namespace tvk::cli

@@ -327,8 +327,8 @@ std::vector<std::string> ReaderMasks(const std::vector<std::string>& masks) {
   return out;
 }
 
-// Warns of every mask that selects no entry of the listing; false when one
-// did not.
+}  // namespace
+
 bool WarnUnmatched(const std::vector<std::string>& masks, const std::vector<ListedEntry>& entries) {
   bool all = true;
   for (const std::string& m : masks) {
@@ -347,6 +347,8 @@ bool WarnUnmatched(const std::vector<std::string>& masks, const std::vector<List
   }
   return all;
 }
+
+namespace {
 
 void ShowSignature(const ArchiveInfo& info) {
   if (!info.signatureValid) return;
@@ -373,6 +375,15 @@ bool CheckArchiveArg(const Args& args, const char* command) {
 }
 
 }  // namespace
+
+uint32_t ListEntries(const Args& args, const std::vector<std::string>& masks, std::vector<ListedEntry>* entries,
+                     ArchiveInfo* info, std::string* message) {
+  Session s = MakeSession(args);
+  uint32_t code = kOk;
+  *message = ArchiveFileProblem(s.archive, &code);
+  if (!message->empty()) return code;
+  return OpenFailure(s, ListPass(s, ReaderMasks(masks), entries, info, nullptr, args.excludes), message);
+}
 
 int RunList(const Args& args) {
   if (!CheckArchiveArg(args, "l")) return kExitUsage;

@@ -72,6 +72,73 @@ const char kHelpAdd[] =
     "Exit codes: 0 success, 1 usage error, 2 a file could not be read or\n"
     "written (the archive holds everything else), or the input was refused.\n";
 
+// What u and d share: how the archive is rewritten.
+#define TVK_REWRITE_HELP \
+  "The archive is written anew under a temporary name beside it and takes\n" \
+  "its place only when complete and on disk; on any error, or Ctrl+C, the\n" \
+  "temporary file is removed and ARCHIVE is left as it was. Entries that\n" \
+  "stay are copied as stored (encrypted ones keep their encryption), with\n" \
+  "the archive comment and header. In a solid archive every entry builds\n" \
+  "on the ones before it, so there any change packs every entry again, in\n" \
+  "its order and with the options given. An archive with encrypted heads\n" \
+  "needs its password (-p, or asked) and keeps its heads encrypted. A\n" \
+  "signed archive no longer matches its signature: it is written unsigned,\n" \
+  "with a warning, unless --sign KEY --cert CERT seal it again. Volume sets\n" \
+  "and self-extractors are refused: extract them and make them again.\n" \
+  "\n"
+
+const char kHelpUpdate[] =
+    "Usage: tvk u [OPTIONS] ARCHIVE PATH...\n"
+    "\n"
+    "Updates ARCHIVE from the files and folders given, walked as tvk a walks\n"
+    "them: a file whose stored name is an entry's replaces that entry when its\n"
+    "size or modification time differs, files the archive lacks are added\n"
+    "behind the entries, and every other entry is kept. When nothing differs,\n"
+    "ARCHIVE is left untouched. A file that cannot be read leaves ARCHIVE as\n"
+    "it was.\n"
+    "\n"
+    TVK_REWRITE_HELP
+    "Options:\n"
+    "  -m0 .. -m4          level of the entries packed (default -m3)\n"
+    "  -mtN                packing threads, as for tvk a\n"
+    "  -s                  make the archive solid (packs every entry again)\n"
+    "  -pSECRET, -p        encrypt the new entries with this password (AES-256;\n"
+    "                      --aes128 for AES-128); the password of encrypted heads\n"
+    "  -x MASK, --exclude MASK\n"
+    "                      leave out the files and folders MASK matches\n"
+    "  --no-verify         as for tvk a\n"
+    "  --sign KEY --cert CERT\n"
+    "                      seal the new archive (see tvk sign --help)\n"
+    "  -q                  quiet: errors only\n"
+    "\n"
+    "Exit codes: 0 success (or nothing to update), 1 usage error or a volume\n"
+    "set or self-extractor, 2 a file could not be read or written (ARCHIVE is\n"
+    "left as it was), 3 not an archive, 4 damaged, 5 cannot open, 8 wrong\n"
+    "password.\n";
+
+const char kHelpDelete[] =
+    "Usage: tvk d [OPTIONS] ARCHIVE MASK...\n"
+    "\n"
+    "Deletes the entries of ARCHIVE that the masks select; a folder's name\n"
+    "selects the folder and everything under it.\n"
+    "\n"
+    TVK_REWRITE_HELP
+    TVK_MASKS_HELP
+    "Options:\n"
+    "  -x MASK, --exclude MASK\n"
+    "                      keep the entries MASK matches (repeatable)\n"
+    "  -pSECRET            password of encrypted heads or, in a solid archive,\n"
+    "                      of the encrypted entries packed again (-p alone asks)\n"
+    "  -m0 .. -m4, -mtN    level and threads when a solid archive is packed again\n"
+    "  --sign KEY --cert CERT\n"
+    "                      seal the new archive (see tvk sign --help)\n"
+    "  -q                  quiet: errors only\n"
+    "\n"
+    "Exit codes: 0 success, 1 usage error, a volume set or self-extractor, or\n"
+    "a mask that matched no entry (the entries the others matched are\n"
+    "deleted), 2 a file could not be written (ARCHIVE is left as it was),\n"
+    "3 not an archive, 4 damaged, 5 cannot open, 8 wrong password.\n";
+
 const char kHelpList[] =
     "Usage: tvk l [OPTIONS] ARCHIVE [MASK...]\n"
     "\n"
@@ -223,6 +290,12 @@ const std::vector<Command>& Commands() {
        {"-m", "-mt", "-s", "-v", "-p", "--aes128", "--encrypt-headers", "-c", "-z", "-f", "--sign", "--cert",
         "--digest", "--no-verify", "--weak", "-x", "--exclude", "-L", "--dereference"},
        kHelpAdd, RunAdd},
+      {"u", "add new and changed files to an archive",
+       {"-m", "-mt", "-s", "-p", "--aes128", "--sign", "--cert", "--digest", "--no-verify", "--weak", "-x",
+        "--exclude"},
+       kHelpUpdate, RunUpdate},
+      {"d", "delete entries from an archive",
+       {"-m", "-mt", "-p", "--sign", "--cert", "--digest", "--weak", "-x", "--exclude"}, kHelpDelete, RunDelete},
       {"l", "list an archive", {"-p", "-x", "--exclude"}, kHelpList, RunList},
       {"t", "test every entry of an archive", {"-p"}, kHelpTest, RunTest},
       {"x", "extract an archive", {"-p", "-o", "-y", "-n", "-x", "--exclude"}, kHelpExtract, RunExtract},

@@ -35,6 +35,8 @@ class Packing {
   uint32_t DictCodeFor(uint8_t method) const;
   // Whether an entry of this method continues the previous one's state.
   bool SolidFor(uint8_t method) const;
+  int Level() const { return level_; }
+  bool Solid() const { return solid_; }
   // The packer to hand to the archive writer.
   tvk::Packer Packer();
 

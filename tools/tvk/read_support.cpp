@@ -150,6 +150,8 @@ ListedEntry ListedEntry::From(const FileEntry& e) {
                   e.unpackedSize <= fmt::kMaxLinkTarget &&
                   !(e.flags & (fmt::kEntryContinued | fmt::kEntryContinues));
   l.targetAt = e.blockPosition + e.headTotal;
+  l.blockPosition = e.blockPosition;
+  l.headTotal = e.headTotal;
   return l;
 }
 

@@ -58,6 +58,10 @@ struct ListedEntry {
   bool targetPlain = false;
   uint64_t targetAt = 0;
   std::optional<std::string> target;
+  // Where the entry's blocks lie in the file: heads (as stored) from
+  // blockPosition, then the packed data.
+  uint64_t blockPosition = 0;
+  uint32_t headTotal = 0;
   static ListedEntry From(const FileEntry& e);
 };
 
