@@ -9,6 +9,7 @@
 #include <ctime>
 #include <utility>
 
+#include "archive/blocks.h"
 #include "common/bytes.h"
 #include "crypto/cipher.h"
 #include "crypto/crc32.h"
@@ -149,14 +150,13 @@ Bytes EndMarker() { return Bytes(fmt::kEndMarker, fmt::kEndMarker + 7); }
 // ---------------------------------------------------------------------------
 
 std::string VolumeName(const std::string& firstPath, uint32_t counter) {
-  size_t slash = firstPath.find_last_of("/\\");
-  size_t nameStart = slash == std::string::npos ? 0 : slash + 1;
-  size_t dot = firstPath.find_last_of('.');
-  std::string stem =
-      (dot == std::string::npos || dot < nameStart) ? firstPath : firstPath.substr(0, dot);
-  char ext[16];
-  std::snprintf(ext, sizeof ext, ".%03u", counter);
-  return stem + ext;
+  // The reader's own naming, so that the volumes written are the ones it
+  // looks for; room for the stem and ".%03u" of any 32-bit counter.
+  std::string out(firstPath.size() + 16, '\0');
+  if (!FormVolumeName(firstPath.c_str(), counter, out.data(), static_cast<uint32_t>(out.size())))
+    return std::string();
+  out.resize(std::strlen(out.c_str()));
+  return out;
 }
 
 uint32_t DosTimeFromUnix(int64_t seconds) {
