@@ -24,6 +24,22 @@ bool HeadCheckGood(const uint8_t* head, uint32_t size) {
   return HeadCheckOf(head, size) == LoadU16(head);
 }
 
+bool FindMainHeader(const uint8_t* buffer, uint32_t n, uint32_t* start, uint32_t* size) {
+  for (uint32_t i = 7; n >= 18 && i <= n - 18; ++i) {
+    if (memcmp(buffer + i, fmt::kArchiveSignature, 5) != 0 || buffer[i - 5] != fmt::kTypeMain) {
+      continue;
+    }
+    uint32_t candidate = i - 7;
+    uint32_t candidateSize = LoadU16(buffer + candidate + 5);
+    if (candidateSize < fmt::kBlockHeadSize || candidateSize > n - candidate) continue;
+    if (!HeadCheckGood(buffer + candidate, candidateSize)) continue;
+    *start = candidate;
+    *size = candidateSize;
+    return true;
+  }
+  return false;
+}
+
 // ---------------------------------------------------------------------------
 // Names
 // ---------------------------------------------------------------------------

@@ -23,6 +23,11 @@ BlockHeader ParseBlockHeader(const uint8_t* head);
 // size must be at least 7 and all size bytes readable.
 bool HeadCheckGood(const uint8_t* head, uint32_t size);
 
+// The first main header in buffer[0, n) whose check is good, as every
+// reader of the format finds it: its offset and size. n is at most the
+// search limit of format.h.
+bool FindMainHeader(const uint8_t* buffer, uint32_t n, uint32_t* start, uint32_t* size);
+
 // How entry heads are decoded for this reader.
 struct EntryDecodeContext {
   bool continuationExpected;  // a continued entry (flag 0x0008) is acceptable

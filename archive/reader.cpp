@@ -313,23 +313,9 @@ bool ArchiveReader::LocateMainHeader() {
     SetError(kErrFileAccess);
     return false;
   }
-  bool found = false;
   uint32_t h = 0, headSize = 0;
-  uint16_t flags = 0;
-  for (uint32_t i = 7; n >= 18 && i <= n - 18; ++i) {
-    if (memcmp(buffer + i, fmt::kArchiveSignature, 5) != 0 || buffer[i - 5] != fmt::kTypeMain) {
-      continue;
-    }
-    uint32_t start = i - 7;
-    uint32_t candidateSize = LoadU16(buffer + start + 5);
-    if (candidateSize < fmt::kBlockHeadSize || candidateSize > n - start) continue;
-    if (!HeadCheckGood(buffer + start, candidateSize)) continue;
-    h = start;
-    headSize = candidateSize;
-    flags = LoadU16(buffer + start + 3);
-    found = true;
-    break;
-  }
+  const bool found = FindMainHeader(buffer, n, &h, &headSize);
+  const uint16_t flags = found ? ParseBlockHeader(buffer + h).flags : 0;
   MemFree(buffer);
   SeekIn(saved);
   if (!found) return false;

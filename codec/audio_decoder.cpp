@@ -5,6 +5,7 @@
 // decorrelation per block.
 #include <string.h>
 
+#include "codec/audio_predictor.h"
 #include "codec/decode.h"
 #include "codec/local_bits.h"
 #include "codec/prefix_table.h"
@@ -25,16 +26,9 @@ constexpr uint32_t kSampleWidth = 15;
 constexpr uint32_t kPreSymbols = 19;
 constexpr uint32_t kPreWidth = 7;
 
-struct BytePredictor {
-  int32_t h1, h2, h3, h4;  // last output bytes, 0..255
-  uint32_t mode;
-  uint32_t mask;
-  uint32_t counter;
-  uint32_t hist[6][256];
-};
-
+// The samples last output, carried from block to block.
 struct WordState {
-  int32_t h1, h2, h3;
+  uint32_t h1, h2, h3;
   uint32_t type;
 };
 
@@ -47,7 +41,7 @@ struct AudioDecoder {
   PrefixTable preCode, tableA, tableB;
   uint8_t params[kParamBytes];
   uint32_t blockLeft;
-  BytePredictor pred[2];
+  AudioBytePredictor pred[2];
   WordState word[2];
 };
 
@@ -84,51 +78,6 @@ void CopyRaw(AudioDecoder* d, EntryIo& io, uint32_t length) {
   }
 }
 
-void ResetBytePredictor(BytePredictor* p, uint32_t mask) {
-  memset(p, 0, sizeof(*p));
-  p->mask = mask;
-}
-
-uint8_t Step(BytePredictor* p, uint32_t x) {
-  int32_t h1 = p->h1, h2 = p->h2, h3 = p->h3, h4 = p->h4;
-  uint32_t pr[6];
-  pr[0] = 0;
-  pr[1] = static_cast<uint32_t>(h1);
-  pr[2] = static_cast<uint32_t>(2 * h1 - h2);
-  pr[3] = static_cast<uint32_t>(3 * h1 - 3 * h2 + h3);
-  pr[4] = static_cast<uint32_t>((4 * h1 - 3 * h2 + h3) >> 1);
-  pr[5] = static_cast<uint32_t>(4 * h1 + 6 * h2 - 4 * h3 + h4);
-  uint32_t b;
-  if (p->mode == 0) {
-    b = x & 255;
-  } else if (p->mode <= 5) {
-    b = (pr[p->mode] - x) & 255;
-  } else {
-    b = 0;
-  }
-  // Count, for every rule, the byte that rule would have had to store.
-  ++p->hist[0][b];
-  for (uint32_t k = 1; k < 6; ++k) ++p->hist[k][(pr[k] - b) & 255];
-  p->h4 = h3;
-  p->h3 = h2;
-  p->h2 = h1;
-  p->h1 = static_cast<int32_t>(b);
-  if ((p->counter & p->mask) == p->mask) {
-    // Counted here rather than per sample: a branch per histogram update
-    // costs more than one pass over the bins every few hundred samples.
-    uint32_t best = 0, bestUsed = 257;
-    for (uint32_t k = 0; k < 6; ++k) {
-      uint32_t used = 0;
-      for (uint32_t v = 0; v < 256; ++v) used += p->hist[k][v] != 0;
-      if (used < bestUsed) best = k, bestUsed = used;
-    }
-    p->mode = best;
-    memset(p->hist, 0, sizeof(p->hist));
-  }
-  ++p->counter;
-  return static_cast<uint8_t>(b);
-}
-
 // Symbols 256 and 257 belong to no byte; valid data never sends them.
 bool DecodeSampleByte(const PrefixTable* t, PackedInput* in, uint32_t* x) {
   uint32_t e = Lookup(t, in->Window());
@@ -146,8 +95,8 @@ void Emit(AudioDecoder* d, EntryIo& io, uint8_t b) {
 
 void Decode8(AudioDecoder* d, EntryIo& io, bool stereo, uint32_t sampleBytes) {
   PackedInput* in = io.input;
-  ResetBytePredictor(&d->pred[0], stereo ? 511 : 1023);
-  ResetBytePredictor(&d->pred[1], stereo ? 511 : 1023);
+  ResetAudioBytePredictor(&d->pred[0], stereo ? 511 : 1023);
+  ResetAudioBytePredictor(&d->pred[1], stereo ? 511 : 1023);
   d->blockLeft = 0;
   bool paired = false;
   uint32_t channel = 0;
@@ -174,7 +123,7 @@ void Decode8(AudioDecoder* d, EntryIo& io, bool stereo, uint32_t sampleBytes) {
     }
     // A zero block length runs on until the samples are done.
     d->blockLeft -= 1;
-    Emit(d, io, Step(&d->pred[channel], x));
+    Emit(d, io, UnpredictAudioByte(&d->pred[channel], x));
     sampleBytes -= 1;
     if (stereo && !paired) channel ^= 1;
     if (paired) {
@@ -183,7 +132,7 @@ void Decode8(AudioDecoder* d, EntryIo& io, bool stereo, uint32_t sampleBytes) {
         SetError(io, kErrData);
         break;
       }
-      Emit(d, io, Step(&d->pred[1], x));
+      Emit(d, io, UnpredictAudioByte(&d->pred[1], x));
       sampleBytes -= 1;
     }
   }
@@ -217,72 +166,21 @@ bool ReadResiduals(WordState* s, int32_t* res, uint32_t n, PackedInput* input) {
   return true;
 }
 
-inline uint32_t Magnitude(int32_t r) {
-  return r < 0 ? 0u - static_cast<uint32_t>(r) : static_cast<uint32_t>(r);
-}
-
-// Residual feedback: half the last residual, three quarters when the one
-// before it went the same way.
-inline uint32_t Adj(int32_t r, int32_t s) {
-  if (r == 0) return 0;
-  uint32_t a = Magnitude(r);
-  bool same = (r < 0 && s < 0) || (r > 0 && s > 0);
-  uint32_t m = (a >> 1) + (same ? (a >> 2) : 0);
-  return r < 0 ? 0u - m : m;
-}
-
-// Signed 32-bit arithmetic that wraps, done on unsigned values.
+// Types 5..7 are never written; they give silence whatever residuals came.
 void Predict(WordState* st, const int32_t* res, int32_t* smp, uint32_t n) {
-  uint32_t h1 = static_cast<uint32_t>(st->h1);
-  uint32_t h2 = static_cast<uint32_t>(st->h2);
-  uint32_t h3 = static_cast<uint32_t>(st->h3);
-  int32_t r = 0, s = 0;
-  uint32_t prev = 0;
+  AudioWordHistory w = {st->h1, st->h2, st->h3, 0, 0};
   // Held apart from the samples, which the compiler must assume may alias it.
   const uint32_t type = st->type;
+  const uint32_t keep = type <= 4 ? ~0u : 0u;
   for (uint32_t i = 0; i < n; ++i) {
     int32_t f = res[i];
-    uint32_t uf = static_cast<uint32_t>(f);
-    uint32_t b;
-    switch (type) {
-      case 0: {
-        uint32_t t = Magnitude(r) >> 4;
-        b = h1 + uf + (r < 0 ? 0u - t : t);
-        r = f;
-        break;
-      }
-      case 1:
-        b = h1 + uf + Adj(r, s);
-        s = r;
-        r = f;
-        break;
-      case 2:
-        b = 2 * h1 - h2 + uf + Adj(r, s);
-        s = r;
-        r = f;
-        break;
-      case 3:
-        b = 3 * h1 - 3 * h2 + h3 + uf;
-        break;
-      case 4:
-        b = static_cast<uint32_t>(static_cast<int32_t>(4 * h1 - 3 * h2 + h3) >> 1) + uf +
-            Adj(r, s);
-        s = r;
-        r = f;
-        break;
-      default:
-        b = prev;
-        break;
-    }
-    prev = b;
-    h3 = h2;
-    h2 = h1;
-    h1 = b;
+    uint32_t b = AudioWordPrediction(type, w) + (static_cast<uint32_t>(f) & keep);
+    AdvanceAudioWordHistory(type, &w, b, f);
     smp[i] = static_cast<int32_t>(b);
   }
-  st->h1 = static_cast<int32_t>(h1);
-  st->h2 = static_cast<int32_t>(h2);
-  st->h3 = static_cast<int32_t>(h3);
+  st->h1 = w.h1;
+  st->h2 = w.h2;
+  st->h3 = w.h3;
 }
 
 void Decode16(AudioDecoder* d, EntryIo& io, bool stereo, uint32_t sampleBytes) {

@@ -5,6 +5,7 @@
 #include <cstring>
 #include <queue>
 
+#include "codec/audio_predictor.h"
 #include "common/bytes.h"
 #include "crypto/crc32.h"
 #include "writer/bit_writer.h"
@@ -149,51 +150,6 @@ void PutTables(BitWriter& bw, const std::vector<const Table*>& tables) {
 
 // ---- 8-bit samples -------------------------------------------------------
 
-// The reader's adaptive byte predictor, run forwards: the byte to store for
-// an output byte, and the same update the reader makes after it.
-struct BytePredictor {
-  int32_t h1 = 0, h2 = 0, h3 = 0, h4 = 0;
-  uint32_t mode = 0;
-  uint32_t mask;
-  uint32_t counter = 0;
-  std::array<uint32_t, 6> nonZero{};
-  std::array<std::array<uint32_t, 256>, 6> hist{};
-
-  explicit BytePredictor(uint32_t m) : mask(m) {}
-
-  uint8_t Code(uint8_t b) {
-    uint32_t pr[6];
-    pr[0] = 0;
-    pr[1] = static_cast<uint32_t>(h1);
-    pr[2] = static_cast<uint32_t>(2 * h1 - h2);
-    pr[3] = static_cast<uint32_t>(3 * h1 - 3 * h2 + h3);
-    pr[4] = static_cast<uint32_t>((4 * h1 - 3 * h2 + h3) >> 1);
-    pr[5] = static_cast<uint32_t>(4 * h1 + 6 * h2 - 4 * h3 + h4);
-    uint32_t stored[6];
-    stored[0] = b;
-    for (int k = 1; k < 6; ++k) stored[k] = (pr[k] - b) & 255;
-    uint8_t x = static_cast<uint8_t>(stored[mode]);
-    for (int k = 0; k < 6; ++k) {
-      if (hist[k][stored[k]]++ == 0) ++nonZero[k];
-    }
-    h4 = h3;
-    h3 = h2;
-    h2 = h1;
-    h1 = b;
-    if ((counter & mask) == mask) {
-      uint32_t best = 0;
-      for (uint32_t k = 1; k < 6; ++k) {
-        if (nonZero[k] < nonZero[best]) best = k;
-      }
-      mode = best;
-      for (auto& h : hist) h.fill(0);
-      nonZero.fill(0);
-    }
-    ++counter;
-    return x;
-  }
-};
-
 uint64_t TableCost(const std::vector<const Table*>& tables) {
   BitWriter scratch;
   PutTables(scratch, tables);
@@ -208,8 +164,8 @@ uint64_t SymbolCost(const Table& t, const std::vector<uint64_t>& freq) {
 
 void EncodeBytes(BitWriter& bw, const uint8_t* samples, uint32_t count, bool stereo,
                  const AudioEncodeOptions& opt) {
-  BytePredictor pred[2] = {BytePredictor(stereo ? 511 : 1023),
-                           BytePredictor(stereo ? 511 : 1023)};
+  AudioBytePredictor pred[2];
+  for (AudioBytePredictor& p : pred) ResetAudioBytePredictor(&p, stereo ? 511 : 1023);
   uint32_t block = opt.byteBlock ? opt.byteBlock : kDefaultByteBlock;
   block = std::min(block, kMaxBlockLeft);
   std::vector<uint8_t> x;
@@ -219,7 +175,7 @@ void EncodeBytes(BitWriter& bw, const uint8_t* samples, uint32_t count, bool ste
     // left, so the bytes of a block alternate from its own start.
     x.resize(m);
     for (uint32_t j = 0; j < m; ++j) {
-      x[j] = pred[stereo ? (j & 1) : 0].Code(samples[pos + j]);
+      x[j] = PredictAudioByte(&pred[stereo ? (j & 1) : 0], samples[pos + j]);
     }
     std::vector<uint64_t> all(kSampleSymbols, 0), even(kSampleSymbols, 0),
         odd(kSampleSymbols, 0);
@@ -259,71 +215,31 @@ struct WordState {
   int32_t h1 = 0, h2 = 0, h3 = 0;
 };
 
-uint32_t Magnitude(int32_t r) {
-  return r < 0 ? 0u - static_cast<uint32_t>(r) : static_cast<uint32_t>(r);
-}
-
-uint32_t Adj(int32_t r, int32_t s) {
-  if (r == 0) return 0;
-  uint32_t a = Magnitude(r);
-  bool same = (r < 0 && s < 0) || (r > 0 && s > 0);
-  uint32_t m = (a >> 1) + (same ? (a >> 2) : 0);
-  return r < 0 ? 0u - m : m;
-}
-
 // The residuals that make the reader's predictor of `type` produce exactly
 // `target`; the state advances as the reader's does.
 void Residuals(uint32_t type, WordState* st, const int32_t* target, uint32_t n, int32_t* f) {
-  uint32_t h1 = static_cast<uint32_t>(st->h1), h2 = static_cast<uint32_t>(st->h2),
-           h3 = static_cast<uint32_t>(st->h3);
-  int32_t r = 0, s = 0;
+  AudioWordHistory w = {static_cast<uint32_t>(st->h1), static_cast<uint32_t>(st->h2),
+                        static_cast<uint32_t>(st->h3), 0, 0};
   for (uint32_t i = 0; i < n; ++i) {
-    uint32_t pred;
-    switch (type) {
-      case 0: {
-        uint32_t t = Magnitude(r) >> 4;
-        pred = h1 + (r < 0 ? 0u - t : t);
-        break;
-      }
-      case 1:
-        pred = h1 + Adj(r, s);
-        break;
-      case 2:
-        pred = 2 * h1 - h2 + Adj(r, s);
-        break;
-      case 3:
-        pred = 3 * h1 - 3 * h2 + h3;
-        break;
-      default:
-        pred = static_cast<uint32_t>(static_cast<int32_t>(4 * h1 - 3 * h2 + h3) >> 1) +
-               Adj(r, s);
-        break;
-    }
     uint32_t b = static_cast<uint32_t>(target[i]);
-    f[i] = static_cast<int32_t>(b - pred);
-    if (type != 3) {
-      s = r;
-      r = f[i];
-    }
-    h3 = h2;
-    h2 = h1;
-    h1 = b;
+    f[i] = static_cast<int32_t>(b - AudioWordPrediction(type, w));
+    AdvanceAudioWordHistory(type, &w, b, f[i]);
   }
-  st->h1 = static_cast<int32_t>(h1);
-  st->h2 = static_cast<int32_t>(h2);
-  st->h3 = static_cast<int32_t>(h3);
+  st->h1 = static_cast<int32_t>(w.h1);
+  st->h2 = static_cast<int32_t>(w.h2);
+  st->h3 = static_cast<int32_t>(w.h3);
 }
 
 uint64_t RiceCost(const int32_t* f, uint32_t n, uint32_t k) {
   uint64_t bits = uint64_t(n) * (2 + k);
-  for (uint32_t i = 0; i < n; ++i) bits += Magnitude(f[i]) >> k;
+  for (uint32_t i = 0; i < n; ++i) bits += AudioMagnitude(f[i]) >> k;
   return bits;
 }
 
 // The cheapest Rice parameter near the one the mean magnitude suggests.
 uint32_t BestK(const int32_t* f, uint32_t n, uint64_t* cost) {
   uint64_t sum = 0;
-  for (uint32_t i = 0; i < n; ++i) sum += Magnitude(f[i]);
+  for (uint32_t i = 0; i < n; ++i) sum += AudioMagnitude(f[i]);
   uint64_t mean = n ? sum / n : 0;
   uint32_t guess = 0;
   while (guess < 15 && (uint64_t(1) << (guess + 1)) <= mean) ++guess;
@@ -368,7 +284,7 @@ void PutResiduals(BitWriter& bw, const ChannelChoice& c, uint32_t n) {
   bw.Put(c.type, 3);
   bw.Put(c.k, 4);
   for (uint32_t i = 0; i < n; ++i) {
-    uint32_t a = Magnitude(c.f[i]);
+    uint32_t a = AudioMagnitude(c.f[i]);
     bw.PutBit(c.f[i] < 0 ? 1 : 0);
     for (uint32_t q = a >> c.k; q; --q) bw.PutBit(0);
     bw.PutBit(1);

@@ -4,9 +4,9 @@
 #include <cstdio>
 #include <cstring>
 
+#include "archive/blocks.h"
 #include "archive/format.h"
 #include "common/bytes.h"
-#include "crypto/crc32.h"
 #include "writer/archive_writer.h"
 
 namespace tvk::cli {
@@ -20,15 +20,10 @@ bool LocateMainHeader(const std::string& path, MainHeaderAt* at, std::string* er
   Bytes head(fmt::kArchiveSearchLimit);
   size_t n = std::fread(head.data(), 1, head.size(), f);
   std::fclose(f);
-  for (size_t i = 7; i + 18 <= n; ++i) {
-    if (std::memcmp(&head[i], fmt::kArchiveSignature, 5) != 0 || head[i - 5] != fmt::kTypeMain)
-      continue;
-    size_t h = i - 7;
-    uint32_t size = LoadU16(&head[h + 5]);
-    if (size < fmt::kBlockHeadSize || h + size > n) continue;
-    if (LoadU16(&head[h]) != HeadCheckOf(&head[h], size)) continue;
-    at->offset = h;
-    at->flags = LoadU16(&head[h + 3]);
+  uint32_t start = 0, size = 0;
+  if (FindMainHeader(head.data(), static_cast<uint32_t>(n), &start, &size)) {
+    at->offset = start;
+    at->flags = ParseBlockHeader(&head[start]).flags;
     return true;
   }
   *error = path + ": not a TVK archive";
@@ -61,7 +56,7 @@ bool UpdateMainFlags(const std::string& path, const MainHeaderAt& at, uint16_t s
   bool ok = std::fseek(f, static_cast<long>(at.offset), SEEK_SET) == 0 &&
             std::fread(main.data(), 1, main.size(), f) == main.size();
   if (ok) {
-    uint32_t size = LoadU16(&main[5]);
+    uint32_t size = ParseBlockHeader(main.data()).size;
     main.resize(size);
     ok = std::fseek(f, static_cast<long>(at.offset), SEEK_SET) == 0 &&
          std::fread(main.data(), 1, size, f) == size;

@@ -9,11 +9,11 @@
 #include <string>
 #include <vector>
 
+#include "archive/blocks.h"
 #include "archive/format.h"
 #include "archive/signature_check.h"
 #include "common/bytes.h"
 #include "crypto/cipher.h"
-#include "crypto/crc32.h"
 #include "crypto/master_key.h"
 #include "tools/tvk/archive_file.h"
 #include "tools/tvk/commands.h"
@@ -34,9 +34,9 @@ bool EndingSignature(const std::vector<uint8_t>& bytes, uint64_t archiveStart,
                      const char* password, uint64_t* at) {
   const uint64_t size = bytes.size();
   auto isRecord = [](const uint8_t* r) {
-    return r[2] == fmt::kTypeSignature &&
-           LoadU16(r + 5) == fmt::kSignatureBlockSize &&
-           LoadU16(r) == HeadCheckOf(r, fmt::kSignatureBlockSize);
+    const BlockHeader h = ParseBlockHeader(r);
+    return h.type == fmt::kTypeSignature && h.size == fmt::kSignatureBlockSize &&
+           HeadCheckGood(r, fmt::kSignatureBlockSize);
   };
   if (!password) {
     if (size < archiveStart + fmt::kMainHeaderSize + fmt::kSignatureBlockSize) return false;
