@@ -119,6 +119,23 @@ TEST_F(TvkUpdate, SolidArchivesArePackedAgainWhole) {
   ExpectOnlyArchiveBeside(dir_, "arc.tvk");
 }
 
+// Packing a solid archive again unpacks its kept entries with the password
+// given; a right one typed at a question afterwards would leave them packed
+// under the wrong one.
+TEST_F(TvkUpdate, AWrongPasswordForSolidEntriesLeavesTheArchiveAlone) {
+  MakeTree(dir_ / "tree");
+  ASSERT_EQ(Tvk("a -q -s -psecret arc.tvk tree").code, 0);
+  const std::string before = ReadFile(dir_ / "arc.tvk");
+  Result d = Tvk("d -pwrong arc.tvk tree/ro.txt", "secret\nsecret\n");
+  EXPECT_NE(d.code, 0) << d.output;
+  EXPECT_EQ(ReadFile(dir_ / "arc.tvk"), before);
+  ExpectOnlyArchiveBeside(dir_, "arc.tvk");
+  ASSERT_EQ(Tvk("d -psecret arc.tvk tree/ro.txt").code, 0);
+  ASSERT_EQ(Tvk("x -q -psecret -o out arc.tvk").code, 0);
+  fs::remove(dir_ / "tree/ro.txt");
+  ExpectSameTree(dir_ / "tree", dir_ / "out/tree");
+}
+
 TEST_F(TvkUpdate, EncryptedHeadsNeedThePasswordAndStayEncrypted) {
   MakeTree(dir_ / "tree");
   ASSERT_EQ(Tvk("a -q -psecret --encrypt-headers -c 'the comment' arc.tvk tree").code, 0);

@@ -26,6 +26,7 @@ struct Args {
   bool solid = false;                  // -s
   std::optional<uint64_t> volumeSize;  // -v10m
   bool passwordGiven = false;          // -p or -pSECRET
+  bool passwordOnly = false;           // no question: a wrong -p fails (set by u and d)
   std::string password;                // as typed (UTF-8); empty with -p alone
   bool aes128 = false;
   bool encryptHeaders = false;

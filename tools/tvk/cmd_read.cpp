@@ -29,6 +29,7 @@ struct Session {
   std::string archive;           // as given on the command line
   std::string password;          // archive bytes of the password handed out
   bool havePassword = false;
+  bool passwordOnly = false;     // a wrong password fails rather than asking
   bool overwriteAll = false;
   bool skipAll = false;          // -n, or "skip all" answered
   // Exact write times of the entries by display name: the overwrite
@@ -57,6 +58,7 @@ int AnswerPassword(Session* s, const char* triedLast, char* answer, const std::s
   // The password in hand serves every question until it is the one that
   // has just failed; then the user is asked.
   if (!s->havePassword || s->password == (triedLast ? triedLast : "")) {
+    if (s->passwordOnly) return 0;
     auto typed = con.AskSecret(prompt);
     if (!typed) return 0;
     s->password = PasswordBytes(*typed);
@@ -362,6 +364,7 @@ Session MakeSession(const Args& args) {
     s.password = PasswordBytes(args.password);
     s.havePassword = true;
   }
+  s.passwordOnly = args.passwordOnly;
   return s;
 }
 

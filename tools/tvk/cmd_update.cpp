@@ -253,6 +253,9 @@ bool UnpackKept(const Original& o, const ScratchFolder& scratch) {
   Args x = o.ReaderArgs();
   x.outputDir = scratch.Path();
   x.yes = true;
+  // The password kept entries are packed again under is the one given: had
+  // a second one been typed at a question, they would carry the wrong one.
+  x.passwordOnly = true;
   const bool quiet = con.quiet;
   con.quiet = true;
   const int code = RunExtract(x);
@@ -271,6 +274,14 @@ AddItem UnpackedEntry(const ListedEntry& entry, const ScratchFolder& scratch, bo
   item.diskPath = scratch.Path() + "/" + item.stored;
   item.encryption = entry.encryption;
   *found = lstat(item.diskPath.c_str(), &item.st) == 0 && S_ISDIR(item.st.st_mode) == entry.folder;
+  // A link came out as a link, and goes back in as one.
+  if (*found && S_ISLNK(item.st.st_mode)) {
+    std::string target(fmt::kMaxLinkTarget + 1, '\0');
+    const ssize_t n = readlink(item.diskPath.c_str(), target.data(), target.size());
+    *found = n > 0 && static_cast<size_t>(n) <= fmt::kMaxLinkTarget;
+    target.resize(*found ? static_cast<size_t>(n) : 0);
+    item.linkTarget = std::move(target);
+  }
   return item;
 }
 
