@@ -216,7 +216,7 @@ bool ReplaceProgramIcon(std::vector<Resource>* tree, const std::vector<uint8_t>&
   group.bytes.assign(ico.begin(), ico.begin() + 6);
   uint16_t next = 1;
   for (uint32_t i = 0; i < count; ++i) {
-    while (taken.count(next)) ++next;
+    while (next != 0 && taken.count(next)) ++next;
     if (next == 0) {
       *error = "the program has no free icon numbers left";
       return false;
