@@ -122,12 +122,13 @@ class WinSfx : public ::testing::Test {
 
   // Packs src/ (all of it, or the names given) and builds x.exe from it.
   void Build(const std::string& settings, const std::string& addOptions = "",
-             const std::string& lang = "en", const std::string& names = ".") {
+             const std::string& lang = "en", const std::string& names = ".",
+             const std::string& sfxOptions = "") {
     WriteFile(dir_ / "settings.ini", settings);
     // A test may build twice: the second archive replaces the first.
     Tvk("a -q -f " + addOptions + " " + Quote((dir_ / "a.tvk").string()) + " " + names, dir_ / "src");
-    Tvk("sfx -f --sfx " + Quote(TVK_WINDOWS_SFX) + " --settings settings.ini --language " + lang +
-            " x.exe a.tvk",
+    Tvk("sfx -f --sfx " + Quote(TVK_WINDOWS_SFX) + " --settings settings.ini --language " + lang + " " +
+            sfxOptions + " x.exe a.tvk",
         dir_);
   }
 
@@ -593,4 +594,43 @@ TEST_F(WinSfx, OutputPathOverTheLimitIsRefused) {
   }
 }
 
+// A program with an icon of five images (one of them a 256-pixel PNG), a
+// version record and requireAdministrator: the system's resource loader
+// draws the new icon, its version functions and wrestool read the record
+// back, and the program still finds its archive and extracts (Wine starts
+// it although it asks for administrator rights).
+TEST_F(WinSfx, OwnIconVersionRecordAndElevation) {
+  SmallTree(dir_ / "src");
+  const std::string ico = std::string(TVK_SOURCE_DIR) + "/tests/data/icon/five.ico";
+  Build("target = " + WinPath(dir_ / "out") + "\n", "", "en", ".",
+        "--icon " + Quote(ico) + " --version 'CompanyName=Example Ltd' --version FileVersion=3.4.5.6" +
+            " --version 'ProductName=Gr\xC3\xB6\xC3\x9F" "e' --elevation requireAdministrator");
+  std::string out = Drive({"wait:Tarvik Self Extractor - x.exe", "icon", "version:CompanyName",
+                           "version:FileVersion", "version:FileDescription", "shot:own-icon", "click:1",
+                           "wait:Information", "click:1", "exit"});
+  // The white bar in the middle of the green disc drawn into five.ico.
+  EXPECT_HAS(out, "icon=ffffff,22aa77");
+  EXPECT_HAS(out, "CompanyName=Example Ltd");
+  EXPECT_HAS(out, "FileVersion=3.4.5.6");
+  EXPECT_HAS(out, "FileDescription=Tarvik Self Extractor");  // kept
+  EXPECT_HAS(out, "exit=0");
+  EXPECT_EQ("hello\r\n", ReadFile(dir_ / "out/readme.txt"));
+  EXPECT_TRUE(RandomBytes(3000, 1) == ReadFile(dir_ / "out/docs/data.bin"));
+  if (!Have("wrestool")) return;
+  const std::string exe = Quote((dir_ / "x.exe").string());
+  std::string list = Capture("wrestool -l " + exe);
+  int images = 0;
+  for (size_t p = 0; (p = list.find("--type=3 ", p)) != std::string::npos; ++p) ++images;
+  EXPECT_EQ(5 + 6, images) << list;  // the five, and the dialog icons' two each
+  // wrestool pads the icon it puts together with zeros.
+  EXPECT_EQ("", Capture("wrestool -x --type=14 --name=101 " + exe + " | head -c " +
+                        std::to_string(fs::file_size(ico)) + " | cmp - " + Quote(ico)));
+  std::string manifest = Capture("wrestool -x --raw --type=24 " + exe);
+  EXPECT_HAS(manifest, "level=\"requireAdministrator\"");
+  const std::string version = Capture("wrestool -x --raw --type=16 " + exe);
+  const char16_t name[] = u"Gr\u00F6\u00DFe";
+  EXPECT_HAS(version, std::string(reinterpret_cast<const char*>(name), sizeof name));
+}
+
 }  // namespace
+

@@ -612,6 +612,14 @@ TEST_F(TvkRun, SelfExtractorBuiltFromAnArchiveExtractsQuietly) {
   EXPECT_EQ(Tvk(std::string("sfx --sfx '") + TVK_LINUX_SFX + "' setup sfx.tvk").code, 2);  // exists
   WriteFile(dir_ / "bad.ini", "colour = blue\n");
   EXPECT_EQ(Tvk(std::string("sfx -f --sfx '") + TVK_LINUX_SFX + "' --settings bad.ini setup sfx.tvk").code, 2);
+  // The Windows program's resources are no options for the Linux one.
+  const std::string onLinux = std::string("sfx -f --sfx '") + TVK_LINUX_SFX + "' ";
+  for (const char* option : {"--icon x.ico", "--version CompanyName=X", "--elevation asInvoker"}) {
+    Result r = Tvk(onLinux + option + " other sfx.tvk");
+    EXPECT_EQ(r.code, 2) << option;
+    EXPECT_NE(r.output.find("need the Windows program"), std::string::npos) << r.output;
+  }
+  EXPECT_FALSE(fs::exists(dir_ / "other"));
   int status = std::system(("cd '" + dir_.string() + "' && ./setup </dev/null >run.txt 2>&1").c_str());
   ASSERT_TRUE(WIFEXITED(status));
   EXPECT_EQ(WEXITSTATUS(status), 0) << ReadFile(dir_ / "run.txt");

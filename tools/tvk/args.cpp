@@ -130,6 +130,15 @@ bool ParseArgs(int argc, char** argv, int first, const std::vector<std::string>&
     } else if (name == "--language") {
       if (!value(&v)) return false;
       args->language = v;
+    } else if (name == "--icon") {
+      if (!value(&v)) return false;
+      args->icon = v;
+    } else if (name == "--version") {
+      if (!value(&v)) return false;
+      args->versionFields.push_back(v);
+    } else if (name == "--elevation") {
+      if (!value(&v)) return false;
+      args->elevation = v;
     } else if (name == "--name") {
       if (!value(&v)) return false;
       args->name = v;

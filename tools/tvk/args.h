@@ -42,6 +42,9 @@ struct Args {
   std::optional<std::string> sfx;          // --sfx PROGRAM
   std::optional<std::string> settings;     // --settings FILE
   std::optional<std::string> language;     // --language FILE
+  std::optional<std::string> icon;         // --icon FILE.ico (sfx, Windows program)
+  std::vector<std::string> versionFields;  // --version KEY=VALUE (repeatable)
+  std::optional<std::string> elevation;    // --elevation LEVEL
   std::optional<std::string> name;         // --name TEXT
   std::optional<uint32_t> bits;            // --bits N
   std::optional<std::string> digest;       // --digest sha512|sha256|md5

@@ -15,6 +15,7 @@
 #include "tools/tvk/console.h"
 #include "tools/tvk/sfx_settings.h"
 #include "writer/payload_writer.h"
+#include "writer/program_resources.h"
 
 namespace tvk::cli {
 namespace {
@@ -64,6 +65,49 @@ std::string DefaultSfxProgram() {
   return std::string();
 }
 
+// --icon, --version and --elevation, applied to the Windows program's
+// bytes; without them the program goes out untouched.
+int ChangeProgramResources(const Args& args, const std::string& programPath, std::vector<uint8_t>* program) {
+  Console& con = Console::Get();
+  if (!args.icon && args.versionFields.empty() && !args.elevation) return kExitOk;
+  const bool windows = program->size() >= 2 && (*program)[0] == 'M' && (*program)[1] == 'Z';
+  if (!windows) {
+    con.Error("--icon, --version and --elevation need the Windows program; " + programPath + " is not one");
+    return kExitFile;
+  }
+  pe::ProgramChanges changes;
+  if (args.icon && !ReadBytes(*args.icon, &changes.icon)) {
+    con.Error("cannot read the icon " + *args.icon);
+    return kExitFile;
+  }
+  if (args.icon && changes.icon.empty()) {
+    con.Error(*args.icon + " is empty");
+    return kExitFile;
+  }
+  for (const std::string& field : args.versionFields) {
+    const size_t eq = field.find('=');
+    const std::string key = field.substr(0, eq);
+    if (eq == std::string::npos || !pe::IsVersionKey(key)) {
+      con.Error("--version takes KEY=VALUE with KEY one of " + pe::VersionKeyList() + ", not " + field);
+      return kExitUsage;
+    }
+    changes.version.emplace_back(key, field.substr(eq + 1));
+  }
+  if (args.elevation) {
+    if (!pe::IsExecutionLevel(*args.elevation)) {
+      con.Error("--elevation is asInvoker, highestAvailable or requireAdministrator, not " + *args.elevation);
+      return kExitUsage;
+    }
+    changes.elevation = *args.elevation;
+  }
+  std::string error;
+  if (!pe::ChangeProgram(program, changes, &error)) {
+    con.Error("cannot change the resources of " + programPath + ": " + error);
+    return kExitFile;
+  }
+  return kExitOk;
+}
+
 }  // namespace
 
 int RunSfx(const Args& args) {
@@ -85,6 +129,7 @@ int RunSfx(const Args& args) {
     con.Error("cannot read the self-extractor program " + programPath);
     return kExitFile;
   }
+  if (int rc = ChangeProgramResources(args, programPath, &program); rc != kExitOk) return rc;
   std::string error, language;
   if (!payload::LoadLanguageText(args.language.value_or("en"), &language, &error)) {
     con.Error(error);

@@ -226,6 +226,16 @@ const char kHelpSfx[] =
     "  --language LANG     the texts: en (default), de, or a language file\n"
     "  --settings FILE     settings, one key = value a line (below)\n"
     "  -f                  replace OUTPUT when it exists\n"
+    "\n"
+    "  With the Windows program only (changed in the copy inside OUTPUT):\n"
+    "  --icon FILE.ico     the program's icon: every size and depth of the file\n"
+    "  --version KEY=VALUE a string of the version record (repeatable); KEY is\n"
+    "                      CompanyName, ProductName, ProductVersion,\n"
+    "                      FileVersion, FileDescription, LegalCopyright or\n"
+    "                      OriginalFilename; the two versions (1.2.3.4) also\n"
+    "                      set the numeric versions\n"
+    "  --elevation LEVEL   the rights the program asks for at start: asInvoker\n"
+    "                      (the default), highestAvailable, requireAdministrator\n"
     "  -q                  quiet: errors only\n"
     "\n"
     "Settings keys (lines starting with # or ; are comments; \\n in title,\n"
@@ -299,7 +309,8 @@ const std::vector<Command>& Commands() {
       {"l", "list an archive", {"-p", "-x", "--exclude"}, kHelpList, RunList},
       {"t", "test every entry of an archive", {"-p"}, kHelpTest, RunTest},
       {"x", "extract an archive", {"-p", "-o", "-y", "-n", "-x", "--exclude"}, kHelpExtract, RunExtract},
-      {"sfx", "build a self-extractor", {"--sfx", "--settings", "--language", "-f"}, kHelpSfx, RunSfx},
+      {"sfx", "build a self-extractor", {"--sfx", "--settings", "--language", "--icon", "--version", "--elevation", "-f"},
+       kHelpSfx, RunSfx},
       {"sign", "sign an existing archive", {"--key", "--cert", "--digest", "--weak", "-p"}, kHelpSign, RunSign},
       {"keygen", "make an RSA key pair", {"--bits", "-f"}, kHelpKeygen, RunKeygen},
       {"cert", "issue a signer certificate", {"--key", "--name", "-f"}, kHelpCert, RunCert},

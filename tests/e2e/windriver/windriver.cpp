@@ -24,6 +24,10 @@
 //   shot:FILE       save the current window as it is on screen (24-bit BMP)
 //   nowindow:MS     watch MS milliseconds; fail when the started process shows
 //                   any visible window meanwhile
+//   icon            draw the started program's icon 101 at 32x32 on black and
+//                   print "icon=<centre>,<left middle>" as RRGGBB
+//   version:KEY     print "KEY=<value>" of the started program's version
+//                   record, as the system's version functions read it
 // Exit code 0, or 2 when a wait timed out or a control was missing.
 // The native test program globs this folder too; there the file is empty.
 #if defined(_WIN32)
@@ -38,6 +42,7 @@ namespace {
 
 HWND g_current = nullptr;
 PROCESS_INFORMATION g_process{};  // the program started by run:
+std::string g_program;            // and its path
 
 struct FindArgs {
   const char* title;
@@ -182,6 +187,7 @@ bool Run(const char* cmd) {
     STARTUPINFOA si{};
     si.cb = sizeof si;
     std::string line = "\"" + arg + "\"";
+    g_program = arg;
     if (!CreateProcessA(arg.c_str(), line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si,
                         &g_process)) {
       std::printf("cannot start %s (%lu)\n", arg.c_str(), GetLastError());
@@ -235,6 +241,47 @@ bool Run(const char* cmd) {
     }
   } else if (verb == "sleep") {
     Sleep(static_cast<DWORD>(std::atoi(arg.c_str())));
+  } else if (verb == "icon") {
+    // From the file, through the system's own resource loader: the icon
+    // the shell shows for the program. (Wine's dialogs answered WM_GETICON
+    // with nothing, for the unchanged program too.)
+    HMODULE file = LoadLibraryExA(g_program.c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE | LOAD_LIBRARY_AS_IMAGE_RESOURCE);
+    HICON icon = file ? static_cast<HICON>(LoadImageA(file, MAKEINTRESOURCEA(101), IMAGE_ICON, 32, 32, 0)) : nullptr;
+    if (!icon) {
+      std::printf("no icon\n");
+      return false;
+    }
+    HDC screen = GetDC(nullptr);
+    HDC dc = CreateCompatibleDC(screen);
+    HBITMAP bitmap = CreateCompatibleBitmap(screen, 32, 32);
+    HGDIOBJ old = SelectObject(dc, bitmap);
+    RECT all{0, 0, 32, 32};
+    FillRect(dc, &all, static_cast<HBRUSH>(GetStockObject(BLACK_BRUSH)));
+    DrawIconEx(dc, 0, 0, icon, 32, 32, 0, nullptr, DI_NORMAL);
+    const auto rgb = [&](int x, int y) {
+      COLORREF c = GetPixel(dc, x, y);
+      return static_cast<unsigned long>(GetRValue(c)) << 16 | GetGValue(c) << 8 | GetBValue(c);
+    };
+    std::printf("icon=%06lx,%06lx\n", rgb(16, 16), rgb(4, 16));
+    SelectObject(dc, old);
+    DeleteObject(bitmap);
+    DeleteDC(dc);
+    ReleaseDC(nullptr, screen);
+    DestroyIcon(icon);
+    FreeLibrary(file);
+  } else if (verb == "version") {
+    const char* path = g_program.c_str();
+    DWORD ignored = 0;
+    std::string record(GetFileVersionInfoSizeA(path, &ignored), '\0');
+    char* value = nullptr;
+    UINT length = 0;
+    const std::string key = "\\StringFileInfo\\040904B0\\" + arg;
+    if (record.empty() || !GetFileVersionInfoA(path, 0, static_cast<DWORD>(record.size()), record.data()) ||
+        !VerQueryValueA(record.data(), key.c_str(), reinterpret_cast<void**>(&value), &length)) {
+      std::printf("%s missing\n", arg.c_str());
+      return false;
+    }
+    std::printf("%s=%s\n", arg.c_str(), value);
   } else {
     std::string id = arg, value;
     size_t eq = arg.find('=');
