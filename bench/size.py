@@ -30,7 +30,7 @@ MODULE_LIBS = {
     "host/libtvk_host.a": "host",
 }
 LAYERS = ["programs", "host", "archive", "codec", "crypto", "platform",
-          "C runtime", "libgcc", "libstdc++", "import stubs", "linker/other"]
+          "module, file-local (LTO)", "C runtime", "libgcc", "libstdc++", "import stubs", "linker/other"]
 
 
 def run(cmd, cwd=None):
@@ -101,6 +101,10 @@ def symbol_layers(t, build, objects):
 
 def archive_layer(path):
     p = os.path.basename(path.split("(")[0])
+    # Link-time optimisation compiles the module again into these; the
+    # symbols the libraries export are found by name before this.
+    if "ltrans" in p:
+        return "module, file-local (LTO)"
     if "tvksfx" in path or "programs/" in path:
         return "programs"
     for lib, layer in MODULE_LIBS.items():
@@ -184,17 +188,19 @@ def symbols(t, full, is_pe):
     for a, s, ty, name in rows:
         if ty.lower() not in "tdrb" or s <= 0 or s > (1 << 20):
             continue
-        if is_pe and (name.startswith(("__imp_", "_head_", "__IMPORT", "__rt_psrelocs"))
-                      or name.startswith(".")):
+        # Markers the PE linker script sets at section bounds are no code.
+        if is_pe and (name.startswith(("__imp_", "_head_", "__IMPORT", "__rt_psrelocs", "."))
+                      or name.endswith("__")):
             continue
         keep.append((a, s, ty, name))
     return keep
 
 
-def demangle(names):
+def demangle(names, is_pe):
     if not names:
         return {}
-    out = subprocess.run(["c++filt"], input="\n".join(names), capture_output=True,
+    # 32-bit Windows names carry one more leading underscore.
+    out = subprocess.run(["c++filt"] + (["-_"] if is_pe else []), input="\n".join(names), capture_output=True,
                          text=True).stdout.splitlines()
     return dict(zip(names, out))
 
@@ -242,10 +248,6 @@ def report(build, top):
         if layer is None:
             i = bisect.bisect_right(starts, a) - 1
             layer = ranges[i][2] if i >= 0 and ranges[i][0] <= a < ranges[i][1] else "linker/other"
-            if layer in MODULE_LIBS.values() or layer == "programs":
-                pass
-            elif re.match(r"^(.*ltrans|.*\.ltrans)", ranges[i][2] if i >= 0 else ""):
-                layer = "linker/other"
         kind = {"t": 0, "b": 2}.get(ty.lower(), 1)
         per_layer[layer][kind] += s
         attributed.append((s, ty, name, layer))
@@ -266,7 +268,7 @@ def report(build, top):
 
     attributed = [a for a in attributed if a[1].lower() != "b"]
     attributed.sort(reverse=True)
-    names = demangle([n for _, _, n, _ in attributed[:top]])
+    names = demangle([n for _, _, n, _ in attributed[:top]], is_pe)
     print(f"| {top} largest | kind | layer | bytes |\n|---|---|---|---:|")
     for s, ty, name, layer in attributed[:top]:
         shown = names.get(name, name).replace("|", "\\|")
