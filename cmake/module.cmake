@@ -13,6 +13,11 @@ if(WIN32 OR TVK_SFX_ONLY)
   if(NOT WIN32)
     list(APPEND TVK_MODULE_FLAGS -fdata-sections)
   endif()
+  # Optimised as one program, the module loses the copies of small helpers
+  # every file kept and the calls across layers that inlining removes.
+  if(CMAKE_BUILD_TYPE STREQUAL "MinSizeRel")
+    list(APPEND TVK_MODULE_FLAGS -flto)
+  endif()
 endif()
 
 function(tvk_module_library name)

@@ -10,3 +10,6 @@ set(CMAKE_CXX_FLAGS_INIT
 set(CMAKE_CXX_LINK_EXECUTABLE
     "musl-gcc <FLAGS> <CMAKE_CXX_LINK_FLAGS> <LINK_FLAGS> <OBJECTS> -o <TARGET> <LINK_LIBRARIES>")
 set(CMAKE_EXE_LINKER_FLAGS_INIT "-static -s -Wl,--gc-sections")
+# Archives of link-time-optimised objects need the plugin's symbol index.
+set(CMAKE_AR gcc-ar)
+set(CMAKE_RANLIB gcc-ranlib)
