@@ -9,12 +9,11 @@
 #include <cstring>
 #include <vector>
 
+#include "bench/decode_peers.h"
 #include "codec/decode.h"
 #include "crypto/crc32.h"
 #include "tests/codec/bit_test_support.h"
 #include "writer/audio_encoder.h"
-
-#include <zlib.h>
 
 namespace {
 
@@ -82,13 +81,7 @@ void AudioDecode(benchmark::State& state) {
     state.SkipWithError("not a WAV file");
     return;
   }
-  // The output goes nowhere, as when testing an archive: the figure is the
-  // decoder's own, CRC included.
-  struct NullSink : tvk::EntrySink {
-    uint64_t bytes = 0;
-    void Write(const uint8_t*, uint32_t n) override { bytes += n; }
-    void Progress(uint64_t) override {}
-  } sink;
+  tvk::bench::NullSink sink;
   tvk::test::TestInput input(packed);
   tvk::AudioDecoder* decoder = tvk::CreateAudioDecoder();
   for (auto _ : state) {
@@ -105,20 +98,7 @@ void AudioDecode(benchmark::State& state) {
 }
 
 void ZlibInflate(benchmark::State& state) {
-  const auto& wav = Sound(int(state.range(0)));
-  uLongf bound = compressBound(uLong(wav.size()));
-  std::vector<uint8_t> packed(bound);
-  compress2(packed.data(), &bound, wav.data(), uLong(wav.size()), 6);
-  packed.resize(bound);
-  std::vector<uint8_t> out(wav.size());
-  for (auto _ : state) {
-    uLongf n = uLongf(out.size());
-    if (uncompress(out.data(), &n, packed.data(), uLong(packed.size())) != Z_OK) {
-      state.SkipWithError("inflate failed");
-    }
-  }
-  state.SetBytesProcessed(int64_t(state.iterations()) * int64_t(wav.size()));
-  state.counters["ratio"] = double(packed.size()) / double(wav.size());
+  tvk::bench::InflateLoop(state, Sound(int(state.range(0))));
 }
 
 // What producing the bytes costs at all: a copy in the decoder's output
