@@ -6,10 +6,9 @@
 #include <string>
 #include <vector>
 
+#include "bench/decode_peers.h"
 #include "tests/codec/lz_test_support.h"
 #include "writer/lz_encoder.h"
-
-#include <zlib.h>
 
 namespace {
 
@@ -51,13 +50,7 @@ void LzDecode(benchmark::State& state) {
   o.x86 = state.range(0) != 0;
   tvk::LzEncoder enc;
   auto packed = enc.Encode(data.data(), data.size(), o, false);
-  // The output goes nowhere (as when testing an archive), so the figure is
-  // the decoder's own: bit input, copies, filters and the CRC.
-  struct NullSink : tvk::EntrySink {
-    uint64_t bytes = 0;
-    void Write(const uint8_t*, uint32_t n) override { bytes += n; }
-    void Progress(uint64_t) override {}
-  } sink;
+  tvk::bench::NullSink sink;
   tvk::test::TestInput input(packed);
   tvk::LzDecoder* decoder = tvk::CreateLzDecoder();
   const uint32_t expectCrc = tvk::Crc32(tvk::kCrcStart, data.data(), data.size());
@@ -77,20 +70,7 @@ void LzDecode(benchmark::State& state) {
 }
 
 void ZlibInflate(benchmark::State& state) {
-  const auto& data = Corpus(int(state.range(0)));
-  uLongf bound = compressBound(uLong(data.size()));
-  std::vector<uint8_t> packed(bound);
-  compress2(packed.data(), &bound, data.data(), uLong(data.size()), 6);
-  packed.resize(bound);
-  std::vector<uint8_t> out(data.size());
-  for (auto _ : state) {
-    uLongf n = uLongf(out.size());
-    if (uncompress(out.data(), &n, packed.data(), uLong(packed.size())) != Z_OK) {
-      state.SkipWithError("inflate failed");
-    }
-  }
-  state.SetBytesProcessed(int64_t(state.iterations()) * int64_t(data.size()));
-  state.counters["ratio"] = double(packed.size()) / double(data.size());
+  tvk::bench::InflateLoop(state, Corpus(int(state.range(0))));
 }
 BENCHMARK(ZlibInflate)->Arg(0)->Arg(1)->Arg(2)->Unit(benchmark::kMillisecond);
 

@@ -146,37 +146,61 @@ bool ReadResiduals(WordState* s, int32_t* res, uint32_t n, PackedInput* input) {
   s->type = in.Bits(3);
   const uint32_t k = in.Bits(4);
   for (uint32_t i = 0; i < n; ++i) {
-    uint32_t sign = in.Bits(1);
-    uint32_t q = 0;
-    for (;;) {
-      uint32_t w = in.Window();
-      if (w != 0) {
-        uint32_t zeros = static_cast<uint32_t>(__builtin_clz(w));
-        q += zeros;
-        in.Skip(zeros + 1);
-        break;
+    // Sign, quotient and remainder mostly fit in the 32 bits at hand: one
+    // look and one skip for the whole value. Without a 1 behind the sign
+    // the low bit set here makes q 31, too long for that path.
+    const uint32_t w = in.Window();
+    const uint32_t q = static_cast<uint32_t>(__builtin_clz(w << 1 | 1));
+    uint32_t v;
+    if (q + 2 + k <= 32) {
+      const uint32_t rest = w << (q + 1) << 1;
+      v = q << k | static_cast<uint32_t>(uint64_t(rest) >> (32 - k));
+      in.Skip(q + 2 + k);
+    } else {
+      in.Skip(1);
+      v = 0;
+      for (;;) {
+        uint32_t z = in.Window();
+        if (z != 0) {
+          uint32_t zeros = static_cast<uint32_t>(__builtin_clz(z));
+          v += zeros;
+          in.Skip(zeros + 1);
+          break;
+        }
+        v += 32;
+        in.Skip(32);
+        if (in.Overrun()) return false;
       }
-      q += 32;
-      in.Skip(32);
-      if (in.Overrun()) return false;
+      v = (v << k) | in.Bits(k);
     }
-    uint32_t v = (q << k) | in.Bits(k);
-    res[i] = static_cast<int32_t>(sign ? 0u - v : v);
+    res[i] = static_cast<int32_t>(AudioApplySign(v, 0u - (w >> 31)));
   }
   return true;
 }
 
-// Types 5..7 are never written; they give silence whatever residuals came.
-void Predict(WordState* st, const int32_t* res, int32_t* smp, uint32_t n) {
-  AudioWordHistory w = {st->h1, st->h2, st->h3, 0, 0};
-  // Held apart from the samples, which the compiler must assume may alias it.
-  const uint32_t type = st->type;
-  const uint32_t keep = type <= 4 ? ~0u : 0u;
+// One loop per predictor type, so that the type's rule is the loop body
+// rather than a switch taken for every sample.
+template <uint32_t kType>
+void PredictAs(AudioWordHistory& w, const int32_t* res, int32_t* smp, uint32_t n) {
+  // Types 5..7 are never written; they give silence whatever residuals came.
+  const uint32_t keep = kType <= 4 ? ~0u : 0u;
   for (uint32_t i = 0; i < n; ++i) {
     int32_t f = res[i];
-    uint32_t b = AudioWordPrediction(type, w) + (static_cast<uint32_t>(f) & keep);
-    AdvanceAudioWordHistory(type, &w, b, f);
+    uint32_t b = AudioWordPrediction(kType, w) + (static_cast<uint32_t>(f) & keep);
+    AdvanceAudioWordHistory(kType, &w, b, f);
     smp[i] = static_cast<int32_t>(b);
+  }
+}
+
+void Predict(WordState* st, const int32_t* res, int32_t* smp, uint32_t n) {
+  AudioWordHistory w = {st->h1, st->h2, st->h3, 0, 0};
+  switch (st->type) {
+    case 0: PredictAs<0>(w, res, smp, n); break;
+    case 1: PredictAs<1>(w, res, smp, n); break;
+    case 2: PredictAs<2>(w, res, smp, n); break;
+    case 3: PredictAs<3>(w, res, smp, n); break;
+    case 4: PredictAs<4>(w, res, smp, n); break;
+    default: PredictAs<5>(w, res, smp, n); break;
   }
   st->h1 = w.h1;
   st->h2 = w.h2;
@@ -215,18 +239,21 @@ void Decode16(AudioDecoder* d, EntryIo& io, bool stereo, uint32_t sampleBytes) {
     uint8_t* p = d->out + d->fill;
     if (!stereo) {
       for (uint32_t i = 0; i < n; ++i, p += 2) StoreU16(p, uint32_t(d->smp1[i]));
-    } else {
+    } else if (stereoMode == 1 || stereoMode == 2) {
+      // Right is Y less half of X; left is X plus right, or plus half of it.
+      const uint32_t half = stereoMode == 1 ? 0 : 1;
       for (uint32_t i = 0; i < n; ++i, p += 4) {
         int32_t x = d->smp1[i], y = d->smp2[i];
-        int32_t left = x, right = y;
-        if (stereoMode == 1 || stereoMode == 2) {
-          right = static_cast<int32_t>(static_cast<uint32_t>(y) -
-                                       static_cast<uint32_t>(x >> 1));
-          int32_t add = stereoMode == 1 ? right : (right >> 1);
-          left = static_cast<int32_t>(static_cast<uint32_t>(x) + static_cast<uint32_t>(add));
-        }
-        StoreU16(p, uint32_t(left));
+        int32_t right = static_cast<int32_t>(static_cast<uint32_t>(y) -
+                                             static_cast<uint32_t>(x >> 1));
+        uint32_t left = static_cast<uint32_t>(x) + static_cast<uint32_t>(right >> half);
+        StoreU16(p, left);
         StoreU16(p + 2, uint32_t(right));
+      }
+    } else {
+      for (uint32_t i = 0; i < n; ++i, p += 4) {
+        StoreU16(p, uint32_t(d->smp1[i]));
+        StoreU16(p + 2, uint32_t(d->smp2[i]));
       }
     }
     d->fill += bytes;

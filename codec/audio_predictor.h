@@ -98,18 +98,24 @@ struct AudioWordHistory {
   int32_t r, s;
 };
 
+// All mask arithmetic: the signs of residuals are as good as random, so
+// branches on them would mostly be mispredicted.
+inline uint32_t AudioSignMask(int32_t r) { return static_cast<uint32_t>(r >> 31); }
+
+// -m when the mask is all ones, m when it is zero.
+inline uint32_t AudioApplySign(uint32_t m, uint32_t signMask) { return (m ^ signMask) - signMask; }
+
 inline uint32_t AudioMagnitude(int32_t r) {
-  return r < 0 ? 0u - static_cast<uint32_t>(r) : static_cast<uint32_t>(r);
+  return AudioApplySign(static_cast<uint32_t>(r), AudioSignMask(r));
 }
 
 // Residual feedback: half the last residual, three quarters when the one
-// before it went the same way.
+// before it went the same way (both nonzero, same sign).
 inline uint32_t AudioFeedback(int32_t r, int32_t s) {
-  if (r == 0) return 0;
-  uint32_t a = AudioMagnitude(r);
-  bool same = (r < 0 && s < 0) || (r > 0 && s > 0);
-  uint32_t m = (a >> 1) + (same ? (a >> 2) : 0);
-  return r < 0 ? 0u - m : m;
+  const uint32_t a = AudioMagnitude(r);
+  const uint32_t same = s != 0 && (r ^ s) >= 0 ? ~0u : 0u;
+  const uint32_t m = (a >> 1) + ((a >> 2) & same);
+  return AudioApplySign(m, AudioSignMask(r));
 }
 
 // The prediction of predictor type 0..4 for the next sample; the sample is
@@ -117,8 +123,7 @@ inline uint32_t AudioFeedback(int32_t r, int32_t s) {
 inline uint32_t AudioWordPrediction(uint32_t type, const AudioWordHistory& w) {
   switch (type) {
     case 0: {
-      uint32_t t = AudioMagnitude(w.r) >> 4;
-      return w.h1 + (w.r < 0 ? 0u - t : t);
+      return w.h1 + AudioApplySign(AudioMagnitude(w.r) >> 4, AudioSignMask(w.r));
     }
     case 1:
       return w.h1 + AudioFeedback(w.r, w.s);

@@ -296,6 +296,42 @@ TEST(AudioDecoder16, RiceResidualsAndPredictors) {
                                                 0}));
 }
 
+TEST(AudioDecoder16, RiceValuesOnEitherSideOfOneWindow) {
+  // A value whose sign, zero run, stop bit and k low bits just fill 32 bits,
+  // one bit more, and zero runs of a word and longer, each met at many bit
+  // offsets as the mix of lengths repeats. Type 3 passes each residual into
+  // the samples, so a misread one shows.
+  struct Run {
+    uint32_t k;
+    std::vector<int32_t> values;
+  };
+  const std::vector<Run> runs = {
+      {15, {(15 << 15) | 0x7FFF, -((16 << 15) | 1), (14 << 15) | 0x4000, -(15 << 15), 3}},
+      {0, {29, -30, 31, 32, -33, 63, 64, 70, 0, -1}},
+      {4, {(27 << 4) | 15, -((28 << 4) | 9), 5}}};
+  const int rounds = 40;
+  uint32_t sampleBytes = 0;
+  for (const Run& run : runs) sampleBytes += 2 * rounds * uint32_t(run.values.size());
+  BitWriter w;
+  PutParams(w, 0, 0, sampleBytes, 1, 16);
+  std::vector<int32_t> expect;
+  uint32_t h1 = 0, h2 = 0, h3 = 0;
+  for (int round = 0; round < rounds; ++round) {
+    for (const Run& run : runs) {
+      PutWordBlockHeader(w, uint32_t(run.values.size()), 0);
+      PutChannel(w, 3, run.k, run.values);
+      for (int32_t f : run.values) {
+        uint32_t b = 3 * h1 - 3 * h2 + h3 + uint32_t(f);
+        h3 = h2, h2 = h1, h1 = b;
+        expect.push_back(int16_t(b));
+      }
+    }
+  }
+  Decoded r = DecodeStream(w.Finish());
+  ASSERT_EQ(r.error, 0u);
+  EXPECT_EQ(Words(r.out), expect);
+}
+
 TEST(AudioDecoder16, StereoReconstruction) {
   // One block of two frames per mode; channel 1 is X, channel 2 is Y, both
   // sent with type 0 from a zero history.
