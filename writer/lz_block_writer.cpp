@@ -297,21 +297,7 @@ std::vector<uint8_t> LzEncoder::EncodeBlocks(const std::vector<LzBlock>& blocks,
                                              const LzOptions& opt, bool solid, uint32_t filterWord,
                                              std::vector<uint8_t>* window) {
   expect_ = nullptr;  // an Encode cut short by a throw may have left it set
-  const uint32_t ws = 32768u << std::min<uint32_t>(opt.windowCode, 7);
-  if (!solid || windowSize_ == 0) {
-    Reset(ws);
-  } else if (ws != windowSize_) {
-    uint32_t pos = pos_ & (ws - 1);
-    uint32_t cache[4];
-    std::copy(std::begin(distCache_), std::end(distCache_), cache);
-    uint32_t mc = matchCount_, ll = lastLength_, ld = lastDistance_;
-    Reset(ws);
-    pos_ = pos;
-    std::copy(cache, cache + 4, distCache_);
-    matchCount_ = mc;
-    lastLength_ = ll;
-    lastDistance_ = ld;
-  }
+  BeginEntry(opt.windowCode, solid);
   lastFilterWord_ = filterWord;
   BitWriter w;
   if (filterWord) WriteFilterHeader(w, filterWord, opt);

@@ -375,10 +375,8 @@ std::vector<uint8_t> LzEncoder::Encode(const uint8_t* data, size_t n, const LzOp
   return out;
 }
 
-bool LzEncoder::EncodeStream(uint64_t n, const Reader& read, const Writer& write, const LzOptions& opt,
-                             bool solid) {
-  expect_ = nullptr;
-  const uint32_t ws = 32768u << std::min<uint32_t>(opt.windowCode, 7);
+uint32_t LzEncoder::BeginEntry(uint32_t windowCode, bool solid) {
+  const uint32_t ws = 32768u << std::min<uint32_t>(windowCode, 7);
   if (!solid || windowSize_ == 0) {
     Reset(ws);
   } else if (ws != windowSize_) {
@@ -395,6 +393,13 @@ bool LzEncoder::EncodeStream(uint64_t n, const Reader& read, const Writer& write
     lastLength_ = ll;
     lastDistance_ = ld;
   }
+  return ws;
+}
+
+bool LzEncoder::EncodeStream(uint64_t n, const Reader& read, const Writer& write, const LzOptions& opt,
+                             bool solid) {
+  expect_ = nullptr;
+  const uint32_t ws = BeginEntry(opt.windowCode, solid);
   uint32_t filterWord = 0;
   const std::vector<uint32_t> chunks = LzChunkSizes(pos_, ws, size_t(n));
   // The x86 filter's size is the entry's low 32 bits, as the decoder takes it.

@@ -135,6 +135,9 @@ class LzEncoder {
  private:
   struct Token;
   void Reset(uint32_t windowSize);
+  // An entry's start: a fresh state, or a solid entry's history kept (in
+  // the window size it asks for). Returns that window size.
+  uint32_t BeginEntry(uint32_t windowCode, bool solid);
   void AppendWindow(const uint8_t* p, size_t n);
   void WindowGrew(size_t n);  // after n bytes were appended to history_
   bool MakeMatchToken(const LzOp& op, Token* t);
