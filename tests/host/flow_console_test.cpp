@@ -6,11 +6,15 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <chrono>
+#include <csignal>
 #include <cstdio>
 #include <optional>
 #include <string>
+#include <thread>
 #include <vector>
 
+#include "host/ui.h"
 #include "host/ui/console/console.h"
 #include "host/ui/console/terminal_text.h"
 
@@ -153,6 +157,38 @@ TEST_F(ConsoleIo, LinesAreReadOneAtATimeAndEndOfInputRefuses) {
   ASSERT_TRUE(ReadAnswer(term_, line, sizeof line, false));
   EXPECT_STREQ(line, "last");
   EXPECT_FALSE(ReadAnswer(term_, line, sizeof line, false));
+}
+
+// Ctrl+C at a question: whether it comes just before the wait begins (the
+// terminal has thrown away what was typed, so no input follows) or while
+// another thread is the one the signal lands on, the question is refused
+// at once instead of waiting for a line that never comes.
+TEST_F(ConsoleIo, AnInterruptRefusesAQuestionThatGetsNoInput) {
+  int fds[2];
+  ASSERT_EQ(pipe(fds), 0);
+  term_.inputFd = fds[0];
+  volatile sig_atomic_t cancel = 0;
+  SetInterruptFlag(&cancel);
+  char line[8];
+
+  cancel = 1;  // the signal came between the prompt and the wait
+  EXPECT_FALSE(ReadAnswer(term_, line, sizeof line, true));
+
+  cancel = 0;
+  std::thread other([&] {
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    cancel = 1;  // as the handler does when run on another thread
+  });
+  EXPECT_FALSE(ReadAnswer(term_, line, sizeof line, false));
+  other.join();
+
+  // Typed before the stop: the line is still read.
+  cancel = 0;
+  ASSERT_EQ(write(fds[1], "yes\n", 4), 4);
+  ASSERT_TRUE(ReadAnswer(term_, line, sizeof line, false));
+  EXPECT_STREQ(line, "yes");
+  SetInterruptFlag(nullptr);
+  close(fds[1]);
 }
 
 TEST_F(ConsoleIo, OverlongLinesAreCutAndConsumedWhole) {

@@ -2,6 +2,8 @@
 // and a question answered by one line of standard input; the end of input
 // refuses, so an unattended run never waits for anybody.
 #include <errno.h>
+#include <poll.h>
+#include <pthread.h>
 #include <signal.h>
 #include <stdio.h>
 #include <stdlib.h>
@@ -70,6 +72,36 @@ void OnInterrupt(int) {
   if (g_interruptFlag) *g_interruptFlag = 1;
 }
 
+bool Interrupted() { return g_interruptFlag && *g_interruptFlag; }
+
+// Waits until fd has input or the run is interrupted. A Ctrl+C that lands
+// just before a plain read() would leave that read waiting for ever (the
+// terminal throws away what was typed), so the stop signals stay blocked
+// while the flag is looked at and are let in only inside ppoll. The signal
+// may also be taken by another thread, which ppoll would not see: the wait
+// wakes now and then to look at the flag again.
+bool WaitForInput(int fd) {
+  sigset_t stops, old;
+  sigemptyset(&stops);
+  sigaddset(&stops, SIGINT);
+  sigaddset(&stops, SIGTERM);
+  sigaddset(&stops, SIGHUP);
+  for (;;) {
+    pthread_sigmask(SIG_BLOCK, &stops, &old);
+    if (Interrupted()) {
+      pthread_sigmask(SIG_SETMASK, &old, nullptr);
+      return false;
+    }
+    pollfd p{fd, POLLIN, 0};
+    timespec wake{0, 200 * 1000 * 1000};
+    int r = ppoll(&p, 1, &wake, &old);
+    int err = errno;
+    pthread_sigmask(SIG_SETMASK, &old, nullptr);
+    if (r > 0) return true;  // input, an end of input or an error: read() tells
+    if (r < 0 && err != EINTR) return true;
+  }
+}
+
 }  // namespace
 
 void LabelText(const char* label, char* out, uint32_t size) {
@@ -125,6 +157,10 @@ bool ReadAnswer(const Terminal& term, char* out, uint32_t size, bool hidden) {
   bool ok = true;
   for (;;) {
     char c;
+    if (!WaitForInput(term.inputFd)) {
+      ok = false;
+      break;
+    }
     ssize_t r = read(term.inputFd, &c, 1);
     if (r < 0) {
       ok = false;  // interrupted (Ctrl+C) or broken: refuse
