@@ -4,9 +4,11 @@
 # runs the openssl program (the master key), the Windows tests need xvfb-run
 # with xauth and convert (the screenshots), the demo test tmux, the Linux
 # tests timeout and ldd (coreutils and libc-bin are in every Debian root),
-# the resource tests wrestool (icoutils) to read the changed program back.
+# the resource tests wrestool (icoutils) to read the changed program back,
+# and the code-signing test osslsigncode.
 TVK_PACKAGES="cmake ninja-build g++ python3 googletest libgtest-dev libbenchmark-dev libssl-dev zlib1g-dev
- openssl mingw-w64 wine wine32:i386 wine64 xvfb xauth musl-tools imagemagick icoutils xdotool tmux zstd xz-utils gzip
+ openssl mingw-w64 wine wine32:i386 wine64 xvfb xauth musl-tools imagemagick icoutils osslsigncode xdotool
+ tmux zstd xz-utils gzip
  clang libclang-rt-14-dev"
 
 tvk_missing_packages() {

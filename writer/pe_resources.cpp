@@ -294,6 +294,20 @@ std::vector<uint8_t> BuildResourceSection(std::vector<Resource> tree, uint32_t r
   return out;
 }
 
+namespace {
+
+bool CertificatesIn(const std::vector<uint8_t>& f, const PeLayout& l) {
+  return l.dataDirCount > kDirCertificates && LoadU32(&f[l.dataDirAt + kDirCertificates * 8 + 4]) != 0;
+}
+
+}  // namespace
+
+bool HasCertificateTable(const std::vector<uint8_t>& file) {
+  PeLayout l;
+  std::string error;
+  return ParsePe(file, &l, &error) && CertificatesIn(file, l);
+}
+
 bool WriteResources(std::vector<uint8_t>* file, const std::vector<Resource>& tree, std::string* error) {
   std::vector<uint8_t>& f = *file;
   PeLayout l;
@@ -303,7 +317,7 @@ bool WriteResources(std::vector<uint8_t>* file, const std::vector<Resource>& tre
     *error = "the program has no resources to change";
     return false;
   }
-  if (l.dataDirCount > kDirCertificates && LoadU32(&f[dir(kDirCertificates) + 4]) != 0) {
+  if (CertificatesIn(f, l)) {
     *error = "the program is signed: change its resources first and sign it afterwards";
     return false;
   }

@@ -75,6 +75,10 @@ std::vector<uint8_t> BuildResourceSection(std::vector<Resource> tree, uint32_t r
 
 bool WriteResources(std::vector<uint8_t>* file, const std::vector<Resource>& tree, std::string* error);
 
+// Whether file is a program with a certificate table (a code signature)
+// behind its sections.
+bool HasCertificateTable(const std::vector<uint8_t>& file);
+
 // The optional header's checksum of file, with the field at checksumAt
 // counted as zero.
 uint32_t PeChecksum(const std::vector<uint8_t>& file, size_t checksumAt);

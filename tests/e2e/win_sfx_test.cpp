@@ -132,18 +132,21 @@ class WinSfx : public ::testing::Test {
         dir_);
   }
 
-  // Starts x.exe through the driver with the given commands (shot:NAME is
-  // turned into a file in the screenshot folder) and returns what it printed.
+  // Starts x.exe through the driver with the given commands (shot:NAME and
+  // icon:NAME are turned into files in the screenshot folder) and returns
+  // what it printed.
   std::string Drive(const std::vector<std::string>& commands, const std::string& program = "x.exe") {
     std::string cmd = "cd " + Quote(dir_.string()) +
                       " && xvfb-run -a -s '-screen 0 1024x768x24' wine " + Quote(TVK_WINDOWS_DRIVER) +
                       " " + Quote("run:" + WinPath(dir_ / program));
     std::vector<std::string> bitmaps;
     for (const std::string& c : commands) {
-      if (c.rfind("shot:", 0) == 0) {
-        fs::path bmp = shots_ / (c.substr(5) + ".bmp");
+      const size_t colon = c.find(':');
+      const std::string verb = c.substr(0, colon == std::string::npos ? 0 : colon);
+      if (verb == "shot" || verb == "icon") {
+        fs::path bmp = shots_ / (c.substr(colon + 1) + ".bmp");
         bitmaps.push_back(bmp.string());
-        cmd += " " + Quote("shot:" + WinPath(bmp));
+        cmd += " " + Quote(verb + ":" + WinPath(bmp));
       } else {
         cmd += " " + Quote(c);
       }
@@ -605,7 +608,7 @@ TEST_F(WinSfx, OwnIconVersionRecordAndElevation) {
   Build("target = " + WinPath(dir_ / "out") + "\n", "", "en", ".",
         "--icon " + Quote(ico) + " --version 'CompanyName=Example Ltd' --version FileVersion=3.4.5.6" +
             " --version 'ProductName=Gr\xC3\xB6\xC3\x9F" "e' --elevation requireAdministrator");
-  std::string out = Drive({"wait:Tarvik Self Extractor - x.exe", "icon", "version:CompanyName",
+  std::string out = Drive({"wait:Tarvik Self Extractor - x.exe", "icon:own-icon-32px", "version:CompanyName",
                            "version:FileVersion", "version:FileDescription", "shot:own-icon", "click:1",
                            "wait:Information", "click:1", "exit"});
   // The white bar in the middle of the green disc drawn into five.ico.
@@ -630,6 +633,64 @@ TEST_F(WinSfx, OwnIconVersionRecordAndElevation) {
   const std::string version = Capture("wrestool -x --raw --type=16 " + exe);
   const char16_t name[] = u"Gr\u00F6\u00DFe";
   EXPECT_HAS(version, std::string(reinterpret_cast<const char*>(name), sizeof name));
+}
+
+// Code signing comes last, after the resources were changed: the
+// certificate table goes behind the archive, which the program and tvk take
+// as bytes after the archive's end. An archive sealed by tvk sign cannot
+// keep its seal through code signing: the seal covers the program's header,
+// whose checksum and certificate-table fields the code signer rewrites.
+TEST_F(WinSfx, CodeSignedAfterItsResourcesChanged) {
+  if (!Have("osslsigncode") || !Have("openssl")) GTEST_SKIP() << "needs osslsigncode and openssl";
+  SmallTree(dir_ / "src");
+  const std::string ico = std::string(TVK_SOURCE_DIR) + "/tests/data/icon/five.ico";
+  Build("target = " + WinPath(dir_ / "out") + "\nquiet = 1\n", "", "en", ".",
+        "--icon " + Quote(ico) + " --version 'CompanyName=Example Ltd' --elevation requireAdministrator");
+  int rc = 0;
+  std::string out = Capture("cd " + Quote(dir_.string()) +
+                                " && openssl req -x509 -newkey rsa:2048 -nodes -keyout code.key -out code.crt"
+                                " -days 2 -subj '/CN=Example Code Signing' -addext extendedKeyUsage=codeSigning",
+                            &rc);
+  ASSERT_EQ(0, rc) << out;
+  auto codeSign = [&](const std::string& in, const std::string& signedName) {
+    return Capture("cd " + Quote(dir_.string()) + " && osslsigncode sign -certs code.crt -key code.key" +
+                       " -n 'Example Setup' -in " + in + " -out " + signedName + " && chmod +x " + signedName,
+                   &rc);
+  };
+  out = codeSign("x.exe", "signed.exe");
+  ASSERT_EQ(0, rc) << out;
+  out = Capture("cd " + Quote(dir_.string()) + " && osslsigncode verify -CAfile code.crt -in signed.exe", &rc);
+  EXPECT_EQ(0, rc) << out;
+  EXPECT_HAS(out, "Signature verification: ok");
+  EXPECT_GT(fs::file_size(dir_ / "signed.exe"), fs::file_size(dir_ / "x.exe"));
+
+  Tvk("t -q signed.exe", dir_);
+  out = Drive({"nowindow:20000", "exit"}, "signed.exe");
+  EXPECT_HAS(out, "exit=0");
+  EXPECT_EQ("hello\r\n", ReadFile(dir_ / "out/readme.txt"));
+  EXPECT_TRUE(RandomBytes(3000, 1) == ReadFile(dir_ / "out/docs/data.bin"));
+
+  // Sealed first, then code-signed: the seal reports the change.
+  fs::path keys = dir_ / "keys";
+  fs::create_directories(keys);
+  Tvk("keygen -f signer.pem", keys);
+  Tvk("cert -f --key " + Quote(std::string(TVK_MASTER_KEY_FILE)) + " --name 'Test Signer' signer.pem signer.cert",
+      keys);
+  const std::string signer = "--key keys/signer.pem --cert keys/signer.cert ";
+  Tvk("sign " + signer + "x.exe", dir_);
+  Tvk("t -q x.exe", dir_);
+  out = codeSign("x.exe", "both.exe");
+  ASSERT_EQ(0, rc) << out;
+  out = Capture("cd " + Quote(dir_.string()) + " && " + Quote(TVK_TOOL) + " t both.exe </dev/null", &rc);
+  EXPECT_NE(0, rc) << out;
+  EXPECT_HAS(out, "does not match its signature");
+  // And a code-signed program is not sealed afterwards: the seal would go
+  // in front of the certificate table and break the code signature.
+  const std::string before = ReadFile(dir_ / "signed.exe");
+  out = Capture("cd " + Quote(dir_.string()) + " && " + Quote(TVK_TOOL) + " sign " + signer + "signed.exe", &rc);
+  EXPECT_NE(0, rc) << out;
+  EXPECT_HAS(out, "signed.exe is code-signed");
+  EXPECT_TRUE(before == ReadFile(dir_ / "signed.exe"));
 }
 
 }  // namespace

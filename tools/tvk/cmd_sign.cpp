@@ -20,6 +20,7 @@
 #include "tools/tvk/console.h"
 #include "tools/tvk/signer.h"
 #include "writer/archive_text.h"
+#include "writer/pe_resources.h"
 #include "writer/openssl/signing.h"
 
 namespace tvk::cli {
@@ -219,11 +220,23 @@ int RunCert(const Args& args) {
 
 namespace {
 
+// A seal covers the program in front of the archive, header included, and
+// code signing rewrites two fields of that header (the checksum and the
+// certificate table's place): the two cannot both hold on one file.
+std::string CodeSignedMessage(const std::string& path) {
+  return path + " is code-signed: the archive's signature would cover the program's header, which code "
+                "signing changes, so a self-extractor carries one or the other";
+}
+
 // Where the signed bytes of one volume end: at its end marker, or at the
 // signature block it carries already (which signing again replaces).
 bool SignedEnd(const std::string& path, const Bytes& bytes, const MainHeaderAt& head,
                const char* password, uint64_t* endAt, std::string* error) {
   Console& con = Console::Get();
+  if (pe::HasCertificateTable(bytes)) {
+    *error = CodeSignedMessage(path);
+    return false;
+  }
   if (!password) {
     if (bytes.size() >= head.offset + fmt::kMainHeaderSize + 7 &&
         std::memcmp(&bytes[bytes.size() - 7], fmt::kEndMarker, 7) == 0) {

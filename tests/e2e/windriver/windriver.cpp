@@ -24,8 +24,9 @@
 //   shot:FILE       save the current window as it is on screen (24-bit BMP)
 //   nowindow:MS     watch MS milliseconds; fail when the started process shows
 //                   any visible window meanwhile
-//   icon            draw the started program's icon 101 at 32x32 on black and
-//                   print "icon=<centre>,<left middle>" as RRGGBB
+//   icon[:FILE]     draw the started program's icon 101 at 32x32 on black,
+//                   print "icon=<centre>,<left middle>" as RRGGBB, and save
+//                   the drawing in FILE when one is named
 //   version:KEY     print "KEY=<value>" of the started program's version
 //                   record, as the system's version functions read it
 // Exit code 0, or 2 when a wait timed out or a control was missing.
@@ -107,6 +108,30 @@ BOOL CALLBACK DumpChild(HWND hwnd, LPARAM) {
   return TRUE;
 }
 
+// Writes the bitmap selected into nothing as a 24-bit BMP file.
+bool SaveBitmap(HDC dc, HBITMAP bitmap, int w, int h, const char* file) {
+  BITMAPINFOHEADER info{};
+  info.biSize = sizeof info;
+  info.biWidth = w;
+  info.biHeight = h;
+  info.biPlanes = 1;
+  info.biBitCount = 24;
+  info.biCompression = BI_RGB;
+  DWORD stride = (static_cast<DWORD>(w) * 3 + 3) & ~3u;
+  std::string pixels(static_cast<size_t>(stride) * h, '\0');
+  GetDIBits(dc, bitmap, 0, h, pixels.data(), reinterpret_cast<BITMAPINFO*>(&info), DIB_RGB_COLORS);
+  BITMAPFILEHEADER head{};
+  head.bfType = 0x4D42;
+  head.bfOffBits = sizeof head + sizeof info;
+  head.bfSize = head.bfOffBits + static_cast<DWORD>(pixels.size());
+  FILE* f = std::fopen(file, "wb");
+  if (!f) return false;
+  std::fwrite(&head, sizeof head, 1, f);
+  std::fwrite(&info, sizeof info, 1, f);
+  std::fwrite(pixels.data(), 1, pixels.size(), f);
+  return std::fclose(f) == 0;
+}
+
 bool SaveShot(HWND window, const char* file) {
   RECT r;
   if (!GetWindowRect(window, &r)) return false;
@@ -118,29 +143,11 @@ bool SaveShot(HWND window, const char* file) {
   HGDIOBJ old = SelectObject(dc, bitmap);
   BitBlt(dc, 0, 0, w, h, screen, r.left, r.top, SRCCOPY);
   SelectObject(dc, old);
-  BITMAPINFOHEADER info{};
-  info.biSize = sizeof info;
-  info.biWidth = w;
-  info.biHeight = h;
-  info.biPlanes = 1;
-  info.biBitCount = 24;
-  info.biCompression = BI_RGB;
-  DWORD stride = (static_cast<DWORD>(w) * 3 + 3) & ~3u;
-  std::string pixels(static_cast<size_t>(stride) * h, '\0');
-  GetDIBits(dc, bitmap, 0, h, pixels.data(), reinterpret_cast<BITMAPINFO*>(&info), DIB_RGB_COLORS);
+  bool saved = SaveBitmap(dc, bitmap, w, h, file);
   DeleteObject(bitmap);
   DeleteDC(dc);
   ReleaseDC(nullptr, screen);
-  BITMAPFILEHEADER head{};
-  head.bfType = 0x4D42;
-  head.bfOffBits = sizeof head + sizeof info;
-  head.bfSize = head.bfOffBits + static_cast<DWORD>(pixels.size());
-  FILE* f = std::fopen(file, "wb");
-  if (!f) return false;
-  std::fwrite(&head, sizeof head, 1, f);
-  std::fwrite(&info, sizeof info, 1, f);
-  std::fwrite(pixels.data(), 1, pixels.size(), f);
-  return std::fclose(f) == 0;
+  return saved;
 }
 
 BOOL CALLBACK FindProcessWindow(HWND hwnd, LPARAM lp) {
@@ -264,11 +271,16 @@ bool Run(const char* cmd) {
     };
     std::printf("icon=%06lx,%06lx\n", rgb(16, 16), rgb(4, 16));
     SelectObject(dc, old);
+    const bool saved = arg.empty() || SaveBitmap(dc, bitmap, 32, 32, arg.c_str());
     DeleteObject(bitmap);
     DeleteDC(dc);
     ReleaseDC(nullptr, screen);
     DestroyIcon(icon);
     FreeLibrary(file);
+    if (!saved) {
+      std::printf("no icon picture %s\n", arg.c_str());
+      return false;
+    }
   } else if (verb == "version") {
     const char* path = g_program.c_str();
     DWORD ignored = 0;
