@@ -82,6 +82,11 @@ bool Have(const char* tool) {
   return std::system((std::string("command -v ") + tool + " >/dev/null 2>&1").c_str()) == 0;
 }
 
+// Where xvfb-run starts looking for a free display. Two tests that run at
+// once and both start at its default can pick the same number, and one of
+// them then fails at once with no output: each process starts elsewhere.
+int FirstDisplay() { return 100 + static_cast<int>(getpid() % 2000) * 4; }
+
 class WinSfx : public ::testing::Test {
  protected:
   static void SetUpTestSuite() {
@@ -137,7 +142,8 @@ class WinSfx : public ::testing::Test {
   // what it printed.
   std::string Drive(const std::vector<std::string>& commands, const std::string& program = "x.exe") {
     std::string cmd = "cd " + Quote(dir_.string()) +
-                      " && xvfb-run -a -s '-screen 0 1024x768x24' wine " + Quote(TVK_WINDOWS_DRIVER) +
+                      " && xvfb-run -a -n " + std::to_string(FirstDisplay()) +
+                      " -s '-screen 0 1024x768x24' wine " + Quote(TVK_WINDOWS_DRIVER) +
                       " " + Quote("run:" + WinPath(dir_ / program));
     std::vector<std::string> bitmaps;
     for (const std::string& c : commands) {
