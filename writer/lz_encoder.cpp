@@ -30,17 +30,19 @@ int32_t DecoderX86Value(int32_t v, int32_t p, int32_t fileSize) {
 struct ParseLevel {
   uint32_t depth;
   uint32_t nice;
-  bool lazy;
+  uint32_t lazyBelow;  // a match this long is taken without a look one byte on
 };
 
 ParseLevel LevelOf(uint32_t level) {
   switch (level) {
-    case 1: return {4, 24, false};
-    case 2: return {10, 48, false};
-    case 3: return {24, 128, true};
+    case 1: return {4, 24, 0};
+    case 2: return {10, 48, 0};
+    // Twice the depth and the look ahead after long matches cost 1.4 times
+    // the time on text for archives 0.6 to 1.5 % smaller.
+    case 3: return {12, 64, 32};
     // Past 128 bytes the best level's tree walks compare long strings at
     // every step for matches that the parse takes whole anyway.
-    default: return {64, 128, true};
+    default: return {64, 128, 128};
   }
 }
 
@@ -191,6 +193,10 @@ void LzEncoder::Parse(const uint8_t* data, size_t n, const LzOptions& opt, std::
       (optimal ? tree.hashBits() != kHashBits || tree.depth() != lv.depth || tree.nice() != lv.nice
                : head.size() != (size_t(1) << kHashBits))) {
     const size_t keep = std::min<size_t>(history_.size(), ws);
+    // The buffers never outgrow a window and a segment: taking that room
+    // now spares the copies (and the fresh pages) of growing step by step,
+    // which cost a fifth of the time at the fast levels.
+    buf.reserve(size_t(ws) + segment);
     buf.assign(history_.end() - keep, history_.end());
     countInserted();
     inserted = countedUpTo = 0;
@@ -199,11 +205,13 @@ void LzEncoder::Parse(const uint8_t* data, size_t n, const LzOptions& opt, std::
       head = std::vector<int32_t>();
       prev = std::vector<int32_t>();
       tree.Reset(kHashBits, lv.depth, lv.nice);
+      tree.Reserve(size_t(ws) + segment);
       tree.Grow(buf.size());
       treeUpTo(buf.size());
     } else {
       tree = LzTreeFinder();
       head.assign(size_t(1) << kHashBits, -1);
+      prev.reserve(size_t(ws) + segment);
       prev.assign(buf.size(), -1);
       insertUpTo(buf.size());
     }
@@ -321,7 +329,7 @@ void LzEncoder::Parse(const uint8_t* data, size_t n, const LzOptions& opt, std::
       insertUpTo(i);
       Candidate c = havePending ? pending : find(i);
       havePending = false;
-      if (c.length >= 2 && lv.lazy && c.length < lv.nice && i + 1 < len) {
+      if (c.length >= 2 && c.length < lv.lazyBelow && c.length < lv.nice && i + 1 < len) {
         insertUpTo(i + 1);
         Candidate next = find(i + 1);
         if (next.length > c.length) {

@@ -45,6 +45,8 @@ class LzTreeFinder {
   // appends to; Grow must follow every append, Slide every cut of the
   // buffer's first bytes.
   void Grow(size_t bufferSize);
+  // Room for a buffer of bufferSize, taken at once rather than by growing.
+  void Reserve(size_t bufferSize) { son_.reserve(2 * bufferSize); }
   void Slide(size_t cut);
 
   // Matches at position pos of buf (whose bytes end at end), strictly longer
