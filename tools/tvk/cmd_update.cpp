@@ -375,6 +375,9 @@ int Rewrite(const Original& o, const Plan& plan, const Args& args, const std::st
     con.Error("cancelled");
     ok = false;
   }
+  // Windows replaces no file that is still open; the kept entries are
+  // copied by now.
+  closeSource.reset();
   if (ok && !os::PutInPlace(temporary, o.path, &error)) {
     con.Error("cannot replace " + o.path + ": " + error);
     ok = false;
