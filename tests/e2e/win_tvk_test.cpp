@@ -148,6 +148,20 @@ TEST_F(WinTvk, PacksListsTestsAndExtractsNamesBeyondAscii) {
   EXPECT_EQ(src, Tree(dir_ / "linux/src"));
 }
 
+TEST_F(WinTvk, PathsWithBackslashesAndDrivesAreStoredRelative) {
+  int rc = -1;
+  std::string drive = "Z:" + (dir_ / "src" / "plain.txt").string();
+  for (char& c : drive)
+    if (c == '/') c = '\\';
+  std::string out = Win("a b.tvk " + Quote(".\\src\\Données\\") + " " + Quote(drive), &rc);
+  ASSERT_EQ(0, rc) << out;
+  out = Win("l b.tvk", &rc);
+  EXPECT_HAS(out, " src/Données/Übung/日本.txt");
+  EXPECT_HAS(out, (dir_ / "src/plain.txt").relative_path().string());
+  EXPECT_EQ(std::string::npos, out.find("Z:")) << out;
+  EXPECT_EQ(std::string::npos, out.find('\\')) << out;
+}
+
 TEST_F(WinTvk, PasswordsComeFromAPipeWithoutAConsole) {
   int rc = -1;
   std::string out = Win("a -p -m3 p.tvk src", &rc, "Geheimnis\n");

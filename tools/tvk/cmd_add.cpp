@@ -104,7 +104,7 @@ struct Collector {
       }
       std::sort(names.begin(), names.end());
       ancestors.push_back(st.key);
-      std::string prefix = diskPath.empty() || diskPath.back() == '/' ? diskPath : diskPath + "/";
+      std::string prefix = diskPath.empty() || os::IsSeparator(diskPath.back()) ? diskPath : diskPath + "/";
       for (const std::string& n : names)
         Add(prefix + n, stored.empty() ? n : stored + "/" + n, ancestors);
       ancestors.pop_back();
@@ -169,13 +169,14 @@ struct Collector {
 };
 
 // The stored form of a path given on the command line: relative, without a
-// leading root and without "." and ".." components.
-std::string StoredBase(const std::string& path) {
+// leading root (or Windows drive) and without "." and ".." components.
+std::string StoredBase(const std::string& given) {
+  const std::string path = os::WithoutDrive(given);
   std::string out;
   size_t i = 0;
   while (i <= path.size()) {
-    size_t j = path.find('/', i);
-    if (j == std::string::npos) j = path.size();
+    size_t j = i;
+    while (j < path.size() && !os::IsSeparator(path[j])) ++j;
     std::string part = path.substr(i, j - i);
     if (!part.empty() && part != "." && part != "..") out += (out.empty() ? "" : "/") + part;
     i = j + 1;

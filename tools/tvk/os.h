@@ -63,6 +63,11 @@ bool PutInPlace(const std::string& from, const std::string& to, std::string* err
 // Lets everyone run the file where the system has such a permission.
 void MarkRunnable(const std::string& path);
 
+// '/' on Linux; '\\' and '/' on Windows.
+bool IsSeparator(char c);
+// The path without a drive ("C:") or share ("\\\\server\\share") in
+// front, where the system has such; a leading separator stays.
+std::string WithoutDrive(const std::string& path);
 // The current folder joined to a relative path.
 std::string AbsolutePath(const std::string& path);
 // The folder this program's file lies in, with a separator at its end, or

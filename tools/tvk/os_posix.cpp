@@ -155,6 +155,10 @@ bool PutInPlace(const std::string& from, const std::string& to, std::string* err
 
 void MarkRunnable(const std::string& path) { chmod(path.c_str(), 0755); }
 
+bool IsSeparator(char c) { return c == '/'; }
+
+std::string WithoutDrive(const std::string& path) { return path; }
+
 std::string AbsolutePath(const std::string& path) {
   if (!path.empty() && path[0] == '/') return path;
   char cwd[4096];

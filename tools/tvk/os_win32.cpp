@@ -6,6 +6,7 @@
 #include <io.h>
 #include <shellapi.h>
 
+#include <cctype>
 #include <cerrno>
 #include <cstring>
 #include <cstdlib>
@@ -207,6 +208,23 @@ bool PutInPlace(const std::string& from, const std::string& to, std::string* err
 }
 
 void MarkRunnable(const std::string&) {}
+
+bool IsSeparator(char c) { return c == '\\' || c == '/'; }
+
+std::string WithoutDrive(const std::string& path) {
+  std::string p = path.rfind("\\\\?\\", 0) == 0 ? path.substr(4) : path;
+  if (p.size() >= 2 && std::isalpha(static_cast<unsigned char>(p[0])) && p[1] == ':') return p.substr(2);
+  if (p.size() >= 2 && IsSeparator(p[0]) && IsSeparator(p[1])) {
+    // \\server\share\rest: the server and the share go.
+    size_t at = 2;
+    for (int part = 0; part < 2; ++part) {
+      while (at < p.size() && !IsSeparator(p[at])) ++at;
+      if (at < p.size()) ++at;
+    }
+    return p.substr(at);
+  }
+  return p;
+}
 
 std::string AbsolutePath(const std::string& path) {
   const std::wstring wide = Wide(path.empty() ? "." : path);
