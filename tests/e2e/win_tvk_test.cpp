@@ -8,24 +8,19 @@
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <map>
 #include <set>
 #include <string>
+
+#include "tests/e2e/linux_harness.h"
 
 namespace fs = std::filesystem;
 
 namespace {
 
-std::string Quote(const std::string& s) {
-  std::string q = "'";
-  for (char c : s) {
-    if (c == '\'') q += "'\\''";
-    else q += c;
-  }
-  return q + "'";
-}
+using tvk::e2e::Quote;
+using tvk::e2e::ReadFile;
+using tvk::e2e::WriteFile;
 
 std::string Capture(const std::string& command, int* status) {
   std::string out;
@@ -39,14 +34,12 @@ std::string Capture(const std::string& command, int* status) {
   return out;
 }
 
-void WriteFile(const fs::path& p, const std::string& data) {
-  fs::create_directories(p.parent_path());
-  std::ofstream(p, std::ios::binary) << data;
-}
-
-std::string ReadFile(const fs::path& p) {
-  std::ifstream in(p, std::ios::binary);
-  return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+// The Wine form of a Linux path (drive Z: is the Linux root).
+std::string WinPath(const fs::path& p) {
+  std::string s = "Z:" + p.string();
+  for (char& c : s)
+    if (c == '/') c = '\\';
+  return s;
 }
 
 // Every file and folder below root by its relative path: a file's
@@ -150,9 +143,7 @@ TEST_F(WinTvk, PacksListsTestsAndExtractsNamesBeyondAscii) {
 
 TEST_F(WinTvk, PathsWithBackslashesAndDrivesAreStoredRelative) {
   int rc = -1;
-  std::string drive = "Z:" + (dir_ / "src" / "plain.txt").string();
-  for (char& c : drive)
-    if (c == '/') c = '\\';
+  const std::string drive = WinPath(dir_ / "src" / "plain.txt");
   std::string out = Win("a b.tvk " + Quote(".\\src\\Données\\") + " " + Quote(drive), &rc);
   ASSERT_EQ(0, rc) << out;
   out = Win("l b.tvk", &rc);
@@ -205,10 +196,7 @@ TEST_F(WinTvk, BuildsASelfExtractorFromTheProgramBesideIt) {
   int rc = -1;
   std::string out = Win("a -m3 a.tvk src", &rc);
   ASSERT_EQ(0, rc) << out;
-  std::string target = "Z:" + (dir_ / "out").string();
-  for (char& c : target)
-    if (c == '/') c = '\\';
-  WriteFile(dir_ / "settings.ini", "target = " + target + "\nquiet = 1\n");
+  WriteFile(dir_ / "settings.ini", "target = " + WinPath(dir_ / "out") + "\nquiet = 1\n");
   out = Win("sfx --settings settings.ini x.exe a.tvk", &rc);
   ASSERT_EQ(0, rc) << out;
   EXPECT_HAS(out, "bin\\tvksfx.exe");
@@ -231,15 +219,12 @@ TEST_F(WinTvk, SigningNamesTheLinuxBuild) {
   int rc = -1;
   std::string out = Win("a a.tvk src", &rc);
   ASSERT_EQ(0, rc) << out;
-  out = Win("sign --key k.pem --cert k.cert a.tvk", &rc);
-  EXPECT_EQ(1, rc) << out;
-  EXPECT_HAS(out, "needs the Linux build of tvk");
-  out = Win("keygen k.pem", &rc);
-  EXPECT_EQ(1, rc) << out;
-  EXPECT_HAS(out, "needs the Linux build of tvk");
-  out = Win("a --sign k.pem --cert k.cert b.tvk src", &rc);
-  EXPECT_EQ(1, rc) << out;
-  EXPECT_HAS(out, "needs the Linux build of tvk");
+  for (const char* args : {"sign --key k.pem --cert k.cert a.tvk", "keygen k.pem", "cert --name N k.pem k.cert",
+                           "a --sign k.pem --cert k.cert b.tvk src"}) {
+    out = Win(args, &rc);
+    EXPECT_EQ(1, rc) << args << "\n" << out;
+    EXPECT_HAS(out, "needs the Linux build of tvk");
+  }
   EXPECT_FALSE(fs::exists(dir_ / "b.tvk"));
 }
 
