@@ -3,9 +3,6 @@
 // packs, lists, tests, extracts and rewrites, the self-extractor it builds
 // from the program beside it, and its archives read by the Linux tvk.
 #include <gtest/gtest.h>
-#include <sys/wait.h>
-
-#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <map>
@@ -13,26 +10,16 @@
 #include <string>
 
 #include "tests/e2e/linux_harness.h"
+#include "tests/e2e/wine_env.h"
 
 namespace fs = std::filesystem;
 
 namespace {
 
+using tvk::e2e::Capture;
 using tvk::e2e::Quote;
 using tvk::e2e::ReadFile;
 using tvk::e2e::WriteFile;
-
-std::string Capture(const std::string& command, int* status) {
-  std::string out;
-  FILE* p = popen((command + " 2>&1").c_str(), "r");
-  if (!p) return out;
-  char buf[4096];
-  size_t n;
-  while ((n = fread(buf, 1, sizeof buf, p)) > 0) out.append(buf, n);
-  const int rc = pclose(p);
-  *status = WIFEXITED(rc) ? WEXITSTATUS(rc) : -1;
-  return out;
-}
 
 // The Wine form of a Linux path (drive Z: is the Linux root).
 std::string WinPath(const fs::path& p) {
@@ -75,13 +62,7 @@ class WinTvk : public ::testing::Test {
  protected:
   static void SetUpTestSuite() {
     available_ = fs::exists(TVK_WINDOWS_TVK) && Have("wine");
-    if (!available_) return;
-    if (!std::getenv("WINEPREFIX")) {
-      const char* home = std::getenv("HOME");
-      setenv("WINEPREFIX", (std::string(home ? home : "/tmp") + "/.cache/tarvik-wine").c_str(), 1);
-    }
-    setenv("WINEDEBUG", "-all", 1);
-    setenv("WINEDLLOVERRIDES", "mscoree=;mshtml=", 1);
+    if (available_) tvk::e2e::UseTestWineEnvironment();
   }
 
   void SetUp() override {
