@@ -24,12 +24,12 @@ struct AudioBytePredictor {
   uint32_t hist[6][256];
 };
 
-inline void ResetAudioBytePredictor(AudioBytePredictor* p, uint32_t mask) {
+static inline void ResetAudioBytePredictor(AudioBytePredictor* p, uint32_t mask) {
   memset(p, 0, sizeof(*p));
   p->mask = mask;
 }
 
-inline void AudioBytePredictions(const AudioBytePredictor* p, uint32_t pr[6]) {
+static inline void AudioBytePredictions(const AudioBytePredictor* p, uint32_t pr[6]) {
   const int32_t h1 = p->h1, h2 = p->h2, h3 = p->h3, h4 = p->h4;
   pr[0] = 0;
   pr[1] = static_cast<uint32_t>(h1);
@@ -40,7 +40,7 @@ inline void AudioBytePredictions(const AudioBytePredictor* p, uint32_t pr[6]) {
 }
 
 // The update after output byte b, with pr the predictions made before it.
-inline void AdvanceAudioBytePredictor(AudioBytePredictor* p, const uint32_t pr[6], uint32_t b) {
+static inline void AdvanceAudioBytePredictor(AudioBytePredictor* p, const uint32_t pr[6], uint32_t b) {
   // Count, for every rule, the byte that rule would have had to store.
   ++p->hist[0][b];
   for (uint32_t k = 1; k < 6; ++k) ++p->hist[k][(pr[k] - b) & 255];
@@ -64,7 +64,7 @@ inline void AdvanceAudioBytePredictor(AudioBytePredictor* p, const uint32_t pr[6
 }
 
 // Decoding: the output byte for stored byte x.
-inline uint8_t UnpredictAudioByte(AudioBytePredictor* p, uint32_t x) {
+static inline uint8_t UnpredictAudioByte(AudioBytePredictor* p, uint32_t x) {
   uint32_t pr[6];
   AudioBytePredictions(p, pr);
   uint32_t b;
@@ -80,7 +80,7 @@ inline uint8_t UnpredictAudioByte(AudioBytePredictor* p, uint32_t x) {
 }
 
 // Encoding: the byte to store for output byte b.
-inline uint8_t PredictAudioByte(AudioBytePredictor* p, uint8_t b) {
+static inline uint8_t PredictAudioByte(AudioBytePredictor* p, uint8_t b) {
   uint32_t pr[6];
   AudioBytePredictions(p, pr);
   const uint32_t x = p->mode == 0 ? b : (pr[p->mode] - b) & 255;
@@ -100,18 +100,18 @@ struct AudioWordHistory {
 
 // All mask arithmetic: the signs of residuals are as good as random, so
 // branches on them would mostly be mispredicted.
-inline uint32_t AudioSignMask(int32_t r) { return static_cast<uint32_t>(r >> 31); }
+static inline uint32_t AudioSignMask(int32_t r) { return static_cast<uint32_t>(r >> 31); }
 
 // -m when the mask is all ones, m when it is zero.
-inline uint32_t AudioApplySign(uint32_t m, uint32_t signMask) { return (m ^ signMask) - signMask; }
+static inline uint32_t AudioApplySign(uint32_t m, uint32_t signMask) { return (m ^ signMask) - signMask; }
 
-inline uint32_t AudioMagnitude(int32_t r) {
+static inline uint32_t AudioMagnitude(int32_t r) {
   return AudioApplySign(static_cast<uint32_t>(r), AudioSignMask(r));
 }
 
 // Residual feedback: half the last residual, three quarters when the one
 // before it went the same way (both nonzero, same sign).
-inline uint32_t AudioFeedback(int32_t r, int32_t s) {
+static inline uint32_t AudioFeedback(int32_t r, int32_t s) {
   const uint32_t a = AudioMagnitude(r);
   const uint32_t same = s != 0 && (r ^ s) >= 0 ? ~0u : 0u;
   const uint32_t m = (a >> 1) + ((a >> 2) & same);
@@ -120,7 +120,7 @@ inline uint32_t AudioFeedback(int32_t r, int32_t s) {
 
 // The prediction of predictor type 0..4 for the next sample; the sample is
 // the prediction plus its residual. Types 5..7 predict silence.
-inline uint32_t AudioWordPrediction(uint32_t type, const AudioWordHistory& w) {
+static inline uint32_t AudioWordPrediction(uint32_t type, const AudioWordHistory& w) {
   switch (type) {
     case 0: {
       return w.h1 + AudioApplySign(AudioMagnitude(w.r) >> 4, AudioSignMask(w.r));
@@ -139,7 +139,7 @@ inline uint32_t AudioWordPrediction(uint32_t type, const AudioWordHistory& w) {
   }
 }
 
-inline void AdvanceAudioWordHistory(uint32_t type, AudioWordHistory* w, uint32_t sample,
+static inline void AdvanceAudioWordHistory(uint32_t type, AudioWordHistory* w, uint32_t sample,
                                     int32_t residual) {
   // Type 3 has no feedback; type 0 reads r only, so s may run along.
   if (type != 3) {

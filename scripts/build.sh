@@ -22,7 +22,8 @@ case $config in
                 -DTVK_LINUX_SFX="$PWD/build/musl/host/tvksfx"
                 -DTVK_WINDOWS_SFX="$PWD/build/${TVK_WINDOWS_BUILD:-win32}/host/tvksfx.exe"
                 -DTVK_WINDOWS_PRODUCT="$PWD/build/win32/host/tvksfx.exe"
-                -DTVK_WINDOWS_DRIVER="$PWD/build/${TVK_WINDOWS_BUILD:-win32}/tests/e2e/tvkdriver.exe") ;;
+                -DTVK_WINDOWS_DRIVER="$PWD/build/${TVK_WINDOWS_BUILD:-win32}/tests/e2e/tvkdriver.exe"
+                -DTVK_WINDOWS_TVK="$PWD/build/${TVK_WINDOWS_BUILD:-win32}/tools/tvk/tvk.exe") ;;
   asan)   args=(-DCMAKE_BUILD_TYPE=Debug -DTVK_SANITIZE=ON -DTVK_BENCH=OFF
                 -DTVK_LINUX_SFX="$PWD/build/musl/host/tvksfx") ;;
   win32)  args=(-DCMAKE_BUILD_TYPE=MinSizeRel -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-i686.cmake -DTVK_BENCH=OFF) ;;

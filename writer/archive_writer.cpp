@@ -12,6 +12,7 @@
 #include "crypto/crc32.h"
 #include "crypto/digest.h"
 #include "platform/platform.h"
+#include "writer/utf8_files.h"
 
 namespace tvk {
 namespace {
@@ -165,15 +166,15 @@ bool FileOutput::Begin(uint32_t index) {
 #if defined(_WIN32)
   // The Windows C library has no exclusive mode: look first.
   if (!replace_) {
-    if (std::FILE* existing = std::fopen(p.c_str(), "rb")) {
+    if (std::FILE* existing = OpenFileUtf8(p, "rb")) {
       std::fclose(existing);
       error_ = p + ": the file exists";
       return false;
     }
   }
-  file_ = std::fopen(p.c_str(), "wb");
+  file_ = OpenFileUtf8(p, "wb");
 #else
-  file_ = std::fopen(p.c_str(), replace_ ? "wb" : "wbx");
+  file_ = OpenFileUtf8(p, replace_ ? "wb" : "wbx");
 #endif
   if (!file_) {
     error_ = p + ": " + std::strerror(errno);
@@ -204,7 +205,7 @@ bool FileOutput::Patch(uint32_t index, uint64_t offset, const uint8_t* data, siz
     if (!ok) error_ = PathOf(index) + ": " + std::strerror(errno);
     return ok;
   }
-  std::FILE* f = std::fopen(PathOf(index).c_str(), "r+b");
+  std::FILE* f = OpenFileUtf8(PathOf(index), "r+b");
   if (!f) {
     error_ = PathOf(index) + ": " + std::strerror(errno);
     return false;
@@ -219,7 +220,7 @@ bool FileOutput::Patch(uint32_t index, uint64_t offset, const uint8_t* data, siz
 bool FileOutput::ReadBack(uint32_t index, uint64_t offset, uint8_t* data, size_t size) {
   if (index >= sizes_.size() || offset + size > sizes_[index]) return false;
   if (file_ && index == current_ && std::fflush(file_) != 0) return false;
-  std::FILE* f = std::fopen(PathOf(index).c_str(), "rb");
+  std::FILE* f = OpenFileUtf8(PathOf(index), "rb");
   if (!f) return false;
   bool ok = SeekTo(f, offset) == 0 &&
             std::fread(data, 1, size, f) == size;
@@ -242,7 +243,7 @@ void FileOutput::RemoveAll() {
     std::fclose(file_);
     file_ = nullptr;
   }
-  for (uint32_t i = 0; i < sizes_.size(); ++i) std::remove(PathOf(i).c_str());
+  for (uint32_t i = 0; i < sizes_.size(); ++i) RemoveFileUtf8(PathOf(i));
   sizes_.clear();
 }
 

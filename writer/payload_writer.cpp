@@ -4,12 +4,12 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
-#include <fstream>
 #include <iterator>
 
 #include "archive/format.h"
 #include "common/bytes.h"
 #include "writer/archive_writer.h"
+#include "writer/utf8_files.h"
 #include "platform/platform.h"
 
 namespace tvk::payload {
@@ -106,13 +106,7 @@ bool LoadLanguageText(const std::string& nameOrPath, std::string* text, std::str
   } else if (nameOrPath == "en") {
     text->assign(reinterpret_cast<const char*>(kLangText_en), kLangTextSize_en);
   } else {
-    std::ifstream in(nameOrPath, std::ios::binary);
-    if (!in) {
-      *error = "cannot open the language text '" + nameOrPath + "'";
-      return false;
-    }
-    text->assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-    if (in.bad()) {
+    if (!ReadFileUtf8(nameOrPath, text)) {
       *error = "cannot read the language text '" + nameOrPath + "'";
       return false;
     }

@@ -23,7 +23,7 @@ class StreamCheck {
 
   struct Entry {
     const uint8_t* packed;  // or nullptr and read instead
-    size_t packedSize;
+    uint64_t packedSize;  // a stream may pass 4 GiB on 32-bit systems too
     uint8_t method;
     uint8_t filterByte;
     uint32_t dictCode;

@@ -47,6 +47,21 @@ int StrCompareNoCase(const char* a, const char* b) { return lstrcmpiA(a ? a : ""
 
 uint32_t AnsiToSystem(char* text, uint32_t length, uint32_t size) {
   if (!text || size == 0) return 0;
+  // Where the code page is UTF-8 (a program that asks for it, or Windows
+  // set so for all), the archive's Windows-1252 text is widened to it; text
+  // the archive holds in UTF-8 already passes unchanged.
+  if (length && GetACP() == CP_UTF8 &&
+      !MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, text, static_cast<int>(length), nullptr, 0)) {
+    WCHAR* wide = static_cast<WCHAR*>(MemAlloc(length * sizeof(WCHAR)));
+    if (!wide) {
+      text[0] = '\0';
+      return 0;
+    }
+    const int n = MultiByteToWideChar(1252, 0, text, static_cast<int>(length), wide, static_cast<int>(length));
+    const uint32_t result = Utf16ToSystem(reinterpret_cast<const uint8_t*>(wide), n > 0 ? n : 0, text, size);
+    MemFree(wide);
+    return result;
+  }
   return CutToFit(text, length, size);
 }
 

@@ -15,21 +15,13 @@
 #include <string>
 #include <vector>
 
+#include "tests/e2e/wine_env.h"
+
 namespace fs = std::filesystem;
 
 namespace {
 
-std::string Capture(const std::string& command, int* status = nullptr) {
-  std::string out;
-  FILE* p = popen((command + " 2>&1").c_str(), "r");
-  if (!p) return out;
-  char buf[4096];
-  size_t n;
-  while ((n = fread(buf, 1, sizeof buf, p)) > 0) out.append(buf, n);
-  int rc = pclose(p);
-  if (status) *status = WIFEXITED(rc) ? WEXITSTATUS(rc) : -1;
-  return out;
-}
+using tvk::e2e::Capture;
 
 std::string Quote(const std::string& s) {
   std::string q = "'";
@@ -93,12 +85,7 @@ class WinSfx : public ::testing::Test {
     available_ = fs::exists(TVK_WINDOWS_SFX) && fs::exists(TVK_WINDOWS_DRIVER) && Have("wine") &&
                  Have("xvfb-run");
     if (!available_) return;
-    if (!std::getenv("WINEPREFIX")) {
-      const char* home = std::getenv("HOME");
-      setenv("WINEPREFIX", (std::string(home ? home : "/tmp") + "/.cache/tarvik-wine").c_str(), 1);
-    }
-    setenv("WINEDEBUG", "-all", 1);
-    setenv("WINEDLLOVERRIDES", "mscoree=;mshtml=", 1);
+    tvk::e2e::UseTestWineEnvironment();
     // Without a window manager Wine draws the frames itself, so the captions
     // are in the screenshots.
     // Each test runs in a process of its own under ctest: set it only once.

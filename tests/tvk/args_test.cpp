@@ -6,6 +6,7 @@
 
 #include "platform/result_codes.h"
 #include "tools/tvk/args.h"
+#include "tools/tvk/os.h"
 #include "tools/tvk/read_support.h"
 #include "tools/tvk/sfx_settings.h"
 #include "writer/payload_writer.h"
@@ -120,9 +121,9 @@ TEST(ReadSupport, DatesAndPaths) {
   EXPECT_EQ(MethodText(9, 12), "m9 v12");
   EXPECT_EQ(InternalPath("/a/b"), "\\a\\b");
   EXPECT_EQ(DisplayPath("a\\b\\"), "a/b/");
-  EXPECT_EQ(AbsolutePath("/x"), "/x");
-  EXPECT_EQ(AbsolutePath("rel").back(), 'l');
-  EXPECT_EQ(AbsolutePath("rel").front(), '/');
+  EXPECT_EQ(os::AbsolutePath("/x"), "/x");
+  EXPECT_EQ(os::AbsolutePath("rel").back(), 'l');
+  EXPECT_EQ(os::AbsolutePath("rel").front(), '/');
 }
 
 TEST(SfxSettings, LineBreaksInShownTextsButPathsKeepTheirBackslashes) {

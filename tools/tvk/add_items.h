@@ -3,8 +3,6 @@
 #ifndef TVK_TOOLS_ADD_ITEMS_H
 #define TVK_TOOLS_ADD_ITEMS_H
 
-#include <sys/stat.h>
-
 #include <cstdint>
 #include <functional>
 #include <optional>
@@ -14,6 +12,7 @@
 #include <vector>
 
 #include "tools/tvk/args.h"
+#include "tools/tvk/os.h"
 #include "tools/tvk/packing.h"
 #include "writer/archive_writer.h"
 
@@ -23,7 +22,7 @@ struct AddItem {
   std::string diskPath;
   std::string stored;  // '/'-separated, UTF-8 as found on disk
   bool folder = false;
-  struct stat st {};
+  os::FileInfo st;
   // An entry kept from the archive being rewritten: it writes itself (its
   // blocks as they stand) instead of being read from disk and packed.
   std::function<bool(ArchiveWriter& writer, std::string* error)> copy;
@@ -38,7 +37,7 @@ struct AddItem {
 // said and counted; false when two different files would be stored under
 // one name.
 bool CollectInputs(const std::vector<std::string>& paths, const std::vector<std::string>& excludes,
-                   const std::set<std::pair<dev_t, ino_t>>& skip, bool dereference,
+                   const std::set<os::FileKey>& skip, bool dereference,
                    std::vector<AddItem>* items, int* problems);
 
 // The password bytes for new entries from -p (asking when it is empty).

@@ -7,12 +7,13 @@
 #include "archive/blocks.h"
 #include "archive/format.h"
 #include "common/bytes.h"
+#include "tools/tvk/os.h"
 #include "writer/archive_writer.h"
 
 namespace tvk::cli {
 
 bool LocateMainHeader(const std::string& path, MainHeaderAt* at, std::string* error) {
-  std::FILE* f = std::fopen(path.c_str(), "rb");
+  std::FILE* f = os::OpenFile(path, "rb");
   if (!f) {
     *error = path + ": " + std::strerror(errno);
     return false;
@@ -47,24 +48,24 @@ bool VolumesOf(const std::string& first, std::vector<std::string>* paths,
 
 bool UpdateMainFlags(const std::string& path, const MainHeaderAt& at, uint16_t set, uint16_t clear,
                      std::string* error) {
-  std::FILE* f = std::fopen(path.c_str(), "r+b");
+  std::FILE* f = os::OpenFile(path, "r+b");
   if (!f) {
     *error = path + ": " + std::strerror(errno);
     return false;
   }
   Bytes main(fmt::kMainHeaderSize);
-  bool ok = std::fseek(f, static_cast<long>(at.offset), SEEK_SET) == 0 &&
+  bool ok = os::SeekTo(f, at.offset) == 0 &&
             std::fread(main.data(), 1, main.size(), f) == main.size();
   if (ok) {
     uint32_t size = ParseBlockHeader(main.data()).size;
     main.resize(size);
-    ok = std::fseek(f, static_cast<long>(at.offset), SEEK_SET) == 0 &&
+    ok = os::SeekTo(f, at.offset) == 0 &&
          std::fread(main.data(), 1, size, f) == size;
   }
   if (ok) {
     StoreU16(&main[3], (LoadU16(&main[3]) | set) & ~clear);
     SealHead(main);
-    ok = std::fseek(f, static_cast<long>(at.offset), SEEK_SET) == 0 &&
+    ok = os::SeekTo(f, at.offset) == 0 &&
          std::fwrite(main.data(), 1, main.size(), f) == main.size();
   }
   ok = std::fclose(f) == 0 && ok;

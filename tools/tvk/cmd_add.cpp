@@ -1,8 +1,4 @@
 // tvk a: adds files and folders to a new archive.
-#include <dirent.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <cerrno>
 #include <cstdio>
@@ -20,6 +16,7 @@
 #include "tools/tvk/add_items.h"
 #include "tools/tvk/commands.h"
 #include "tools/tvk/console.h"
+#include "tools/tvk/os.h"
 #include "tools/tvk/pack_ahead.h"
 #include "tools/tvk/packing.h"
 #include "tools/tvk/signer.h"
@@ -50,7 +47,7 @@ constexpr size_t kMaxPassword = 249;
 
 using Item = AddItem;
 
-Item MakeItem(const std::string& diskPath, const std::string& stored, bool folder, const struct stat& st) {
+Item MakeItem(const std::string& diskPath, const std::string& stored, bool folder, const os::FileInfo& st) {
   Item item;
   item.diskPath = diskPath;
   item.stored = stored;
@@ -61,7 +58,7 @@ Item MakeItem(const std::string& diskPath, const std::string& stored, bool folde
 
 struct Collector {
   std::vector<Item> items;
-  std::set<std::pair<dev_t, ino_t>> skip;  // the archive itself
+  std::set<os::FileKey> skip;  // the archive itself
   std::vector<std::string> excludes;        // masks as the reader matches them
   bool dereference = false;                 // -L: what links point to is stored
   int problems = 0;
@@ -79,43 +76,39 @@ struct Collector {
   }
 
   void Add(const std::string& diskPath, const std::string& stored,
-           std::vector<std::pair<dev_t, ino_t>>& ancestors) {
-    struct stat st {};
-    if ((dereference ? stat(diskPath.c_str(), &st) : lstat(diskPath.c_str(), &st)) != 0) {
-      Problem("cannot read " + diskPath + ": " + std::strerror(errno));
+           std::vector<os::FileKey>& ancestors) {
+    os::FileInfo st;
+    std::string error;
+    if (!os::Stat(diskPath, dereference, &st, &error)) {
+      Problem("cannot read " + diskPath + ": " + error);
       return;
     }
-    if (skip.count({st.st_dev, st.st_ino})) return;
+    if (skip.count(st.key)) return;
     if (Excluded(stored)) return;
-    if (S_ISLNK(st.st_mode)) {
+    if (st.kind == os::Kind::kLink) {
       AddLink(diskPath, stored, st);
-    } else if (S_ISDIR(st.st_mode)) {
-      // Only links lead back into a folder on the way, so only -L meets it.
+    } else if (st.kind == os::Kind::kFolder) {
+      // Only links lead back into a folder on the way, so only -L meets it
+      // (and, on Windows, junctions).
       for (const auto& a : ancestors) {
-        if (a.first == st.st_dev && a.second == st.st_ino) {
+        if (a == st.key) {
           Problem(diskPath + ": a folder loop, not packed again");
           return;
         }
       }
       if (!stored.empty()) items.push_back(MakeItem(diskPath, stored, true, st));
-      DIR* dir = opendir(diskPath.c_str());
-      if (!dir) {
-        Problem("cannot read folder " + diskPath + ": " + std::strerror(errno));
+      std::vector<std::string> names;
+      if (!os::ListFolder(diskPath, &names, &error)) {
+        Problem("cannot read folder " + diskPath + ": " + error);
         return;
       }
-      std::vector<std::string> names;
-      while (dirent* d = readdir(dir)) {
-        std::string n = d->d_name;
-        if (n != "." && n != "..") names.push_back(n);
-      }
-      closedir(dir);
       std::sort(names.begin(), names.end());
-      ancestors.emplace_back(st.st_dev, st.st_ino);
-      std::string prefix = diskPath.empty() || diskPath.back() == '/' ? diskPath : diskPath + "/";
+      ancestors.push_back(st.key);
+      std::string prefix = diskPath.empty() || os::IsSeparator(diskPath.back()) ? diskPath : diskPath + "/";
       for (const std::string& n : names)
         Add(prefix + n, stored.empty() ? n : stored + "/" + n, ancestors);
       ancestors.pop_back();
-    } else if (S_ISREG(st.st_mode)) {
+    } else if (st.kind == os::Kind::kFile) {
       if (stored.empty()) {
         Problem("cannot store " + diskPath + " under an empty name");
         return;
@@ -128,23 +121,21 @@ struct Collector {
 
   // The target as the link holds it, whatever it points to (nothing, or
   // something outside the tree): extracting makes the same link again.
-  void AddLink(const std::string& diskPath, const std::string& stored, const struct stat& st) {
+  void AddLink(const std::string& diskPath, const std::string& stored, const os::FileInfo& st) {
     if (stored.empty()) {
       Problem("cannot store " + diskPath + " under an empty name");
       return;
     }
-    std::string target(fmt::kMaxLinkTarget + 1, '\0');
-    const ssize_t n = readlink(diskPath.c_str(), target.data(), target.size());
-    if (n < 0) {
-      Problem("cannot read the link " + diskPath + ": " + std::strerror(errno));
+    std::string target, error;
+    if (!os::ReadLink(diskPath, &target, &error)) {
+      Problem("cannot read the link " + diskPath + ": " + error);
       return;
     }
-    if (n == 0 || static_cast<size_t>(n) > fmt::kMaxLinkTarget) {
+    if (target.empty() || target.size() > fmt::kMaxLinkTarget) {
       Problem("skipped " + diskPath + ": its target is longer than " + std::to_string(fmt::kMaxLinkTarget) +
               " bytes");
       return;
     }
-    target.resize(static_cast<size_t>(n));
     Item item = MakeItem(diskPath, stored, false, st);
     item.linkTarget = std::move(target);
     items.push_back(std::move(item));
@@ -166,7 +157,7 @@ struct Collector {
       }
       const Item& first = kept[it->second];
       const bool same = first.folder == item.folder &&
-                        (item.folder || (first.st.st_dev == item.st.st_dev && first.st.st_ino == item.st.st_ino));
+                        (item.folder || first.st.key == item.st.key);
       if (same) continue;
       Console::Get().Error(first.diskPath + " and " + item.diskPath + " would both be stored as " +
                            item.stored + "; add them from folders that keep them apart");
@@ -178,13 +169,14 @@ struct Collector {
 };
 
 // The stored form of a path given on the command line: relative, without a
-// leading root and without "." and ".." components.
-std::string StoredBase(const std::string& path) {
+// leading root (or Windows drive) and without "." and ".." components.
+std::string StoredBase(const std::string& given) {
+  const std::string path = os::WithoutDrive(given);
   std::string out;
   size_t i = 0;
   while (i <= path.size()) {
-    size_t j = path.find('/', i);
-    if (j == std::string::npos) j = path.size();
+    size_t j = i;
+    while (j < path.size() && !os::IsSeparator(path[j])) ++j;
     std::string part = path.substr(i, j - i);
     if (!part.empty() && part != "." && part != "..") out += (out.empty() ? "" : "/") + part;
     i = j + 1;
@@ -193,7 +185,7 @@ std::string StoredBase(const std::string& path) {
 }
 
 bool ReadWhole(const std::string& path, Bytes* data, std::string* error) {
-  std::FILE* f = std::fopen(path.c_str(), "rb");
+  std::FILE* f = os::OpenFile(path, "rb");
   if (!f) {
     *error = std::strerror(errno);
     return false;
@@ -210,7 +202,7 @@ bool ReadWhole(const std::string& path, Bytes* data, std::string* error) {
 
 // The CRC register over a file, read in pieces, and its length.
 bool CrcOfFile(const std::string& path, uint32_t* crc, uint64_t* size, std::string* error) {
-  std::FILE* f = std::fopen(path.c_str(), "rb");
+  std::FILE* f = os::OpenFile(path, "rb");
   if (!f) {
     *error = std::strerror(errno);
     return false;
@@ -250,14 +242,10 @@ bool AddPackedStream(const std::string& archive, const Item& item, EntrySpec& e,
     }
     return false;
   };
-  std::string scratch = archive + ".packing.XXXXXX";
-  const int fd = mkstemp(scratch.data());
-  if (fd >= 0) unlink(scratch.c_str());
-  std::FILE* tmp = fd >= 0 ? fdopen(fd, "w+b") : nullptr;
+  std::string openError;
+  std::FILE* tmp = os::OpenScratchFile(archive + ".packing.", &openError);
   if (!tmp) {
-    tmpFailed("create");
-    if (fd >= 0) close(fd);
-    *error = tmpError;
+    *error = "cannot create a scratch file beside " + archive + ": " + openError;
     return false;
   }
   Packing::StreamRequest request;
@@ -268,13 +256,10 @@ bool AddPackedStream(const std::string& archive, const Item& item, EntrySpec& e,
   request.dictCode = e.dictCode;
   request.solid = e.solid;
   request.read = readFile;
-  request.restart = [&] {
-    std::fflush(tmp);
-    return (ftruncate(fileno(tmp), 0) == 0 && fseeko(tmp, 0, SEEK_SET) == 0) || tmpFailed("empty");
-  };
+  request.restart = [&] { return os::EmptyFile(tmp) || tmpFailed("empty"); };
   request.write = [&](const uint8_t* p, size_t n) { return std::fwrite(p, 1, n, tmp) == n || tmpFailed("write"); };
   auto readTmp = [&](uint64_t offset, uint8_t* dest, size_t n) {
-    return (std::fflush(tmp) == 0 && fseeko(tmp, static_cast<off_t>(offset), SEEK_SET) == 0 &&
+    return (std::fflush(tmp) == 0 && os::SeekTo(tmp, offset) == 0 &&
             std::fread(dest, 1, n, tmp) == n) ||
            tmpFailed("read");
   };
@@ -393,14 +378,14 @@ void ConfigurePacking(const Args& args, Packing* packing) {
 }
 
 bool CollectInputs(const std::vector<std::string>& paths, const std::vector<std::string>& excludes,
-                   const std::set<std::pair<dev_t, ino_t>>& skip, bool dereference,
+                   const std::set<os::FileKey>& skip, bool dereference,
                    std::vector<AddItem>* items, int* problems) {
   Collector collector;
   collector.skip = skip;
   collector.excludes = excludes;
   collector.dereference = dereference;
   for (const std::string& path : paths) {
-    std::vector<std::pair<dev_t, ino_t>> ancestors;
+    std::vector<os::FileKey> ancestors;
     collector.Add(path, StoredBase(path), ancestors);
   }
   const bool apart = collector.DropRepeats();
@@ -414,7 +399,7 @@ PackRun PackItems(const std::vector<AddItem>& items, const Args& args, const std
                   const std::string& signError, bool allOrNothing) {
   uint64_t total = 0;
   for (const Item& item : items)
-    if (!item.folder) total += static_cast<uint64_t>(item.st.st_size);
+    if (!item.folder) total += item.st.size;
 
   // A non-solid archive packs its files side by side: each entry starts
   // afresh, so the bytes are those of one thread. Files too large to hold
@@ -427,7 +412,7 @@ PackRun PackItems(const std::vector<AddItem>& items, const Args& args, const std
     std::vector<PackAhead::File> files;
     for (size_t i = 0; i < items.size(); ++i) {
       const Item& item = items[i];
-      const uint64_t size = static_cast<uint64_t>(item.st.st_size);
+      const uint64_t size = item.st.size;
       if (item.copy || item.folder || item.linkTarget || size > kAheadFileLimit || size > InMemoryLimit()) continue;
       const uint8_t method = packing.MethodFor(size);
       if (method == fmt::kMethodStored) continue;
@@ -500,7 +485,7 @@ PackRun PackItems(const std::vector<AddItem>& items, const Args& args, const std
       e.attributes = kAttrDirectory;
     } else {
       const bool link = item.linkTarget.has_value();
-      size = static_cast<uint64_t>(item.st.st_size);
+      size = item.st.size;
       streamed = !link && (packing.MethodFor(size) == fmt::kMethodStored || size > InMemoryLimit());
       std::string error;
       if (link) {
@@ -521,18 +506,20 @@ PackRun PackItems(const std::vector<AddItem>& items, const Args& args, const std
         break;
       }
       if (!streamed) size = data.size();
-      e.attributes = kAttrArchive | ((item.st.st_mode & S_IWUSR) ? 0 : kAttrReadOnly);
-      struct timespec modified = item.st.st_mtim;
-      if (epoch && modified.tv_sec >= *epoch) modified = {static_cast<time_t>(*epoch), 0};
-      e.dosTime = DosTimeFromUnix(modified.tv_sec);
-      const FileTime write = FileTimeFromUnix(modified.tv_sec, static_cast<uint32_t>(modified.tv_nsec));
+      e.attributes = kAttrArchive | (item.st.writable ? 0 : kAttrReadOnly);
+      int64_t seconds = item.st.modifiedSeconds;
+      uint32_t nanoseconds = item.st.modifiedNanoseconds;
+      if (epoch && seconds >= *epoch) seconds = *epoch, nanoseconds = 0;
+      e.dosTime = DosTimeFromUnix(seconds);
+      const FileTime write = FileTimeFromUnix(seconds, nanoseconds);
       // Linux keeps no creation time here, and the access time is the one
       // reading the file for this archive changes, so that two runs over
       // the same files would differ: the modification time stands in.
       e.times = std::array<FileTime, 3>{write, write, write};
       // A link keeps its type bits, and its target stays as it is, so
       // that a listing reads it without decoding.
-      e.unixMode = item.st.st_mode & (link ? fmt::kUnixTypeMask | 07777 : 07777);
+      // Windows has no such bits, and its entries carry none.
+      if (item.st.unixMode) e.unixMode = item.st.unixMode & (link ? fmt::kUnixTypeMask | 07777 : 07777);
       e.method = link ? fmt::kMethodStored : packing.MethodFor(size);
       e.dictCode = packing.DictCodeFor(e.method);
       e.solid = packing.SolidFor(e.method);
@@ -543,7 +530,7 @@ PackRun PackItems(const std::vector<AddItem>& items, const Args& args, const std
     bool added;
     std::string readError;
     if (streamed) {
-      std::FILE* f = std::fopen(item.diskPath.c_str(), "rb");
+      std::FILE* f = os::OpenFile(item.diskPath, "rb");
       // Reading shows progress: the packing pass for a packed file, the
       // copy for a stored one.
       bool showRead = true;
@@ -552,7 +539,7 @@ PackRun PackItems(const std::vector<AddItem>& items, const Args& args, const std
           readError = "cancelled";
           return false;
         }
-        if (fseeko(f, static_cast<off_t>(offset), SEEK_SET) != 0 || std::fread(buffer, 1, n, f) != n) {
+        if (os::SeekTo(f, offset) != 0 || std::fread(buffer, 1, n, f) != n) {
           readError = "cannot read " + item.diskPath + (std::ferror(f) ? ": " + std::string(std::strerror(errno))
                                                                       : ": it became shorter");
           return false;
@@ -627,8 +614,8 @@ int RunAdd(const Args& args) {
   }
   const std::string archive = args.positional[0];
 
-  struct stat ast {};
-  bool exists = stat(archive.c_str(), &ast) == 0;
+  os::FileInfo ast;
+  bool exists = os::Stat(archive, true, &ast);
   if (exists && !args.force) {
     con.Error(archive + " exists (use -f to replace it)");
     return kExitFile;
@@ -677,13 +664,13 @@ int RunAdd(const Args& args) {
   shape.packer = packing.Packer();
 
   // What to store.
-  std::set<std::pair<dev_t, ino_t>> skip;
+  std::set<os::FileKey> skip;
   if (exists) {
-    skip.insert({ast.st_dev, ast.st_ino});
+    skip.insert(ast.key);
     for (uint32_t n = 1; n < 1000; ++n) {
-      struct stat vst {};
-      if (stat(VolumeName(archive, n).c_str(), &vst) != 0) break;
-      skip.insert({vst.st_dev, vst.st_ino});
+      os::FileInfo vst;
+      if (!os::Stat(VolumeName(archive, n), true, &vst)) break;
+      skip.insert(vst.key);
     }
   }
   std::vector<Item> items;

@@ -7,11 +7,6 @@
 #include <map>
 #include <set>
 #include <string>
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
-#include <cerrno>
 
 #include "archive/blocks.h"
 #include "archive/format.h"
@@ -20,6 +15,7 @@
 #include "tools/tvk/archive_file.h"
 #include "tools/tvk/commands.h"
 #include "tools/tvk/console.h"
+#include "tools/tvk/os.h"
 #include "tools/tvk/read_support.h"
 
 namespace tvk::cli {
@@ -147,8 +143,8 @@ int OnEntryDone(void* user, const FileEntry*, const char* outputPath) {
     // The reader keeps what it could of a file that was not there before,
     // for hosts that want it; tvk leaves no damaged file behind.
     // (A test writes nothing: the path it is handed is no file of its.)
-    const std::string path = outputPath ? DisplayPath(outputPath) : "";
-    if (s->extracting && !path.empty() && !s->existedBefore.count(path)) unlink(path.c_str());
+    const std::string path = outputPath ? os::FromReaderText(DisplayPath(outputPath)) : "";
+    if (s->extracting && !path.empty() && !s->existedBefore.count(path)) os::RemoveFile(path);
   }
   return 1;
 }
@@ -162,7 +158,11 @@ int OnNextVolume(void*, char* path, uint32_t, uint32_t volume, uint32_t) {
                         "\nFolder to look in (an empty line looks again in " +
                         ShownPath(folder.empty() ? "." : folder) + "): ");
   if (!answer) return 0;
-  std::string chosen = answer->empty() ? folder : InternalPath(*answer);
+  std::string chosen = folder;
+  if (!answer->empty() && !os::ToReaderText(InternalPath(*answer), &chosen)) {
+    con.Error("the folder name cannot be given to the reader in this system's code page");
+    return 0;
+  }
   if (chosen.size() >= kPathSize) {
     con.Error("the folder name is too long");
     return 0;
@@ -226,21 +226,23 @@ std::string Thousands(uint64_t n) {
 // the code to end on; empty when it opens as a file. A folder is not taken
 // for an empty archive.
 std::string ArchiveFileProblem(const std::string& path, uint32_t* code) {
-  struct stat st {};
-  if (stat(path.c_str(), &st) != 0) {
+  os::FileInfo st;
+  std::string error;
+  bool missing = false;
+  if (!os::Stat(path, true, &st, &error, &missing)) {
     *code = kErrFileAccess;
-    return errno == ENOENT ? "no such file" : std::string("cannot open it: ") + std::strerror(errno);
+    return missing ? "no such file" : "cannot open it: " + error;
   }
-  if (S_ISDIR(st.st_mode)) {
+  if (st.kind == os::Kind::kFolder) {
     *code = kErrNotArchive;
     return "a folder, not an archive";
   }
-  const int fd = open(path.c_str(), O_RDONLY);
-  if (fd < 0) {
+  std::FILE* f = os::OpenFile(path, "rb");
+  if (!f) {
     *code = kErrFileAccess;
-    return std::string("cannot open it: ") + std::strerror(errno);
+    return "cannot open it: " + os::ErrorText();
   }
-  close(fd);
+  std::fclose(f);
   return "";
 }
 
@@ -252,15 +254,16 @@ std::string OutputProblem(const std::string& target, const std::string& entry) {
   if (!entry.empty()) path += (path.empty() || path.back() == '/' ? "" : "/") + entry;
   while (path.size() > 1 && path.back() == '/') path.pop_back();
   std::string on = path;
-  struct stat st {};
-  while (lstat(on.c_str(), &st) != 0) {
+  os::FileInfo st;
+  while (!os::Stat(on, false, &st)) {
     const size_t slash = on.find_last_of('/');
     if (slash == std::string::npos || slash == 0) return "";
     on.resize(slash);
   }
-  if (on != path && !S_ISDIR(st.st_mode)) return "cannot create " + path + ": " + on + " is not a folder";
-  const int want = S_ISDIR(st.st_mode) ? W_OK | X_OK : W_OK;
-  if (access(on.c_str(), want) != 0) return "cannot create " + path + ": " + std::strerror(errno);
+  const bool folder = st.kind == os::Kind::kFolder;
+  if (on != path && !folder) return "cannot create " + path + ": " + on + " is not a folder";
+  std::string error;
+  if (!os::MayWrite(on, folder, &error)) return "cannot create " + path + ": " + error;
   return "";
 }
 
@@ -274,13 +277,22 @@ uint32_t OpenFailure(const Session& s, uint32_t code, std::string* message) {
   return kErrData;
 }
 
+// A mask in the reader's text; one the system's code page cannot spell
+// stays as typed and matches the names the archive holds in UTF-8.
+std::string ReaderName(const std::string& mask) {
+  std::string text;
+  return os::ToReaderText(InternalPath(mask), &text) ? text : InternalPath(mask);
+}
+
 // Opens the archive in the reader; answers the reader's error code.
 uint32_t OpenArchive(ArchiveReader& reader, Session& s, bool listing) {
   ReaderCallbacks cb = MakeCallbacks(&s, listing);
   reader.SetCallbacks(&cb);
-  std::string internal = InternalPath(AbsolutePath(s.archive));
+  std::string internal;
+  if (!os::ToReaderText(InternalPath(os::AbsolutePath(s.archive)), &internal)) return kErrFileAccess;
   if (internal.size() >= kPathSize) return kErrFileAccess;
-  if (access(s.archive.c_str(), F_OK) != 0) return kErrFileAccess;
+  os::FileInfo st;
+  if (!os::Stat(s.archive, true, &st)) return kErrFileAccess;
   reader.Open(internal.c_str());
   return reader.LastError();
 }
@@ -296,8 +308,8 @@ uint32_t ListPass(Session& s, const std::vector<std::string>& masks, std::vector
     NameList* exclude = excludes.empty() ? nullptr : reader.CreateNameList(kListNames);
     NameList* result = reader.CreateNameList(kListEntries);
     if (include && result && (exclude || excludes.empty())) {
-      for (const std::string& m : masks) reader.AddName(include, InternalPath(m).c_str());
-      for (const std::string& m : excludes) reader.AddName(exclude, InternalPath(m).c_str());
+      for (const std::string& m : masks) reader.AddName(include, ReaderName(m).c_str());
+      for (const std::string& m : excludes) reader.AddName(exclude, ReaderName(m).c_str());
       *info = ArchiveInfo{};
       reader.List(include, exclude, nullptr, result, info);
       for (NameListNode* n = result->head; n && entries; n = n->next)
@@ -498,7 +510,13 @@ int RunPass(const Args& args, bool extract) {
       options.restoreWindowsTimes = 1;
       options.replaceWithoutAsking = args.yes ? 1 : 0;
       options.attributeMode = kAttrModeStored;
-      std::string target = InternalPath(AbsolutePath(args.outputDir.value_or(".")));
+      const std::string shownTarget = DisplayPath(os::AbsolutePath(args.outputDir.value_or(".")));
+      std::string target;
+      if (!os::ToReaderText(InternalPath(shownTarget), &target)) {
+        reader.Close();
+        con.Error("the target folder name cannot be given to the reader in this system's code page");
+        return kExitFile;
+      }
       if (target.size() + 1 >= kPathSize) {
         reader.Close();
         con.Error("the target folder name is too long");
@@ -507,15 +525,15 @@ int RunPass(const Args& args, bool extract) {
       std::memcpy(options.targetFolder, target.c_str(), target.size() + 1);
       reader.SetOptions(kOptionsExtraction, &options);
       for (const ListedEntry& e : selected) {
-        const std::string path = DisplayPath(target) + "/" + e.name;
-        struct stat st {};
-        if (!e.folder && lstat(path.c_str(), &st) == 0) s.existedBefore.insert(path);
+        const std::string path = shownTarget + "/" + e.name;
+        os::FileInfo st;
+        if (!e.folder && os::Stat(path, false, &st)) s.existedBefore.insert(path);
       }
       NameList* include = reader.CreateNameList(kListNames);
       NameList* exclude = args.excludes.empty() ? nullptr : reader.CreateNameList(kListNames);
       if (include && (exclude || args.excludes.empty())) {
-        for (const std::string& m : ReaderMasks(masks)) reader.AddName(include, m.c_str());
-        for (const std::string& m : args.excludes) reader.AddName(exclude, InternalPath(m).c_str());
+        for (const std::string& m : ReaderMasks(masks)) reader.AddName(include, ReaderName(m).c_str());
+        for (const std::string& m : args.excludes) reader.AddName(exclude, ReaderName(m).c_str());
         reader.Extract(include, exclude, nullptr);
       }
       if (include) reader.FreeNameList(include);
@@ -527,9 +545,9 @@ int RunPass(const Args& args, bool extract) {
         if (failed.size() > target.size() && failed.compare(0, target.size(), target) == 0 &&
             (failed[target.size()] == '\\' || target.back() == '\\'))
           failed = failed.substr(target.size() + (failed[target.size()] == '\\' ? 1 : 0));
-        s.current = DisplayPath(failed);
+        s.current = os::FromReaderText(DisplayPath(failed));
       }
-      targetShown = DisplayPath(target);
+      targetShown = shownTarget;
     } else {
       ExtractOptions options{};
       options.size = sizeof options;

@@ -1,11 +1,7 @@
 // tvk sfx: a self-extractor from the program, a language text, settings and
 // an archive (or a volume set).
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <cctype>
-#include <fstream>
 #include <string>
 #include <vector>
 
@@ -13,35 +9,33 @@
 #include "tools/tvk/archive_file.h"
 #include "tools/tvk/commands.h"
 #include "tools/tvk/console.h"
+#include "tools/tvk/os.h"
 #include "tools/tvk/sfx_settings.h"
 #include "writer/payload_writer.h"
 #include "writer/program_resources.h"
+#include "writer/utf8_files.h"
 
 namespace tvk::cli {
 namespace {
 
 bool ReadBytes(const std::string& path, std::vector<uint8_t>* out) {
-  std::ifstream in(path, std::ios::binary);
-  if (!in) return false;
-  out->assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-  return !in.bad();
+  std::string bytes;
+  if (!ReadFileUtf8(path, &bytes)) return false;
+  out->assign(bytes.begin(), bytes.end());
+  return true;
 }
 
-bool WriteBytes(const std::string& path, const std::vector<uint8_t>& bytes, bool replace,
-                std::string* error) {
-  struct stat st {};
-  if (!replace && stat(path.c_str(), &st) == 0) {
-    *error = path + " exists (use -f to replace it)";
-    return false;
-  }
-  std::ofstream out(path, std::ios::binary | std::ios::trunc);
-  out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
-  out.close();
-  if (!out) {
-    *error = "cannot write " + path;
-    return false;
-  }
-  return true;
+bool WriteBytes(const std::string& path, const std::vector<uint8_t>& bytes, std::string* error) {
+  std::FILE* f = os::OpenFile(path, "wb");
+  bool ok = f && std::fwrite(bytes.data(), 1, bytes.size(), f) == bytes.size();
+  if (f) ok = std::fclose(f) == 0 && ok;
+  if (!ok) *error = "cannot write " + path + ": " + os::ErrorText();
+  return ok;
+}
+
+bool Exists(const std::string& path) {
+  os::FileInfo st;
+  return os::Stat(path, true, &st);
 }
 
 // The self-extractor program when --sfx names none: beside tvk, where an
@@ -49,18 +43,15 @@ bool WriteBytes(const std::string& path, const std::vector<uint8_t>& bytes, bool
 // build tvk came from, which stays valid only while that tree does.
 std::string DefaultSfxProgram() {
   std::vector<std::string> candidates;
-  char self[4096];
-  const ssize_t n = readlink("/proc/self/exe", self, sizeof self - 1);
-  if (n > 0) {
-    std::string dir(self, static_cast<size_t>(n));
-    dir.erase(dir.find_last_of('/') + 1);
-    candidates.push_back(dir + "tvksfx");
-    candidates.push_back(dir + "../lib/tarvik/tvksfx");
+  const std::string dir = os::ProgramFolder();
+  if (!dir.empty()) {
+    candidates.push_back(dir + os::SelfExtractorName());
+    candidates.push_back(dir + "../lib/tarvik/" + os::SelfExtractorName());
   }
   candidates.push_back(TVK_DEFAULT_SFX);
   for (const std::string& c : candidates) {
-    struct stat st {};
-    if (!c.empty() && stat(c.c_str(), &st) == 0 && S_ISREG(st.st_mode)) return c;
+    os::FileInfo st;
+    if (!c.empty() && os::Stat(c, true, &st) && st.kind == os::Kind::kFile) return c;
   }
   return std::string();
 }
@@ -138,12 +129,10 @@ int RunSfx(const Args& args) {
   payload::Settings settings;
   if (args.settings) {
     std::string text;
-    std::ifstream in(*args.settings, std::ios::binary);
-    if (!in) {
+    if (!ReadFileUtf8(*args.settings, &text)) {
       con.Error("cannot read " + *args.settings);
       return kExitFile;
     }
-    text.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
     if (!ParseSfxSettings(text, &settings, &error)) {
       con.Error(*args.settings + ": " + error);
       return kExitFile;
@@ -185,19 +174,18 @@ int RunSfx(const Args& args) {
     return kExitFile;
   }
   for (const payload::OutputFile& f : files) {
-    struct stat st {};
-    if (!args.force && stat(f.path.c_str(), &st) == 0) {
+    if (!args.force && Exists(f.path)) {
       con.Error(f.path + " exists (use -f to replace it)");
       return kExitFile;
     }
   }
   for (const payload::OutputFile& f : files) {
-    if (!WriteBytes(f.path, f.bytes, true, &error)) {
+    if (!WriteBytes(f.path, f.bytes, &error)) {
       con.Error(error);
       return kExitFile;
     }
   }
-  chmod(output.c_str(), 0755);
+  os::MarkRunnable(output);
   con.Info("built " + output + (files.size() > 1 ? " and " + std::to_string(files.size() - 1) + " further volumes" : "") +
            " from " + programPath);
   return kExitOk;

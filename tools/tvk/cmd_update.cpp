@@ -2,10 +2,6 @@
 // out. The new archive is written under a temporary name beside the old
 // one and takes its place only when it is whole and on disk, so that a
 // failure at any point leaves the old archive as it was.
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <cerrno>
 #include <cstdio>
 #include <algorithm>
@@ -26,6 +22,7 @@
 #include "tools/tvk/archive_file.h"
 #include "tools/tvk/commands.h"
 #include "tools/tvk/console.h"
+#include "tools/tvk/os.h"
 #include "tools/tvk/read_support.h"
 
 namespace tvk::cli {
@@ -34,7 +31,7 @@ namespace {
 // The archive as it stands, read once before anything is written.
 struct Original {
   std::string path;
-  struct stat st {};
+  os::FileInfo st;
   MainHeaderAt main;
   Bytes mainHead;     // the main header as stored
   Bytes commentHead;  // the archive comment as stored (enciphered with the heads)
@@ -56,7 +53,7 @@ struct Original {
 };
 
 bool ReadAt(std::FILE* f, uint64_t offset, uint8_t* data, size_t n) {
-  return fseeko(f, static_cast<off_t>(offset), SEEK_SET) == 0 && std::fread(data, 1, n, f) == n;
+  return os::SeekTo(f, offset) == 0 && std::fread(data, 1, n, f) == n;
 }
 
 // One head as stored at offset: its size field's bytes, or under encrypted
@@ -95,8 +92,8 @@ int OpenOriginal(const Args& args, const char* command, Original* o) {
   Console& con = Console::Get();
   o->path = args.positional[0];
   std::string error;
-  if (stat(o->path.c_str(), &o->st) != 0) {
-    con.Error(o->path + ": " + std::strerror(errno));
+  if (!os::Stat(o->path, true, &o->st, &error)) {
+    con.Error(o->path + ": " + error);
     return ExitCodeOf(kErrFileAccess);
   }
   if (!LocateMainHeader(o->path, &o->main, &error)) {
@@ -132,7 +129,7 @@ int OpenOriginal(const Args& args, const char* command, Original* o) {
     o->password = PasswordBytes(o->typedPassword);
   }
 
-  std::FILE* f = std::fopen(o->path.c_str(), "rb");
+  std::FILE* f = os::OpenFile(o->path, "rb");
   if (!f) {
     con.Error(o->path + ": " + std::strerror(errno));
     return ExitCodeOf(kErrFileAccess);
@@ -228,16 +225,13 @@ class ScratchFolder {
     if (path_.empty()) return;
     std::error_code ec;
     // Extracted files may be read-only; their folder is not.
-    std::filesystem::remove_all(path_, ec);
+    std::filesystem::remove_all(std::filesystem::path(std::u8string(path_.begin(), path_.end())), ec);
   }
   bool Make(const std::string& beside, std::string* error) {
-    std::string name = beside + ".unpack.XXXXXX";
-    if (!mkdtemp(name.data())) {
-      *error = "cannot create a scratch folder beside " + beside + ": " + std::strerror(errno);
-      return false;
-    }
-    path_ = name;
-    return true;
+    std::string why;
+    if (os::MakeUniqueFolder(beside + ".unpack.", &path_, &why)) return true;
+    *error = "cannot create a scratch folder beside " + beside + ": " + why;
+    return false;
   }
   const std::string& Path() const { return path_; }
 
@@ -273,13 +267,13 @@ AddItem UnpackedEntry(const ListedEntry& entry, const ScratchFolder& scratch, bo
   item.folder = entry.folder;
   item.diskPath = scratch.Path() + "/" + item.stored;
   item.encryption = entry.encryption;
-  *found = lstat(item.diskPath.c_str(), &item.st) == 0 && S_ISDIR(item.st.st_mode) == entry.folder;
+  *found = os::Stat(item.diskPath, false, &item.st) && (item.st.kind == os::Kind::kFolder) == entry.folder;
   // A link came out as a link, and goes back in as one.
-  if (*found && S_ISLNK(item.st.st_mode)) {
-    std::string target(fmt::kMaxLinkTarget + 1, '\0');
-    const ssize_t n = readlink(item.diskPath.c_str(), target.data(), target.size());
-    *found = n > 0 && static_cast<size_t>(n) <= fmt::kMaxLinkTarget;
-    target.resize(*found ? static_cast<size_t>(n) : 0);
+  if (*found && item.st.kind == os::Kind::kLink) {
+    std::string target, error;
+    *found = os::ReadLink(item.diskPath, &target, &error) && !target.empty() &&
+             target.size() <= fmt::kMaxLinkTarget;
+    if (!*found) target.clear();
     item.linkTarget = std::move(target);
   }
   return item;
@@ -292,7 +286,7 @@ int Rewrite(const Original& o, const Plan& plan, const Args& args, const std::st
   const bool solid = o.Solid() || args.solid;
   const bool repack = solid;
 
-  std::FILE* source = std::fopen(o.path.c_str(), "rb");
+  std::FILE* source = os::OpenFile(o.path, "rb");
   if (!source) {
     con.Error(o.path + ": " + std::strerror(errno));
     return ExitCodeOf(kErrFileAccess);
@@ -355,14 +349,11 @@ int Rewrite(const Original& o, const Plan& plan, const Args& args, const std::st
   shape.packer = packing.Packer();
 
   // Created exclusively, so that no one else's file is taken for ours.
-  std::string temporary = o.path + ".new.XXXXXX";
-  const int fd = mkstemp(temporary.data());
-  if (fd < 0) {
-    con.Error("cannot create a temporary file beside " + o.path + ": " + std::strerror(errno) +
-              "; the archive was left as it was");
+  std::string temporary;
+  if (!os::MakeUniqueFile(o.path + ".new.", &temporary, &error)) {
+    con.Error("cannot create a temporary file beside " + o.path + ": " + error + "; the archive was left as it was");
     return kExitFile;
   }
-  close(fd);
   FileOutput out(temporary, true);
   ArchiveWriter writer(shape, &out);
   // The comment as stored: under encrypted heads it is enciphered with the
@@ -376,30 +367,25 @@ int Rewrite(const Original& o, const Plan& plan, const Args& args, const std::st
     con.Error(writer.Error().empty() ? out.Error() : writer.Error());
   }
   // On disk before it replaces the original, with the original's mode.
-  if (ok) {
-    const int check = open(temporary.c_str(), O_RDONLY);
-    ok = check >= 0 && fchmod(check, o.st.st_mode & 07777) == 0 && fsync(check) == 0;
-    if (check >= 0) close(check);
-    if (!ok) con.Error("cannot write " + temporary + ": " + std::strerror(errno));
+  if (ok && !os::CommitFile(temporary, o.st.unixMode, &error)) {
+    con.Error("cannot write " + temporary + ": " + error);
+    ok = false;
   }
   if (ok && con.Interrupted()) {
     con.Error("cancelled");
     ok = false;
   }
-  if (ok && std::rename(temporary.c_str(), o.path.c_str()) != 0) {
-    con.Error("cannot replace " + o.path + ": " + std::strerror(errno));
+  // Windows replaces no file that is still open; the kept entries are
+  // copied by now.
+  closeSource.reset();
+  if (ok && !os::PutInPlace(temporary, o.path, &error)) {
+    con.Error("cannot replace " + o.path + ": " + error);
     ok = false;
   }
   if (!ok) {
-    std::remove(temporary.c_str());
+    os::RemoveFile(temporary);
     con.Error(o.path + " was left as it was");
     return kExitFile;
-  }
-  const std::string folder = std::filesystem::path(o.path).parent_path().string();
-  const int dir = open(folder.empty() ? "." : folder.c_str(), O_RDONLY | O_DIRECTORY);
-  if (dir >= 0) {
-    fsync(dir);
-    close(dir);
   }
   if ((o.main.flags & fmt::kArcSigned) && !shape.signer)
     con.Warn(o.path + ": the signature was removed; sign it again with tvk sign");
@@ -421,15 +407,16 @@ bool NeedsArchive(const Args& args, const char* command, size_t least, const cha
 // stamp's two seconds where the entry has only that).
 bool Differs(const AddItem& input, const ListedEntry& entry) {
   if (input.folder || entry.folder) return input.folder != entry.folder;
-  if (static_cast<uint64_t>(input.st.st_size) != entry.size) return true;
-  struct timespec modified = input.st.st_mtim;
+  if (input.st.size != entry.size) return true;
+  int64_t seconds = input.st.modifiedSeconds;
+  uint32_t nanoseconds = input.st.modifiedNanoseconds;
   const std::optional<int64_t> epoch = SourceDateEpoch();
-  if (epoch && modified.tv_sec >= *epoch) modified = {static_cast<time_t>(*epoch), 0};
+  if (epoch && seconds >= *epoch) seconds = *epoch, nanoseconds = 0;
   if (entry.hasExactTime) {
-    const FileTime t = FileTimeFromUnix(modified.tv_sec, static_cast<uint32_t>(modified.tv_nsec));
+    const FileTime t = FileTimeFromUnix(seconds, nanoseconds);
     return t.low != entry.exactWriteTime.low || t.high != entry.exactWriteTime.high;
   }
-  return DosTimeFromUnix(modified.tv_sec) != entry.dosTime;
+  return DosTimeFromUnix(seconds) != entry.dosTime;
 }
 
 }  // namespace
@@ -453,7 +440,7 @@ int RunUpdate(const Args& args) {
     if (!NewEntryPassword(pw, &newPassword, &exitCode)) return exitCode;
   }
 
-  std::set<std::pair<dev_t, ino_t>> skip = {{o.st.st_dev, o.st.st_ino}};
+  std::set<os::FileKey> skip = {o.st.key};
   std::vector<AddItem> inputs;
   int problems = 0;
   if (!CollectInputs({args.positional.begin() + 1, args.positional.end()}, args.excludes, skip, args.dereference, &inputs,

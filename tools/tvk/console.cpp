@@ -1,38 +1,20 @@
 #include "tools/tvk/console.h"
 
+#include <chrono>
 #include <csignal>
 #include <cstdio>
-#include <ctime>
-#include <iostream>
 
-#include <termios.h>
-#include <unistd.h>
+#include "tools/tvk/os.h"
 
 namespace tvk::cli {
 namespace {
 
 volatile std::sig_atomic_t gInterrupted = 0;
 
-extern "C" void OnInterrupt(int) { gInterrupted = 1; }
+void OnInterrupt() { gInterrupted = 1; }
 
 double Now() {
-  timespec ts{};
-  clock_gettime(CLOCK_MONOTONIC, &ts);
-  return double(ts.tv_sec) + double(ts.tv_nsec) / 1e9;
-}
-
-std::optional<std::string> ReadLine() {
-  std::string line;
-  int c;
-  bool any = false;
-  while ((c = std::fgetc(stdin)) != EOF) {
-    any = true;
-    if (c == '\n') break;
-    line.push_back(static_cast<char>(c));
-  }
-  if (!any) return std::nullopt;
-  if (!line.empty() && line.back() == '\r') line.pop_back();
-  return line;
+  return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch()).count();
 }
 
 }  // namespace
@@ -42,9 +24,9 @@ Console& Console::Get() {
   return console;
 }
 
-Console::Console() { outputIsTerminal_ = isatty(STDOUT_FILENO) != 0; }
+Console::Console() { outputIsTerminal_ = os::OutputIsTerminal(); }
 
-bool Console::InputIsTerminal() const { return isatty(STDIN_FILENO) != 0; }
+bool Console::InputIsTerminal() const { return os::InputIsTerminal(); }
 
 void Console::ClearProgress() {
   if (!progressShown_) return;
@@ -57,9 +39,10 @@ std::optional<std::string> Console::Ask(const std::string& prompt) {
   ClearProgress();
   std::fputs(prompt.c_str(), stdout);
   std::fflush(stdout);
-  auto line = ReadLine();
+  const bool terminal = InputIsTerminal();
+  auto line = terminal ? os::ReadTerminalLine(true) : os::ReadLine(stdin);
   // Answers from a pipe are not echoed: end the prompt's line ourselves.
-  if (!InputIsTerminal()) {
+  if (!terminal) {
     std::fputs("\n", stdout);
     std::fflush(stdout);
   }
@@ -71,15 +54,7 @@ std::optional<std::string> Console::AskSecret(const std::string& prompt) {
   ClearProgress();
   std::fputs(prompt.c_str(), stdout);
   std::fflush(stdout);
-  termios saved{};
-  bool restore = tcgetattr(STDIN_FILENO, &saved) == 0;
-  if (restore) {
-    termios quietMode = saved;
-    quietMode.c_lflag &= ~static_cast<tcflag_t>(ECHO);
-    tcsetattr(STDIN_FILENO, TCSAFLUSH, &quietMode);
-  }
-  auto line = ReadLine();
-  if (restore) tcsetattr(STDIN_FILENO, TCSAFLUSH, &saved);
+  auto line = os::ReadTerminalLine(false);
   std::fputs("\n", stdout);
   std::fflush(stdout);
   return line;
@@ -143,12 +118,7 @@ void Console::Progress(const std::string& current, uint64_t done) {
 
 void Console::EndWork() { ClearProgress(); }
 
-void Console::CatchInterrupt() {
-  struct sigaction action {};
-  action.sa_handler = OnInterrupt;
-  sigemptyset(&action.sa_mask);
-  sigaction(SIGINT, &action, nullptr);
-}
+void Console::CatchInterrupt() { os::CatchInterrupt(OnInterrupt); }
 
 bool Console::Interrupted() const { return gInterrupted != 0; }
 

@@ -3,9 +3,11 @@
 #include <cstdio>
 #include <cstring>
 #include <string>
+#include <vector>
 
 #include "tools/tvk/commands.h"
 #include "tools/tvk/console.h"
+#include "tools/tvk/os.h"
 
 namespace {
 
@@ -30,8 +32,16 @@ const char kUsageEnd[] =
 
 }  // namespace
 
-int main(int argc, char** argv) {
+int main(int argc, char** rawArgv) {
   using namespace tvk::cli;
+  // Arguments as UTF-8 whatever the system hands over.
+  std::vector<std::string> words = os::Arguments(argc, rawArgv);
+  std::vector<char*> pointers;
+  for (std::string& w : words) pointers.push_back(w.data());
+  pointers.push_back(nullptr);
+  argc = static_cast<int>(words.size());
+  char** argv = pointers.data();
+  os::SetUpConsole();
   const auto usage = [](std::FILE* to) {
     std::fputs(kUsage, to);
     for (const Command& c : Commands()) std::fprintf(to, "  %-7s %s\n", c.name, c.summary);

@@ -1,10 +1,9 @@
 #include "tools/tvk/pack_ahead.h"
 
-#include <sched.h>
-
 #include <algorithm>
 #include <utility>
 
+#include "tools/tvk/os.h"
 #include "tools/tvk/packing.h"
 
 namespace tvk::cli {
@@ -111,12 +110,6 @@ PackAhead::Done PackAhead::Take(size_t item) {
   return done;
 }
 
-unsigned DefaultPackThreads() {
-  cpu_set_t set;
-  CPU_ZERO(&set);
-  if (sched_getaffinity(0, sizeof set, &set) == 0) return static_cast<unsigned>(std::max(1, CPU_COUNT(&set)));
-  const unsigned n = std::thread::hardware_concurrency();
-  return n ? n : 1;
-}
+unsigned DefaultPackThreads() { return os::ProcessorCount(); }
 
 }  // namespace tvk::cli

@@ -1,7 +1,5 @@
 #include "tools/tvk/read_support.h"
 
-#include <unistd.h>
-
 #include <algorithm>
 #include <cstdio>
 #include <ctime>
@@ -11,6 +9,7 @@
 #include "host/ui/console/terminal_text.h"
 #include "platform/result_codes.h"
 #include "tools/tvk/console.h"
+#include "tools/tvk/os.h"
 
 namespace tvk::cli {
 
@@ -26,7 +25,10 @@ std::string DisplayPath(const std::string& path) {
   return out;
 }
 
-std::string Shown(const std::string& text, bool keepLines) {
+std::string Shown(const std::string& given, bool keepLines) {
+  // Text may come from the reader, in the system's text; it is shown as
+  // UTF-8.
+  const std::string text = os::FromReaderText(given);
   std::string out;
   out.reserve(text.size());
   for (size_t at = 0; at < text.size();) {
@@ -41,16 +43,6 @@ std::string Shown(const std::string& text, bool keepLines) {
 }
 
 std::string ShownPath(const std::string& path) { return Shown(DisplayPath(path)); }
-
-std::string AbsolutePath(const std::string& path) {
-  if (!path.empty() && path[0] == '/') return path;
-  char cwd[4096];
-  if (!getcwd(cwd, sizeof cwd)) return path;
-  std::string base = cwd;
-  if (path.empty() || path == ".") return base;
-  if (base.back() != '/') base += '/';
-  return base + (path.rfind("./", 0) == 0 ? path.substr(2) : path);
-}
 
 int ExitCodeOf(uint32_t code) {
   switch (code) {
@@ -114,12 +106,12 @@ std::string SignatureProblemText(const ArchiveInfo& info) {
 }
 
 std::string FormatFileTime(const FileTime& utc) {
-  uint64_t ticks = uint64_t(utc.high) << 32 | utc.low;
-  std::time_t t = static_cast<std::time_t>(int64_t(ticks / 10000000) - 11644473600LL);
-  std::tm tm{};
-  if (!localtime_r(&t, &tm)) return "?";
-  char buffer[32];
-  std::strftime(buffer, sizeof buffer, "%Y-%m-%d %H:%M:%S", &tm);
+  FileTime local{};
+  CalendarTime c{};
+  if (!UtcToLocalFileTime(&utc, &local) || !FileTimeToCalendar(&local, &c)) return "?";
+  char buffer[48];
+  std::snprintf(buffer, sizeof buffer, "%04u-%02u-%02u %02u:%02u:%02u", c.year, c.month, c.day, c.hour, c.minute,
+                c.second);
   return buffer;
 }
 
@@ -133,7 +125,7 @@ std::string FormatDosTime(uint32_t dosTime) {
 
 ListedEntry ListedEntry::From(const FileEntry& e) {
   ListedEntry l;
-  l.name = DisplayPath(e.name);
+  l.name = os::FromReaderText(DisplayPath(e.name));
   l.folder = e.type == 'V';
   l.size = e.unpackedSize;
   l.packed = e.packedSize;
@@ -144,7 +136,7 @@ ListedEntry ListedEntry::From(const FileEntry& e) {
   l.encryption = e.encryptionKind;
   l.hasExactTime = e.hasWindowsTimes != 0;
   l.exactWriteTime = e.utcTimes[2];
-  if (e.comment) l.comment.assign(e.comment, e.commentLength);
+  if (e.comment) l.comment = os::FromReaderText(std::string(e.comment, e.commentLength));
   l.link = e.hasUnixMode && (e.unixMode & fmt::kUnixTypeMask) == fmt::kUnixTypeLink;
   l.targetPlain = e.method == fmt::kMethodStored && e.encryptionKind == 0 && e.packedSize == e.unpackedSize &&
                   e.unpackedSize <= fmt::kMaxLinkTarget &&
@@ -159,9 +151,9 @@ void ReadLinkTargets(const std::string& archive, std::vector<ListedEntry>* entri
   std::FILE* f = nullptr;
   for (ListedEntry& e : *entries) {
     if (!e.link || !e.targetPlain) continue;
-    if (!f && !(f = std::fopen(archive.c_str(), "rb"))) return;
+    if (!f && !(f = os::OpenFile(archive, "rb"))) return;
     std::string target(e.size, '\0');
-    if (fseeko(f, static_cast<off_t>(e.targetAt), SEEK_SET) == 0 &&
+    if (os::SeekTo(f, e.targetAt) == 0 &&
         std::fread(target.data(), 1, target.size(), f) == target.size())
       e.target = std::move(target);
   }

@@ -22,9 +22,6 @@ std::string Shown(const std::string& text, bool keepLines = false);
 // An archive path (backslashes) shown with slashes and without controls.
 std::string ShownPath(const std::string& path);
 
-// A path made absolute against the current folder (not resolved further).
-std::string AbsolutePath(const std::string& path);
-
 // Exit code of l, t and x for a reader result code (as the self-extractor
 // maps them): 0, 3, 4, 5, 6, 7, 8 or 9.
 int ExitCodeOf(uint32_t code);
