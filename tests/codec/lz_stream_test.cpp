@@ -264,6 +264,46 @@ TEST(LzStream, TwoTablesSwitchOnThreshold) {
   EXPECT_EQ(r.out, expect);
 }
 
+// Runs of short literal codes, where each literal picks the next one's table
+// from the literal range itself (threshold 'm'), a block that ends after an
+// odd count inside such a run, and an entry that ends inside one.
+TEST(LzStream, LiteralRunsAcrossTablesBlocksAndTheEntryEnd) {
+  Coded a(310, {'a', 'x', 269, 270}), b(310, {'b', 'y', 'a', 269});
+  Coded rep(25, {0, 1}), dist(56, {0, 1});
+  const char first[] = "axbxyaaxyyaxbxa";  // 15 symbols: an odd count
+  BitWriter w;
+  w.Put(0, 1);
+  w.Put(15, 15);
+  w.Put(1, 1);
+  w.Put('m', 9);
+  PutPreCodedPlain(w, {&a.lens, &b.lens});
+  PutDeltaPlain(w, rep.lens);
+  PutDeltaPlain(w, dist.lens);
+  std::vector<uint8_t> expect;
+  uint32_t prev = 'm';
+  for (const char* p = first; *p; ++p) {
+    (prev > 'm' ? b : a).Put(w, uint8_t(*p));
+    expect.push_back(uint8_t(*p));
+    prev = uint8_t(*p);
+  }
+  // One table of other codes: read with the old ones, the next symbols
+  // would come out different.
+  Tables t{Coded(310, {'c', 'd', 'e'}), Coded(25, {0, 1}), Coded(56, {0, 1})};
+  t.Header(w, 0);
+  for (int i = 0; i < 101; ++i) {
+    const uint8_t c = "cdeec"[i % 5];
+    t.main.Put(w, c);
+    expect.push_back(c);
+  }
+  const std::vector<uint8_t> packed = w.Finish();
+  for (size_t size : {expect.size(), expect.size() - 1, size_t(16), size_t(15), size_t(14)}) {
+    LzHarness h;
+    LzResult r = h.Decode(packed, size, 0, false, false);
+    EXPECT_EQ(r.error, 0u) << size;
+    EXPECT_TRUE(r.out == std::vector<uint8_t>(expect.begin(), expect.begin() + size)) << size;
+  }
+}
+
 // A stream with one long match through distance code `code` (no extra bits
 // set), between the literals 'a' and 'b'.
 std::vector<uint8_t> FarMatchStream(uint32_t code, uint32_t extraBits) {
