@@ -12,6 +12,8 @@
 #include <utility>
 #include <vector>
 
+#include "writer/utf8_files.h"
+
 namespace tvk::cli::os {
 
 enum class Kind { kFile, kFolder, kLink, kOther };
@@ -42,7 +44,8 @@ bool ReadLink(const std::string& path, std::string* target, std::string* error);
 // Whether the user may write the file, or make files in the folder.
 bool MayWrite(const std::string& path, bool folder, std::string* error);
 
-std::FILE* OpenFile(const std::string& path, const char* mode);
+// std::fopen for a UTF-8 path on either system.
+inline std::FILE* OpenFile(const std::string& path, const char* mode) { return OpenFileUtf8(path, mode); }
 int SeekTo(std::FILE* f, uint64_t offset);
 // Cuts the file to nothing and goes to its start.
 bool EmptyFile(std::FILE* f);

@@ -81,8 +81,6 @@ bool MayWrite(const std::string& path, bool folder, std::string* error) {
   return false;
 }
 
-std::FILE* OpenFile(const std::string& path, const char* mode) { return std::fopen(path.c_str(), mode); }
-
 int SeekTo(std::FILE* f, uint64_t offset) { return fseeko(f, static_cast<off_t>(offset), SEEK_SET); }
 
 bool EmptyFile(std::FILE* f) {

@@ -129,8 +129,6 @@ bool MayWrite(const std::string& path, bool folder, std::string* error) {
   return false;
 }
 
-std::FILE* OpenFile(const std::string& path, const char* mode) { return OpenFileUtf8(path, mode); }
-
 int SeekTo(std::FILE* f, uint64_t offset) { return _fseeki64(f, static_cast<int64_t>(offset), SEEK_SET); }
 
 bool EmptyFile(std::FILE* f) {
