@@ -3,6 +3,7 @@
 #define TVK_CODEC_LOCAL_BITS_H
 
 #include <stdint.h>
+#include <string.h>
 
 #include "codec/decode.h"
 #include "codec/prefix_table.h"
@@ -10,19 +11,20 @@
 namespace tvk {
 
 // Every byte a decoder stores may alias the reader's fields, so going through
-// PackedInput in a hot loop would reload and store them for each symbol. Up to
-// 64 bits stand ready in one register and a word is added only when fewer
-// than 32 are left, so most reads cost a shift rather than two loads; the bits
-// seen are the same as through PackedInput, and its cursor is handed back
-// exact when this goes out of scope. Nothing else may read from the input
-// meanwhile.
+// PackedInput in a hot loop would reload and store them for each symbol. At
+// least 32 bits stand ready in one register, and each step tops it up with
+// the next two words whether or not one is due: a mispredicted refill test
+// cost more than the load. The bits seen are the same as through
+// PackedInput, and its cursor is handed back exact when this goes out of
+// scope. Nothing else may read from the input meanwhile.
 class LocalBits {
  public:
   explicit LocalBits(PackedInput* in) : in_(in), words_(in->words()) {
     PackedInput::Cursor c = in_->GetCursor();
-    bits_ = (uint64_t(words_[c.wordIndex]) << 32 | words_[c.wordIndex + 1]) << c.bitOffset;
-    left_ = 64 - c.bitOffset;
-    next_ = c.wordIndex + 2;
+    bits_ = uint64_t(words_[c.wordIndex]) << (32 + c.bitOffset);
+    left_ = 32 - c.bitOffset;
+    next_ = c.wordIndex + 1;
+    Fill();
   }
   ~LocalBits() { Store(); }
   LocalBits(const LocalBits&) = delete;
@@ -33,11 +35,11 @@ class LocalBits {
   __attribute__((always_inline)) void Skip(uint32_t n) {
     bits_ <<= n;
     left_ -= n;
-    if (left_ < 32) Fill();
+    Fill();
   }
+  // n <= 32; a field of no bits is 0 without a test.
   __attribute__((always_inline)) uint32_t Bits(uint32_t n) {
-    if (n == 0) return 0;
-    uint32_t v = static_cast<uint32_t>(bits_ >> (64 - n));
+    uint32_t v = static_cast<uint32_t>((bits_ >> 1) >> (63 - n));
     Skip(n);
     return v;
   }
@@ -54,16 +56,23 @@ class LocalBits {
   }
 
  private:
+  // Below its left_ counted bits the register holds either zeros or the
+  // stream's own next bits, so or-ing the next two words in again is
+  // harmless; only whole words are counted. Afterwards 32 <= left_ <= 63,
+  // so the shift stays below 64.
   __attribute__((always_inline)) void Fill() {
-    // The buffer moves on once the cursor stands at its refill word; with
-    // fewer than 32 bits left that is so whenever the word to add lies
-    // beyond it, and the words up to there are still in place.
-    if (__builtin_expect(next_ > kRefillWordIndex, 0)) {
+    uint64_t two;
+    memcpy(&two, words_ + next_, 8);
+    bits_ |= (two << 32 | two >> 32) >> left_;
+    const uint32_t added = (63 - left_) >> 5;
+    next_ += added;
+    left_ += added << 5;
+    // The buffer moves on once the cursor (one or two words behind next_)
+    // has passed its refill word; until then the loads above stay inside.
+    if (__builtin_expect(next_ > kRefillWordIndex + 1, 0)) {
       MoveBuffer(in_, next_, left_, Window());
       next_ -= kRefillWordIndex;
     }
-    bits_ |= uint64_t(words_[next_++]) << (32 - left_);
-    left_ += 32;
   }
   // Takes the state by value: were the object's address to escape, every
   // byte stored into the window would force its fields back to memory.
