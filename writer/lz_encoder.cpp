@@ -316,7 +316,7 @@ void LzEncoder::Parse(const uint8_t* data, size_t n, const LzOptions& opt, std::
       state.lastLength = optLastLength;
       state.lastDistance = optLastDistance;
       OptimalParse(buf.data(), len, &tree, &inserted, maxDistance, lv.nice, distE_, distCount_,
-                   histLen, prices, state, ops, blockSizes);
+                   histLen, prices, state, ops, blockSizes, opt.finderThread);
       std::copy(std::begin(state.reps), std::end(state.reps), optReps);
       optLastLength = state.lastLength;
       optLastDistance = state.lastDistance;

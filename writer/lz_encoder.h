@@ -26,6 +26,9 @@ struct LzOptions {
   uint8_t deltaChannels = 1;
   uint32_t deltaHeader = 0;  // bytes left unfiltered at the entry start
   uint32_t blockSymbols = 32767;  // symbols per LZ block (1..32767)
+  // The best level's match finder on a second thread: the same bytes in
+  // less time, for callers with a processor to spare.
+  bool finderThread = false;
 };
 
 // One element of an LZ block, in the window's (unfiltered) terms.

@@ -115,11 +115,12 @@ struct PathState {
 
 // The price-based parse of buf[from, len) into ops, with blocks the op
 // count of each block; running prices and the path state carry over from
-// one call to the next.
+// one call to the next. finderThread walks the match finder on a thread of
+// its own, ahead of the parse; the ops are the same.
 void OptimalParse(const uint8_t* buf, size_t len, LzTreeFinder* tree, size_t* inserted,
                   uint32_t maxDistance, uint32_t nice, uint32_t distE, uint32_t distCount,
                   size_t from, Prices& running, PathState& state, std::vector<LzOp>* ops,
-                  std::vector<uint32_t>* blocks);
+                  std::vector<uint32_t>* blocks, bool finderThread);
 
 }  // namespace tvk::lz_internal
 

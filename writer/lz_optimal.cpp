@@ -3,7 +3,11 @@
 
 #include <algorithm>
 #include <cmath>
+#include <condition_variable>
 #include <cstring>
+#include <exception>
+#include <mutex>
+#include <thread>
 
 namespace tvk {
 
@@ -212,6 +216,161 @@ void PricesFor(const std::vector<SymbolUse>& uses, const BlockShape& shape, Cont
   Prices::Refresh(c.dist, p->dist, kDistSymbols);
 }
 
+// The matches of every position of buf from `from` to the end, in order,
+// each position exactly once. The tree walks are half the best level's
+// time and depend on nothing the parse decides, so with a thread they run
+// ahead of the parse in chunks; the matches, and so the bytes written, are
+// the same either way.
+class MatchSource {
+ public:
+  MatchSource(const uint8_t* buf, size_t len, LzTreeFinder* tree, size_t* inserted, uint32_t maxDistance,
+              uint32_t nice, size_t from, bool thread)
+      : buf_(buf), len_(len), tree_(tree), inserted_(inserted), maxDistance_(maxDistance), nice_(nice),
+        next_(from), made_(from) {
+    if (thread && len - from >= kChunk) worker_ = std::thread([this] { Produce(); });
+  }
+  ~MatchSource() {
+    if (!worker_.joinable()) return;
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      stop_ = true;
+    }
+    changed_.notify_all();
+    worker_.join();
+  }
+  MatchSource(const MatchSource&) = delete;
+  MatchSource& operator=(const MatchSource&) = delete;
+
+  size_t next() const { return next_; }
+
+  // Appends the matches of the next position to out.
+  void Next(std::vector<LzMatch>* out) {
+    if (!worker_.joinable()) {
+      LzMatch found[LzTreeFinder::kMaxOut];
+      const uint32_t count = FindAt(next_++, found);
+      out->insert(out->end(), found, found + count);
+      return;
+    }
+    if (taken_ == current_.counts.size()) TakeChunk();
+    const uint32_t count = current_.counts[taken_++];
+    out->insert(out->end(), current_.matches.begin() + ptrdiff_t(matchAt_),
+                current_.matches.begin() + ptrdiff_t(matchAt_ + count));
+    matchAt_ += count;
+    ++next_;
+  }
+
+  // Walks the positions the parse did not ask for, so that the tree ends
+  // in the same state whatever the parse took.
+  void Finish() {
+    std::vector<LzMatch> unused;
+    while (next_ < len_) {
+      unused.clear();
+      Next(&unused);
+    }
+    if (worker_.joinable()) worker_.join();
+  }
+
+ private:
+  static constexpr size_t kChunk = 8192;  // positions handed over at once
+  static constexpr size_t kAhead = 4;     // chunks the finder may run ahead
+
+  struct Chunk {
+    std::vector<uint32_t> counts;
+    std::vector<LzMatch> matches;
+  };
+
+  uint32_t FindAt(size_t p, LzMatch* found) {
+    while (*inserted_ < p && *inserted_ + 4 <= len_) tree_->Skip(buf_, (*inserted_)++, len_, maxDistance_);
+    if (*inserted_ != p || p + 4 > len_) return 0;
+    uint32_t count = tree_->Find(buf_, p, len_, maxDistance_, found);
+    ++*inserted_;
+    // The tree looks no further than nice; the stream carries more. A run
+    // that the previous position already measured at this distance goes on
+    // at least as far, so long runs are measured once, not once per
+    // position.
+    LzMatch& top = found[count ? count - 1 : 0];
+    if (count && top.length >= nice_) {
+      const uint32_t limit = uint32_t(std::min<size_t>(kLongestMatch, len_ - p));
+      uint32_t known = top.length;
+      if (top.distance == runDistance_ && runEnd_ > p + known) {
+        known = uint32_t(std::min<size_t>(runEnd_ - p, limit));
+      }
+      top.length = known + MatchLength(&buf_[p + known], &buf_[p + known - top.distance], limit - known);
+      runDistance_ = top.distance;
+      runEnd_ = p + top.length;
+    }
+    return count;
+  }
+
+  void Produce() {
+    try {
+      LzMatch found[LzTreeFinder::kMaxOut];
+      while (made_ < len_) {
+        Chunk chunk;
+        {
+          std::unique_lock<std::mutex> lock(mutex_);
+          changed_.wait(lock, [this] { return stop_ || ready_.size() < kAhead; });
+          if (stop_) return;
+          if (!spare_.empty()) {
+            chunk = std::move(spare_.back());
+            spare_.pop_back();
+          }
+        }
+        chunk.counts.clear();
+        chunk.matches.clear();
+        const size_t end = std::min(len_, made_ + kChunk);
+        for (; made_ < end; ++made_) {
+          const uint32_t count = FindAt(made_, found);
+          chunk.counts.push_back(count);
+          chunk.matches.insert(chunk.matches.end(), found, found + count);
+        }
+        {
+          std::lock_guard<std::mutex> lock(mutex_);
+          ready_.push_back(std::move(chunk));
+          done_ = made_ == len_;
+        }
+        changed_.notify_all();
+      }
+    } catch (...) {
+      std::lock_guard<std::mutex> lock(mutex_);
+      failure_ = std::current_exception();
+      changed_.notify_all();
+    }
+  }
+
+  void TakeChunk() {
+    std::unique_lock<std::mutex> lock(mutex_);
+    if (!current_.counts.empty()) spare_.push_back(std::move(current_));
+    changed_.wait(lock, [this] { return !ready_.empty() || failure_ || done_; });
+    if (ready_.empty() && failure_) std::rethrow_exception(failure_);
+    if (ready_.empty()) throw std::logic_error("LZ encoder: the parse asked past the end");
+    current_ = std::move(ready_.front());
+    ready_.erase(ready_.begin());
+    taken_ = matchAt_ = 0;
+    changed_.notify_all();
+  }
+
+  const uint8_t* buf_;
+  size_t len_;
+  LzTreeFinder* tree_;
+  size_t* inserted_;
+  uint32_t maxDistance_, nice_;
+  size_t next_;  // the next position the parse takes
+  size_t made_;  // the next position the finder walks (thread only)
+  size_t runEnd_ = 0;         // where the last long match measured ended
+  uint32_t runDistance_ = 0;  // and its distance
+
+  std::thread worker_;
+  std::mutex mutex_;
+  std::condition_variable changed_;
+  std::vector<Chunk> ready_, spare_;
+  Chunk current_;
+  size_t taken_ = 0, matchAt_ = 0;
+  bool stop_ = false;
+  bool done_ = false;  // every position walked
+  std::exception_ptr failure_;
+};
+
 // The price-based parse of the best level, a block at a time. Each block is
 // parsed with running prices while its matches are cached, then parsed again
 // with prices from the codes its first parse would get, and the cheaper of
@@ -219,9 +378,10 @@ void PricesFor(const std::vector<SymbolUse>& uses, const BlockShape& shape, Cont
 class OptimalParser {
  public:
   OptimalParser(const uint8_t* buf, size_t len, LzTreeFinder* tree, size_t* inserted,
-                uint32_t maxDistance, uint32_t nice, uint32_t distE, uint32_t distCount)
-      : buf_(buf), len_(len), tree_(tree), inserted_(inserted), maxDistance_(maxDistance),
-        nice_(nice), distE_(distE), distCount_(distCount) {
+                uint32_t maxDistance, uint32_t nice, uint32_t distE, uint32_t distCount, size_t from,
+                bool finderThread)
+      : buf_(buf), len_(len), maxDistance_(maxDistance), nice_(nice), distE_(distE),
+        distCount_(distCount), source_(buf, len, tree, inserted, maxDistance, nice, from, finderThread) {
     nodes_.resize(2 * kStretch + kLongestMatch + 2);
   }
 
@@ -301,6 +461,7 @@ class OptimalParser {
       }
       at = end;
     }
+    source_.Finish();
   }
 
  private:
@@ -376,30 +537,10 @@ class OptimalParser {
 
   // Finds and caches the matches of the next uncached position.
   void Fill() {
-    const size_t p = cacheFrom_ + cacheStart_.size() - 1;
-    while (*inserted_ < p && *inserted_ + 4 <= len_) tree_->Skip(buf_, (*inserted_)++, len_, maxDistance_);
-    LzMatch found[LzTreeFinder::kMaxOut];
-    uint32_t count = 0;
-    if (*inserted_ == p && p + 4 <= len_) {
-      count = tree_->Find(buf_, p, len_, maxDistance_, found);
-      ++*inserted_;
-      // The tree looks no further than nice; the stream carries more. A
-      // run that the previous position already measured at this distance
-      // goes on at least as far, so long runs are measured once, not once
-      // per position.
-      LzMatch& top = found[count ? count - 1 : 0];
-      if (count && top.length >= nice_) {
-        const uint32_t limit = uint32_t(std::min<size_t>(kLongestMatch, len_ - p));
-        uint32_t known = top.length;
-        if (top.distance == runDistance_ && runEnd_ > p + known) {
-          known = uint32_t(std::min<size_t>(runEnd_ - p, limit));
-        }
-        top.length = known + MatchLength(&buf_[p + known], &buf_[p + known - top.distance], limit - known);
-        runDistance_ = top.distance;
-        runEnd_ = p + top.length;
-      }
+    if (source_.next() != cacheFrom_ + cacheStart_.size() - 1) {
+      throw std::logic_error("LZ encoder: the parse skipped a position");
     }
-    cacheMatches_.insert(cacheMatches_.end(), found, found + count);
+    source_.Next(&cacheMatches_);
     cacheStart_.push_back(uint32_t(cacheMatches_.size()));
   }
 
@@ -614,13 +755,10 @@ class OptimalParser {
 
   const uint8_t* buf_;
   size_t len_;
-  LzTreeFinder* tree_;
-  size_t* inserted_;
   uint32_t maxDistance_, nice_, distE_, distCount_;
+  MatchSource source_;
   std::vector<ParseNode> nodes_;
   size_t cacheFrom_ = 0;
-  size_t runEnd_ = 0;          // where the last long match measured ended
-  uint32_t runDistance_ = 0;   // and its distance
   std::vector<uint32_t> cacheStart_;
   std::vector<LzMatch> cacheMatches_;
 };
@@ -632,8 +770,8 @@ namespace lz_internal {
 void OptimalParse(const uint8_t* buf, size_t len, LzTreeFinder* tree, size_t* inserted,
                   uint32_t maxDistance, uint32_t nice, uint32_t distE, uint32_t distCount,
                   size_t from, Prices& running, PathState& state, std::vector<LzOp>* ops,
-                  std::vector<uint32_t>* blocks) {
-  OptimalParser parser(buf, len, tree, inserted, maxDistance, nice, distE, distCount);
+                  std::vector<uint32_t>* blocks, bool finderThread) {
+  OptimalParser parser(buf, len, tree, inserted, maxDistance, nice, distE, distCount, from, finderThread);
   parser.Parse(from, running, state, ops, blocks);
 }
 

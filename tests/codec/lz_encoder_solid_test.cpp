@@ -92,6 +92,42 @@ TEST(LzEncoderSolid, LongGroupsAtEveryLevel) {
   }
 }
 
+// The best level's finder on its own thread must not change a byte: entries
+// smaller than what it hands over at once (parsed without it), entries of
+// many hand-overs, one that ends a few bytes into a hand-over, and a forced
+// block that makes the finder start again behind the decoder's window.
+TEST(LzEncoderSolid, TheFinderThreadChangesNoByte) {
+  const auto text = Text(900000);
+  LzEncoder plain, threaded;
+  LzHarness dec;
+  LzOptions o;
+  o.level = 4;
+  o.windowCode = 3;
+  LzOptions t = o;
+  t.finderThread = true;
+  size_t at = 0;
+  bool solid = false;
+  auto entry = [&](size_t n, const char* what) {
+    const auto a = plain.Encode(text.data() + at, n, o, solid);
+    const auto b = threaded.Encode(text.data() + at, n, t, solid);
+    ASSERT_EQ(a, b) << what;
+    LzResult r = dec.Decode(b, n, o.windowCode, threaded.lastFilterWord() != 0, solid);
+    ASSERT_EQ(r.error, 0u) << what;
+    ASSERT_TRUE(std::equal(r.out.begin(), r.out.end(), text.data() + at)) << what;
+    at += n;
+    solid = true;
+  };
+  entry(300000, "first");
+  entry(5000, "small");
+  entry(8192 * 3 + 5, "just past three hand-overs");
+  std::vector<LzBlock> blocks(1);
+  for (size_t k = 0; k < 2000; ++k) blocks[0].ops.push_back(LzOp::Literal(uint8_t(text[k] ^ 0x5a)));
+  const auto forced = plain.EncodeBlocks(blocks, o, true, 0);
+  ASSERT_EQ(forced, threaded.EncodeBlocks(blocks, t, true, 0));
+  ASSERT_EQ(dec.Decode(forced, 2000, o.windowCode, false, true).error, 0u);
+  entry(200000, "after a forced block");
+}
+
 // Forced blocks and a window change between solid entries put bytes into the
 // window behind the finder's back; the next entry must still find only what
 // the decoder has.

@@ -426,6 +426,9 @@ PackRun PackItems(const std::vector<AddItem>& items, const Args& args, const std
       std::fill(goesAhead.begin(), goesAhead.end(), 0);
     }
   }
+  // Where the files do not take the processors, the writer's own entries
+  // do: the best level's tree walks run beside its parse.
+  packing.SetFinderThread(threads > 1 && !ahead);
 
   Console& con = Console::Get();
   con.CatchInterrupt();

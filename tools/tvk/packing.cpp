@@ -113,6 +113,7 @@ struct Packing::State {
   bool lzUsed = false;
   bool verify = true;
   bool entriesApart = false;
+  bool finderThread = false;
   std::unique_ptr<StreamCheck> check;
   std::function<void(const std::string&)> notice;
   std::function<void(Bytes&, int)> hook;
@@ -132,6 +133,8 @@ void Packing::SetNotice(std::function<void(const std::string&)> notice) {
 void Packing::SetStreamHook(std::function<void(Bytes&, int)> hook) { state_->hook = std::move(hook); }
 
 void Packing::SetEntriesApart(bool apart) { state_->entriesApart = apart; }
+
+void Packing::SetFinderThread(bool on) { state_->finderThread = on; }
 
 uint8_t Packing::MethodFor(uint64_t size) const {
   if (level_ <= 0 || size == 0) return fmt::kMethodStored;
@@ -174,6 +177,7 @@ bool PackOnce(Packing::State& state, const PackRequest& request, int level, bool
   LzOptions options;
   options.level = static_cast<uint32_t>(level);
   options.windowCode = request.dictCode;
+  options.finderThread = state.finderThread;
   options.x86 = WantsCallFilter(request.data, request.size);
   if (!options.x86) ChooseDelta(request.data, request.size, &options);
   result->crc.reset();
@@ -283,6 +287,7 @@ bool Packing::PackStream(const StreamRequest& request, StreamResult* out, std::s
   }
   LzOptions options;
   options.windowCode = request.dictCode;
+  options.finderThread = state.finderThread;
   options.x86 = WantsCallFilter(head.data(), head.size());
   if (!options.x86) ChooseDelta(head.data(), head.size(), &options);
   auto pack = [&](int lv, bool entrySolid, int attempt, bool* lz) {

@@ -29,6 +29,8 @@ class Packing {
   // Each entry packed as if it were the first: for packers that share out
   // the files of an archive between them.
   void SetEntriesApart(bool apart);
+  // The best level's match finder on a thread of its own (the same bytes).
+  void SetFinderThread(bool on);
 
   // The method for an entry of this many bytes, and its dictionary code.
   uint8_t MethodFor(uint64_t size) const;
