@@ -216,15 +216,24 @@ std::vector<uint32_t> LimitedCodeLengths(const std::vector<uint32_t>& freqIn, ui
   std::vector<uint32_t> lengths(n, 0);
   // Symbols by weight, lightest first; Huffman lengths in place over the
   // sorted weights (Moffat and Katajainen), with no tree of nodes.
-  std::vector<uint32_t> order;
+  // Equal weights keep the order they had: the lower symbol first, and
+  // after a flattening, the order of the try before. Weight and that rank
+  // go in one key, so that a plain sort of numbers orders them.
+  std::vector<uint32_t> order, previous;
   order.reserve(used);
   for (size_t s = 0; s < n; ++s) {
     if (f[s]) order.push_back(uint32_t(s));
   }
+  std::vector<uint64_t> key(used);
   std::vector<uint64_t> w(used);
   for (;;) {
-    std::stable_sort(order.begin(), order.end(), [&](uint32_t x, uint32_t y) { return f[x] < f[y]; });
-    for (size_t k = 0; k < used; ++k) w[k] = f[order[k]];
+    previous = order;
+    for (size_t k = 0; k < used; ++k) key[k] = f[previous[k]] << 16 | k;
+    std::sort(key.begin(), key.end());
+    for (size_t k = 0; k < used; ++k) {
+      order[k] = previous[key[k] & 0xFFFF];
+      w[k] = key[k] >> 16;
+    }
     const size_t m = used;
     w[0] += w[1];
     size_t root = 0, leaf = 2;

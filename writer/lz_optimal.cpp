@@ -6,6 +6,8 @@
 #include <condition_variable>
 #include <cstring>
 #include <exception>
+#include <iterator>
+#include <memory>
 #include <mutex>
 #include <thread>
 
@@ -145,63 +147,103 @@ void CountBlock(const std::vector<SymbolUse>& uses, const BlockShape& shape, Blo
   }
 }
 
-uint64_t CodedBits(const uint32_t* freq, const std::vector<uint32_t>& lengths) {
+// The thresholds worth a try: in text, what follows a letter differs from
+// what follows a space or a digit; after the short matches, from after the
+// long ones. Ties go to the first tried.
+constexpr uint32_t kThresholds[] = {255, 32, 47, 64, 96, 127, 260, 283};
+constexpr uint32_t kRows = std::size(kThresholds) + 1;
+
+// A block's counts for every shape at once: main symbols by the stretch
+// between two thresholds that the symbol before them falls in (row r: above
+// r of the thresholds), so that a threshold's two tables are sums of rows.
+struct ShapeCounts {
+  uint32_t sorted[kRows - 1];
+  uint32_t rowOf[512];
+  uint32_t main[kRows][kMainSymbols] = {};
+  uint32_t rep[kRepeatSymbols] = {};
+  uint32_t dist[kDistSymbols] = {};
+  uint64_t extra = 0;
+
+  ShapeCounts(const SymbolUse* u, const SymbolUse* end) {
+    std::copy(std::begin(kThresholds), std::end(kThresholds), sorted);
+    std::sort(std::begin(sorted), std::end(sorted));
+    for (uint32_t v = 0; v < 512; ++v) {
+      rowOf[v] = uint32_t(std::lower_bound(std::begin(sorted), std::end(sorted), v) - std::begin(sorted));
+    }
+    // A block reads its first symbol with the first table whatever the
+    // threshold.
+    uint32_t row = 0;
+    for (; u != end; ++u) {
+      ++main[row][u->main];
+      row = rowOf[u->main];
+      if (u->rep >= 0) ++rep[u->rep];
+      if (u->dist >= 0) ++dist[u->dist];
+      extra += u->extra;
+    }
+  }
+  // Main counts of the rows [from, to).
+  std::vector<uint32_t> Rows(uint32_t from, uint32_t to) const {
+    std::vector<uint32_t> f(kMainSymbols, 0);
+    for (uint32_t r = from; r < to; ++r)
+      for (uint32_t s = 0; s < kMainSymbols; ++s) f[s] += main[r][s];
+    return f;
+  }
+};
+
+uint64_t CodedBits(const std::vector<uint32_t>& freq, const std::vector<uint32_t>& lengths) {
   uint64_t bits = 0;
   for (size_t s = 0; s < lengths.size(); ++s) bits += uint64_t(freq[s]) * lengths[s];
   return bits;
 }
 
-uint64_t BlockBits(const std::vector<SymbolUse>& uses, const BlockShape& shape) {
-  BlockCounts c;
-  CountBlock(uses, shape, &c);
-  auto lengthsOf = [](const uint32_t* f, uint32_t n) {
-    return LimitedCodeLengths(std::vector<uint32_t>(f, f + n), kMaxCodeLength);
-  };
-  const auto a = lengthsOf(c.main[0], kMainSymbols);
-  const auto rep = lengthsOf(c.rep, kRepeatSymbols);
-  const auto dist = lengthsOf(c.dist, kDistSymbols);
-  BitWriter w;
-  uint64_t bits = 1 + 15 + c.extra + CodedBits(c.main[0], a) + CodedBits(c.rep, rep) +
-                  CodedBits(c.dist, dist);
-  if (shape.form == LzBlock::kTwoTables) {
-    const auto b = lengthsOf(c.main[1], kMainSymbols);
-    bits += 1 + 9 + CodedBits(c.main[1], b);
-    PutPreCodedTables(w, {&a, &b});
-    PutDeltaLengths(w, rep);
-    PutDeltaLengths(w, dist);
-  } else if (shape.form == LzBlock::kDeltaCoded) {
-    bits += 2;
-    PutDeltaLengths(w, a);
-    PutDeltaLengths(w, rep);
-    PutDeltaLengths(w, dist);
-  } else {
-    bits += 2;
-    PutPreCodedTables(w, {&a, &rep, &dist});
-  }
-  return bits + w.BitCount();
-}
-
-// The thresholds worth a try: in text, what follows a letter differs from
-// what follows a space or a digit; after the short matches, from after the
-// long ones.
-constexpr uint32_t kThresholds[] = {255, 32, 47, 64, 96, 127, 260, 283};
-
-BlockShape BestShape(const std::vector<SymbolUse>& uses, uint64_t* bitsOut) {
+// The shape that writes uses[begin, end) in the fewest bits (tables
+// included), and those bits.
+BlockShape BestShape(const SymbolUse* begin, const SymbolUse* end, uint64_t* bitsOut) {
+  const auto c = std::make_unique<ShapeCounts>(begin, end);
+  const std::vector<uint32_t> repF(std::begin(c->rep), std::end(c->rep));
+  const std::vector<uint32_t> distF(std::begin(c->dist), std::end(c->dist));
+  const auto rep = LimitedCodeLengths(repF, kMaxCodeLength);
+  const auto dist = LimitedCodeLengths(distF, kMaxCodeLength);
+  const uint64_t common = 1 + 15 + c->extra + CodedBits(repF, rep) + CodedBits(distF, dist);
   BlockShape best;
   uint64_t bestBits = UINT64_MAX;
-  auto trial = [&](LzBlock::Form form, uint32_t threshold) {
-    const BlockShape s{form, threshold};
-    const uint64_t bits = BlockBits(uses, s);
+  auto consider = [&](LzBlock::Form form, uint32_t threshold, uint64_t bits) {
     if (bits < bestBits) {
       bestBits = bits;
-      best = s;
+      best = BlockShape{form, threshold};
     }
   };
-  trial(LzBlock::kPreCoded, 511);
-  trial(LzBlock::kDeltaCoded, 511);
-  for (uint32_t th : kThresholds) trial(LzBlock::kTwoTables, th);
+  {
+    const auto aF = c->Rows(0, kRows);
+    const auto a = LimitedCodeLengths(aF, kMaxCodeLength);
+    const uint64_t bits = common + 2 + CodedBits(aF, a);
+    BitWriter pre, delta;
+    PutPreCodedTables(pre, {&a, &rep, &dist});
+    PutDeltaLengths(delta, a);
+    PutDeltaLengths(delta, rep);
+    PutDeltaLengths(delta, dist);
+    consider(LzBlock::kPreCoded, 511, bits + pre.BitCount());
+    consider(LzBlock::kDeltaCoded, 511, bits + delta.BitCount());
+  }
+  BitWriter repDist;
+  PutDeltaLengths(repDist, rep);
+  PutDeltaLengths(repDist, dist);
+  for (uint32_t th : kThresholds) {
+    const uint32_t split = uint32_t(std::find(std::begin(c->sorted), std::end(c->sorted), th) - std::begin(c->sorted)) + 1;
+    const auto aF = c->Rows(0, split), bF = c->Rows(split, kRows);
+    const auto a = LimitedCodeLengths(aF, kMaxCodeLength);
+    const auto b = LimitedCodeLengths(bF, kMaxCodeLength);
+    BitWriter w;
+    PutPreCodedTables(w, {&a, &b});
+    consider(LzBlock::kTwoTables, th,
+             common + 1 + 9 + CodedBits(aF, a) + CodedBits(bF, b) + w.BitCount() + repDist.BitCount());
+  }
   *bitsOut = bestBits;
   return best;
+}
+
+BlockShape BestShape(const std::vector<SymbolUse>& uses, uint64_t* bitsOut) {
+  return BestShape(uses.data(), uses.data() + uses.size(), bitsOut);
 }
 
 // Prices for a re-parse: what the symbols of a finished parse would cost
@@ -382,7 +424,9 @@ class OptimalParser {
                 bool finderThread)
       : buf_(buf), len_(len), maxDistance_(maxDistance), nice_(nice), distE_(distE),
         distCount_(distCount), source_(buf, len, tree, inserted, maxDistance, nice, from, finderThread) {
-    nodes_.resize(2 * kStretch + kLongestMatch + 2);
+    // A step never reaches past the end of the bytes: small entries, most
+    // of a solid archive of small files, need only a few nodes cleared.
+    nodes_.resize(std::min<size_t>(2 * kStretch + kLongestMatch, len - from) + 2);
   }
 
   // Parses buf[from, len) into ops; blocks receives the op count of each
@@ -512,7 +556,7 @@ class OptimalParser {
     }
     auto bitsOf = [&](size_t x, size_t y) {
       uint64_t bits;
-      BestShape(std::vector<SymbolUse>(uses.begin() + ptrdiff_t(x), uses.begin() + ptrdiff_t(y)), &bits);
+      BestShape(uses.data() + x, uses.data() + y, &bits);
       return bits;
     };
     const uint64_t whole = n <= 32767 ? bitsOf(a, b) : UINT64_MAX;
