@@ -7,14 +7,19 @@ cd "$(dirname "$0")/.."
 tvk_ensure_packages || exit 1
 
 passed=0; failed=0; status=0
+# Each stage says how long it took: the suite has a time budget, and a
+# slow stage should be seen before it is blown.
+since() { echo "   ($(( SECONDS - $1 )) s)"; }
 log=build/test-logs; mkdir -p "$log"
 
 run_ctest() {  # name, build dir, [wrapper...]
   local name=$1 dir=$2; shift 2
   echo "== $name tests"
+  local start=$SECONDS
   "$@" ctest --test-dir "$dir" -j2 --output-on-failure --timeout 600 >"$log/$name.txt" 2>&1
   local rc=$?
   grep -E "tests passed|Failed|\*\*\*|Timeout|Exception" "$log/$name.txt" | tail -40
+  since $start
   local line p f
   line=$(grep -E "tests passed, [0-9]+ tests failed out of [0-9]+" "$log/$name.txt" | tail -1)
   if [ -n "$line" ]; then
@@ -30,6 +35,7 @@ run_ctest() {  # name, build dir, [wrapper...]
 build_or_fail() {  # config, [extra cmake arguments...]
   local config=$1; shift
   echo "== build $config"
+  local start=$SECONDS
   # The suite's programs trust the development key, whose private half the
   # tests sign with.
   if ! scripts/build.sh "$config" --test-key "$@" >"$log/build-$config.txt" 2>&1; then
@@ -38,6 +44,7 @@ build_or_fail() {  # config, [extra cmake arguments...]
     failed=$((failed + 1)); status=1
     return 1
   fi
+  since $start
 }
 
 # The programs first: the native end-to-end tests build self-extractors from
@@ -63,5 +70,5 @@ build_or_fail asan && ASAN_OPTIONS=detect_leaks=1 run_ctest asan build/asan
 [ $win_ok = 1 ] && run_ctest "$win" "build/$win" xvfb-run -a
 
 echo
-echo "total: $passed passed, $failed failed"
+echo "total: $passed passed, $failed failed, in $SECONDS s"
 exit $status
