@@ -405,6 +405,7 @@ PackRun PackItems(const std::vector<AddItem>& items, const Args& args, const std
   // afresh, so the bytes are those of one thread. Files too large to hold
   // several of in memory keep to the writer's thread.
   constexpr uint64_t kAheadFileLimit = uint64_t(32) << 20;
+  constexpr uint64_t kPackMemory = uint64_t(1) << 30;
   const unsigned threads = args.threads.value_or(DefaultPackThreads());
   std::unique_ptr<PackAhead> ahead;
   std::vector<char> goesAhead(items.size(), 0);
@@ -420,7 +421,12 @@ PackRun PackItems(const std::vector<AddItem>& items, const Args& args, const std
       goesAhead[i] = 1;
     }
     if (files.size() > 1) {
-      ahead = std::make_unique<PackAhead>(std::move(files), ReadWhole, packing.Level(), !args.noVerify, threads,
+      // A worker holds a few hundred megabytes on large files: past what
+      // fits in the memory tvk keeps to, more processors get no worker.
+      // What is left after the files read ahead also holds the writer.
+      const unsigned workers =
+          PackWorkersWithin(packing.Level(), threads, kPackMemory - 3 * kAheadFileLimit - (uint64_t(64) << 20));
+      ahead = std::make_unique<PackAhead>(std::move(files), ReadWhole, packing.Level(), !args.noVerify, workers,
                                           3 * kAheadFileLimit);
     } else {
       std::fill(goesAhead.begin(), goesAhead.end(), 0);

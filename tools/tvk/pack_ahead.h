@@ -86,6 +86,10 @@ class PackAhead {
 // process may run on.
 unsigned DefaultPackThreads();
 
+// The workers, of threads, that pack at a level in memoryLimit bytes (at
+// least two: one would be no gain).
+unsigned PackWorkersWithin(int level, unsigned threads, uint64_t memoryLimit);
+
 }  // namespace tvk::cli
 
 #endif
