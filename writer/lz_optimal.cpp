@@ -269,7 +269,7 @@ class MatchSource {
               uint32_t nice, size_t from, bool thread)
       : buf_(buf), len_(len), tree_(tree), inserted_(inserted), maxDistance_(maxDistance), nice_(nice),
         next_(from), made_(from) {
-    if (thread && len - from >= kChunk) worker_ = std::thread([this] { Produce(); });
+    if (thread && len - from >= kThreadFrom) worker_ = std::thread([this] { Produce(); });
   }
   ~MatchSource() {
     if (!worker_.joinable()) return;
@@ -313,8 +313,13 @@ class MatchSource {
   }
 
  private:
-  static constexpr size_t kChunk = 8192;  // positions handed over at once
-  static constexpr size_t kAhead = 4;     // chunks the finder may run ahead
+  // The parse waits for the first chunk and the finder for nothing at the
+  // last, so chunks start small and grow; a thread pays only for an entry
+  // of many chunks.
+  static constexpr size_t kFirstChunk = 1024;  // positions handed over at once
+  static constexpr size_t kChunk = 8192;
+  static constexpr size_t kThreadFrom = 65536;
+  static constexpr size_t kAhead = 4;  // chunks the finder may run ahead
 
   struct Chunk {
     std::vector<uint32_t> counts;
@@ -347,6 +352,7 @@ class MatchSource {
   void Produce() {
     try {
       LzMatch found[LzTreeFinder::kMaxOut];
+      size_t chunkSize = kFirstChunk;
       while (made_ < len_) {
         Chunk chunk;
         {
@@ -360,7 +366,8 @@ class MatchSource {
         }
         chunk.counts.clear();
         chunk.matches.clear();
-        const size_t end = std::min(len_, made_ + kChunk);
+        const size_t end = std::min(len_, made_ + chunkSize);
+        chunkSize = std::min(kChunk, 2 * chunkSize);
         for (; made_ < end; ++made_) {
           const uint32_t count = FindAt(made_, found);
           chunk.counts.push_back(count);

@@ -92,10 +92,10 @@ TEST(LzEncoderSolid, LongGroupsAtEveryLevel) {
   }
 }
 
-// The best level's finder on its own thread must not change a byte: entries
-// smaller than what it hands over at once (parsed without it), entries of
-// many hand-overs, one that ends a few bytes into a hand-over, and a forced
-// block that makes the finder start again behind the decoder's window.
+// The best level's finder on its own thread must not change a byte: small
+// entries (parsed without it), entries of many hand-overs, one that ends a
+// few bytes into a hand-over, and a forced block that makes the finder start
+// again behind the decoder's window.
 TEST(LzEncoderSolid, TheFinderThreadChangesNoByte) {
   const auto text = Text(900000);
   LzEncoder plain, threaded;
@@ -119,7 +119,7 @@ TEST(LzEncoderSolid, TheFinderThreadChangesNoByte) {
   };
   entry(300000, "first");
   entry(5000, "small");
-  entry(8192 * 3 + 5, "just past three hand-overs");
+  entry(1024 + 2048 + 4096 + 8192 * 9 + 5, "just past a hand-over");
   std::vector<LzBlock> blocks(1);
   for (size_t k = 0; k < 2000; ++k) blocks[0].ops.push_back(LzOp::Literal(uint8_t(text[k] ^ 0x5a)));
   const auto forced = plain.EncodeBlocks(blocks, o, true, 0);
