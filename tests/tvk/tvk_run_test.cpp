@@ -295,6 +295,15 @@ TEST_F(TvkRun, SameFilesAndOptionsGiveTheSameBytes) {
   ASSERT_EQ(Tvk("a -q -m3 -mt1 single.tvk tree").code, 0);
   ASSERT_EQ(Tvk("a -q -m3 -mt2 double.tvk tree").code, 0);
   EXPECT_TRUE(ReadFile(dir_ / "single.tvk") == ReadFile(dir_ / "double.tvk"));
+  // A solid archive whose file is long enough for the best level's match
+  // search to run on a thread of its own.
+  std::string log;
+  for (int i = 0; i < 6000; ++i) log += "entry " + std::to_string(i * 7919 % 1000) + " took " + std::to_string(i % 37) + " ms\n";
+  WriteFile(dir_ / "long/log.txt", log);
+  ASSERT_EQ(Tvk("a -q -m4 -s -mt1 -x '*.bin' solid1.tvk tree long").code, 0);
+  ASSERT_EQ(Tvk("a -q -m4 -s -mt2 -x '*.bin' solid2.tvk tree long").code, 0);
+  EXPECT_TRUE(ReadFile(dir_ / "solid1.tvk") == ReadFile(dir_ / "solid2.tvk"));
+  ASSERT_EQ(Tvk("t solid2.tvk").code, 0);
   ASSERT_EQ(Tvk("sfx -q one.sfx one.tvk").code, 0);
   ASSERT_EQ(Tvk("sfx -q two.sfx two.tvk").code, 0);
   EXPECT_TRUE(ReadFile(dir_ / "one.sfx") == ReadFile(dir_ / "two.sfx"));
