@@ -5,6 +5,7 @@
 #include <string.h>
 
 #include "archive/format.h"
+#include "crypto/cipher.h"
 #include "crypto/crc32.h"
 #include "platform/result_codes.h"
 
@@ -22,6 +23,14 @@ BlockHeader ParseBlockHeader(const uint8_t* head) {
 bool HeadCheckGood(const uint8_t* head, uint32_t size) {
   if (size < fmt::kBlockHeadSize) return false;
   return HeadCheckOf(head, size) == LoadU16(head);
+}
+
+uint32_t OpenEncryptedHead(const char* password, uint8_t* head, uint32_t length) {
+  DecipherHeadBytes(password, head, length);
+  // Nothing is computed over bytes that were not read and deciphered.
+  if (length < fmt::kBlockHeadSize) return 0;
+  const uint32_t size = LoadU16(head + 5);
+  return size <= length && HeadCheckGood(head, size) ? size : 0;
 }
 
 bool FindMainHeader(const uint8_t* buffer, uint32_t n, uint32_t* start, uint32_t* size) {

@@ -23,6 +23,12 @@ BlockHeader ParseBlockHeader(const uint8_t* head);
 // size must be at least 7 and all size bytes readable.
 bool HeadCheckGood(const uint8_t* head, uint32_t size);
 
+// A head stored under encrypted heads: the length bytes behind its length
+// prefix, deciphered in place (head has room for length rounded up to 8).
+// Its size when it opens as a sound head, else 0: a wrong password and
+// damage look alike.
+uint32_t OpenEncryptedHead(const char* password, uint8_t* head, uint32_t length);
+
 // The first main header in buffer[0, n) whose check is good, as every
 // reader of the format finds it: its offset and size. n is at most the
 // search limit of format.h.

@@ -6,7 +6,6 @@
 
 #include "archive/blocks.h"
 #include "archive/format.h"
-#include "crypto/cipher.h"
 #include "platform/result_codes.h"
 
 namespace tvk {
@@ -220,14 +219,9 @@ bool ArchiveReader::ReadBlockHead(uint32_t* headLength) {
     if (!haveArchivePassword_ || askAgain) {
       if (!AskHeaderPassword()) return false;
     }
-    DecipherHeadBytes(activeArchivePassword_, head, length);
-    // Nothing is computed over bytes that were not read and deciphered.
-    if (length >= fmt::kBlockHeadSize) {
-      uint32_t size = LoadU16(head + 5);
-      if (size >= fmt::kBlockHeadSize && size <= length && HeadCheckGood(head, size)) {
-        *headLength = length + 2;
-        return true;
-      }
+    if (OpenEncryptedHead(activeArchivePassword_, head, length)) {
+      *headLength = length + 2;
+      return true;
     }
     // Taken as a wrong archive password: the same head again after a new
     // answer. The callback gets the password that just failed, so a host

@@ -8,6 +8,7 @@
 #include "archive/blocks.h"
 #include "archive/format.h"
 #include "archive/path_rules.h"
+#include "crypto/cipher.h"
 #include "crypto/crc32.h"
 #include "platform/result_codes.h"
 
@@ -117,6 +118,35 @@ TEST(BlockHeads, LargeSizesMoveTheName) {
   Seal(head);
   e = Decode(head, &err);
   EXPECT_EQ(e.encryptionKind, 2u);
+}
+
+// An encrypted head opens only whole, under its own password, and within the
+// bytes that were stored for it: a size field past them is not believed.
+TEST(BlockHeads, EncryptedHeadsOpenOnlyWholeUnderTheirPassword) {
+  const std::vector<uint8_t> head = WorkedExampleHead();
+  const uint32_t n = uint32_t(head.size());
+  auto stored = [&](uint32_t length, const char* password) {
+    std::vector<uint8_t> b(head.begin(), head.begin() + length);
+    b.resize((length + 7) / 8 * 8);
+    EncipherHeadBytes(password, b.data(), length);
+    return b;
+  };
+  auto b = stored(n, "secret");
+  EXPECT_EQ(OpenEncryptedHead("secret", b.data(), n), n);
+  EXPECT_TRUE(std::equal(head.begin(), head.end(), b.begin()));
+  b = stored(n, "secret");
+  EXPECT_EQ(OpenEncryptedHead("Secret", b.data(), n), 0u);
+  // Stored with fewer bytes than its size field names.
+  b = stored(n - 1, "secret");
+  EXPECT_EQ(OpenEncryptedHead("secret", b.data(), n - 1), 0u);
+  b = stored(6, "secret");
+  EXPECT_EQ(OpenEncryptedHead("secret", b.data(), 6), 0u);
+  // Padding behind the head is allowed: the head is what its size says.
+  std::vector<uint8_t> padded = head;
+  padded.resize(n + 9, 0xAA);
+  padded.resize((n + 9 + 7) / 8 * 8);
+  EncipherHeadBytes("secret", padded.data(), n + 9);
+  EXPECT_EQ(OpenEncryptedHead("secret", padded.data(), n + 9), n);
 }
 
 TEST(BlockHeads, ShortHeadsAndOverlongNamesAreInvalidData) {

@@ -13,9 +13,9 @@
 #include <string>
 #include <vector>
 
+#include "archive/blocks.h"
 #include "archive/format.h"
 #include "common/bytes.h"
-#include "crypto/cipher.h"
 #include "crypto/crc32.h"
 #include "platform/result_codes.h"
 #include "tools/tvk/add_items.h"
@@ -78,11 +78,9 @@ bool StoredHead(std::FILE* f, uint64_t offset, const std::string* password, Byte
   if (!ReadAt(f, offset, stored->data(), stored->size())) return false;
   plain->assign(stored->begin() + 2, stored->end());
   plain->resize((length + 7) / 8 * 8);
-  DecipherHeadBytes(password->c_str(), plain->data(), length);
-  const uint32_t size = LoadU16(plain->data() + 5);
-  if (size < fmt::kBlockHeadSize || size > length) return false;
+  const uint32_t size = OpenEncryptedHead(password->c_str(), plain->data(), length);
   plain->resize(size);
-  return true;
+  return size != 0;
 }
 
 // Reads what the rewrite keeps of the archive: refuses what it cannot
