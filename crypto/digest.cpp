@@ -100,10 +100,24 @@ constexpr uint32_t kSha256Init[8] = {
     0x510E527Fu, 0x9B05688Cu, 0x1F83D9ABu, 0x5BE0CD19u,
 };
 
-// One round per loop step, the working variables moved down one place at
-// its end: the unrolled form was about five times larger, for a digest the
-// self-extractor runs once over the archive. The schedule is computed on the fly in a 16-word
-// ring.
+// After a round the working variables move down one place, taking in the
+// round's two sums.
+template <typename Word>
+inline void NextRound(Word& a, Word& b, Word& c, Word& d, Word& e, Word& f, Word& g, Word& h,
+                      Word t1, Word t2) {
+  h = g;
+  g = f;
+  f = e;
+  e = d + t1;
+  d = c;
+  c = b;
+  b = a;
+  a = t1 + t2;
+}
+
+// One round per loop step: the unrolled form was about five times larger,
+// for a digest the self-extractor runs once over the archive. The schedule
+// is computed on the fly in a 16-word ring.
 void Sha256Compress(uint32_t state[8], const uint8_t* block) {
   uint32_t w[16];
   for (int i = 0; i < 16; ++i) w[i] = LoadBe32(block + 4 * i);
@@ -119,14 +133,7 @@ void Sha256Compress(uint32_t state[8], const uint8_t* block) {
     uint32_t t1 = h + (Ror32(e, 6) ^ Ror32(e, 11) ^ Ror32(e, 25)) + (g ^ (e & (f ^ g))) +
                   kSha256K[i] + *word;
     uint32_t t2 = (Ror32(a, 2) ^ Ror32(a, 13) ^ Ror32(a, 22)) + ((a & b) | (c & (a | b)));
-    h = g;
-    g = f;
-    f = e;
-    e = d + t1;
-    d = c;
-    c = b;
-    b = a;
-    a = t1 + t2;
+    NextRound(a, b, c, d, e, f, g, h, t1, t2);
   }
   state[0] += a;
   state[1] += b;
@@ -217,14 +224,7 @@ void Sha512Compress(int64_t state[8], const uint8_t* block) {
                   (g ^ (e & (f ^ g))) + kSha512K[i] + *word;
     uint64_t t2 = (SignedRor(a, 28) ^ SignedRor(a, 34) ^ SignedRor(a, 39)) +
                   ((a & b) | (c & (a | b)));
-    h = g;
-    g = f;
-    f = e;
-    e = d + t1;
-    d = c;
-    c = b;
-    b = a;
-    a = t1 + t2;
+    NextRound(a, b, c, d, e, f, g, h, t1, t2);
   }
   state[0] = int64_t(uint64_t(state[0]) + a);
   state[1] = int64_t(uint64_t(state[1]) + b);
