@@ -7,6 +7,7 @@
 #include "archive/format.h"
 #include "crypto/cipher.h"
 #include "crypto/crc32.h"
+#include "platform/platform.h"
 #include "platform/result_codes.h"
 
 namespace tvk {
@@ -126,7 +127,7 @@ void CleanEntryName(char* name, uint32_t capacity) {
   size_t len = strlen(name);
   size_t scan = 0;
   for (;;) {
-    char* hit = strstr(name + scan, "..");
+    const char* hit = StrFindPair(name + scan, '.', '.');
     if (!hit) break;
     size_t at = static_cast<size_t>(hit - name);
     if (IsSeparator(name[at + 2])) {

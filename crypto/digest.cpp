@@ -100,41 +100,40 @@ constexpr uint32_t kSha256Init[8] = {
     0x510E527Fu, 0x9B05688Cu, 0x1F83D9ABu, 0x5BE0CD19u,
 };
 
-// Eight rounds per loop pass with the working variables renamed instead of
-// shifted; the schedule is computed on the fly in a 16-word ring.
-#define TVK_SHA256_ROUND(a, b, c, d, e, f, g, h, i)                                      \
-  do {                                                                                   \
-    uint32_t t1 = h + (Ror32(e, 6) ^ Ror32(e, 11) ^ Ror32(e, 25)) + (g ^ (e & (f ^ g))) + \
-                  kSha256K[i] + w[(i) & 15];                                             \
-    uint32_t t2 = (Ror32(a, 2) ^ Ror32(a, 13) ^ Ror32(a, 22)) + ((a & b) | (c & (a | b))); \
-    d += t1;                                                                             \
-    h = t1 + t2;                                                                         \
-  } while (0)
-
-inline uint32_t Sha256Schedule(uint32_t* w, int i) {
-  uint32_t x = w[(i - 15) & 15], y = w[(i - 2) & 15];
-  uint32_t s0 = Ror32(x, 7) ^ Ror32(x, 18) ^ (x >> 3);
-  uint32_t s1 = Ror32(y, 17) ^ Ror32(y, 19) ^ (y >> 10);
-  return w[i & 15] += s0 + w[(i - 7) & 15] + s1;
+// After a round the working variables move down one place, taking in the
+// round's two sums.
+template <typename Word>
+inline void NextRound(Word& a, Word& b, Word& c, Word& d, Word& e, Word& f, Word& g, Word& h,
+                      Word t1, Word t2) {
+  h = g;
+  g = f;
+  f = e;
+  e = d + t1;
+  d = c;
+  c = b;
+  b = a;
+  a = t1 + t2;
 }
 
+// One round per loop step: the unrolled form was about five times larger,
+// for a digest the self-extractor runs once over the archive. The schedule
+// is computed on the fly in a 16-word ring.
 void Sha256Compress(uint32_t state[8], const uint8_t* block) {
   uint32_t w[16];
   for (int i = 0; i < 16; ++i) w[i] = LoadBe32(block + 4 * i);
   uint32_t a = state[0], b = state[1], c = state[2], d = state[3];
   uint32_t e = state[4], f = state[5], g = state[6], h = state[7];
-  for (int i = 0; i < 64; i += 8) {
+  for (int i = 0; i < 64; ++i) {
+    uint32_t* word = &w[i & 15];
     if (i >= 16) {
-      for (int k = 0; k < 8; ++k) Sha256Schedule(w, i + k);
+      uint32_t x = w[(i - 15) & 15], y = w[(i - 2) & 15];
+      *word += (Ror32(x, 7) ^ Ror32(x, 18) ^ (x >> 3)) + w[(i - 7) & 15] +
+               (Ror32(y, 17) ^ Ror32(y, 19) ^ (y >> 10));
     }
-    TVK_SHA256_ROUND(a, b, c, d, e, f, g, h, i);
-    TVK_SHA256_ROUND(h, a, b, c, d, e, f, g, i + 1);
-    TVK_SHA256_ROUND(g, h, a, b, c, d, e, f, i + 2);
-    TVK_SHA256_ROUND(f, g, h, a, b, c, d, e, i + 3);
-    TVK_SHA256_ROUND(e, f, g, h, a, b, c, d, i + 4);
-    TVK_SHA256_ROUND(d, e, f, g, h, a, b, c, i + 5);
-    TVK_SHA256_ROUND(c, d, e, f, g, h, a, b, i + 6);
-    TVK_SHA256_ROUND(b, c, d, e, f, g, h, a, i + 7);
+    uint32_t t1 = h + (Ror32(e, 6) ^ Ror32(e, 11) ^ Ror32(e, 25)) + (g ^ (e & (f ^ g))) +
+                  kSha256K[i] + *word;
+    uint32_t t2 = (Ror32(a, 2) ^ Ror32(a, 13) ^ Ror32(a, 22)) + ((a & b) | (c & (a | b)));
+    NextRound(a, b, c, d, e, f, g, h, t1, t2);
   }
   state[0] += a;
   state[1] += b;
@@ -146,8 +145,6 @@ void Sha256Compress(uint32_t state[8], const uint8_t* block) {
   state[7] += h;
   SecureZero(w, sizeof w);
 }
-
-#undef TVK_SHA256_ROUND
 
 // ---- Sha512 with signed words ---------------------------------------------
 // The words are signed, so every right shift drags bit 63 along: the shift
@@ -207,41 +204,27 @@ inline void StoreSha512Word(uint8_t* p, uint64_t v) {
   StoreBe32(p + 4, (v >> 63) ? 0xFFFFFFFFu : uint32_t(v));
 }
 
-#define TVK_SHA512_ROUND(a, b, c, d, e, f, g, h, i)                                      \
-  do {                                                                                   \
-    uint64_t t1 = h + (SignedRor(e, 14) ^ SignedRor(e, 18) ^ SignedRor(e, 41)) +          \
-                  (g ^ (e & (f ^ g))) + kSha512K[i] + w[(i) & 15];                       \
-    uint64_t t2 = (SignedRor(a, 28) ^ SignedRor(a, 34) ^ SignedRor(a, 39)) +              \
-                  ((a & b) | (c & (a | b)));                                             \
-    d += t1;                                                                             \
-    h = t1 + t2;                                                                         \
-  } while (0)
-
-inline void Sha512Schedule(uint64_t* w, int i) {
-  uint64_t x = w[(i - 15) & 15], y = w[(i - 2) & 15];
-  uint64_t s0 = SignedRor(x, 1) ^ SignedRor(x, 8) ^ Sar(x, 7);
-  uint64_t s1 = SignedRor(y, 19) ^ SignedRor(y, 61) ^ Sar(y, 6);
-  w[i & 15] += s0 + w[(i - 7) & 15] + s1;
-}
-
+// One round per loop step, as for SHA-256: on 32-bit x86 each 64-bit
+// rotation is a handful of instructions, and eight unrolled rounds cost
+// about 6 KB of the self-extractor.
 void Sha512Compress(int64_t state[8], const uint8_t* block) {
   uint64_t w[16];
   for (int i = 0; i < 16; ++i) w[i] = LoadSha512Word(block + 8 * i);
   uint64_t a = uint64_t(state[0]), b = uint64_t(state[1]), c = uint64_t(state[2]),
            d = uint64_t(state[3]), e = uint64_t(state[4]), f = uint64_t(state[5]),
            g = uint64_t(state[6]), h = uint64_t(state[7]);
-  for (int i = 0; i < 80; i += 8) {
+  for (int i = 0; i < 80; ++i) {
+    uint64_t* word = &w[i & 15];
     if (i >= 16) {
-      for (int k = 0; k < 8; ++k) Sha512Schedule(w, i + k);
+      uint64_t x = w[(i - 15) & 15], y = w[(i - 2) & 15];
+      *word += (SignedRor(x, 1) ^ SignedRor(x, 8) ^ Sar(x, 7)) + w[(i - 7) & 15] +
+               (SignedRor(y, 19) ^ SignedRor(y, 61) ^ Sar(y, 6));
     }
-    TVK_SHA512_ROUND(a, b, c, d, e, f, g, h, i);
-    TVK_SHA512_ROUND(h, a, b, c, d, e, f, g, i + 1);
-    TVK_SHA512_ROUND(g, h, a, b, c, d, e, f, i + 2);
-    TVK_SHA512_ROUND(f, g, h, a, b, c, d, e, i + 3);
-    TVK_SHA512_ROUND(e, f, g, h, a, b, c, d, i + 4);
-    TVK_SHA512_ROUND(d, e, f, g, h, a, b, c, i + 5);
-    TVK_SHA512_ROUND(c, d, e, f, g, h, a, b, i + 6);
-    TVK_SHA512_ROUND(b, c, d, e, f, g, h, a, i + 7);
+    uint64_t t1 = h + (SignedRor(e, 14) ^ SignedRor(e, 18) ^ SignedRor(e, 41)) +
+                  (g ^ (e & (f ^ g))) + kSha512K[i] + *word;
+    uint64_t t2 = (SignedRor(a, 28) ^ SignedRor(a, 34) ^ SignedRor(a, 39)) +
+                  ((a & b) | (c & (a | b)));
+    NextRound(a, b, c, d, e, f, g, h, t1, t2);
   }
   state[0] = int64_t(uint64_t(state[0]) + a);
   state[1] = int64_t(uint64_t(state[1]) + b);
@@ -253,8 +236,6 @@ void Sha512Compress(int64_t state[8], const uint8_t* block) {
   state[7] = int64_t(uint64_t(state[7]) + h);
   SecureZero(w, sizeof w);
 }
-
-#undef TVK_SHA512_ROUND
 
 // Shared block feeding: fill the partial block, then compress whole blocks
 // straight from the caller's data, then keep the tail.

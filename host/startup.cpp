@@ -1,7 +1,6 @@
 // Start-up: payload, language text, settings, derived options.
 #include "host/startup.h"
 
-#include <stdio.h>
 #include <string.h>
 #include <time.h>
 
@@ -62,10 +61,13 @@ void DefaultShow(int, const char* text) {
 #if defined(_WIN32)
   MessageBoxA(nullptr, text, "Error", MB_OK | MB_ICONWARNING);
 #else
-  fputs("Error\n\n", stdout);
-  fputs(text, stdout);
-  fputs("\n", stdout);
-  fflush(stdout);
+  // Straight to descriptor 1 (a POSIX file handle is its descriptor):
+  // through stdio, this fallback alone would link its buffering and flushing
+  // into the static program.
+  const FileHandle out = reinterpret_cast<FileHandle>(intptr_t{1});
+  FileWrite(out, "Error\n\n", 7);
+  FileWrite(out, text, static_cast<uint32_t>(strlen(text)));
+  FileWrite(out, "\n", 1);
 #endif
 }
 

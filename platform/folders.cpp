@@ -30,7 +30,7 @@ int MakeFolders(const char* path) {
   // The drive root (before the 2nd backslash), or the server and share of a
   // network path (before the 5th), exist or cannot be made. A path with no
   // root at all starts at its first component.
-  const uint32_t first = strstr(path, "\\\\") ? 5 : HasRoot(path) ? 2 : 1;
+  const uint32_t first = StrFindPair(path, '\\', '\\') ? 5 : HasRoot(path) ? 2 : 1;
   size_t len = strlen(path);
   if (len >= kPathSize) return 0;
   // A root alone (drive, share, "\\") exists or cannot be made.

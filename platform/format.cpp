@@ -37,16 +37,28 @@ void PutText(Out& out, const Conversion& shape, const char* s, int32_t n) {
   if (shape.left) out.Repeat(' ', shape.width - n);
 }
 
+// Divides *value by base (at most 16) in place and answers the remainder, a
+// 16-bit piece at a time: a 32-bit build then divides with its own
+// instruction rather than linking a 64-bit division routine.
+uint32_t DivideSmall(uint64_t* value, uint32_t base) {
+  uint64_t quotient = 0;
+  uint32_t rest = 0;
+  for (int shift = 48; shift >= 0; shift -= 16) {
+    const uint32_t part = rest << 16 | (static_cast<uint32_t>(*value >> shift) & 0xFFFF);
+    quotient = quotient << 16 | part / base;
+    rest = part % base;
+  }
+  *value = quotient;
+  return rest;
+}
+
 void PutNumber(Out& out, const Conversion& shape, uint64_t value, bool negative, uint32_t base,
                bool upper, bool isSigned) {
   char digits[24];
   int32_t n = 0;
   const char* set = upper ? "0123456789ABCDEF" : "0123456789abcdef";
   if (value == 0 && shape.precision != 0) digits[n++] = '0';
-  while (value) {
-    digits[n++] = set[value % base];
-    value /= base;
-  }
+  while (value) digits[n++] = set[DivideSmall(&value, base)];
   // Plus and space flags only apply to signed conversions.
   char sign = negative ? '-' : !isSigned ? 0 : shape.plus ? '+' : shape.space ? ' ' : 0;
   const char* prefix = (shape.alt && base == 16 && n && !(n == 1 && digits[0] == '0'))

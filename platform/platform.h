@@ -249,6 +249,10 @@ int FromSystemPath(const char* systemPath, char* out, uint32_t size);
 uint32_t StrCopy(char* dst, uint32_t size, const char* src);
 uint32_t StrCopyN(char* dst, uint32_t size, const char* src, uint32_t n);
 uint32_t StrAppend(char* dst, uint32_t size, const char* src);
+// Where `first` followed by `second` (not the terminator) starts in s, or
+// nullptr: every search the extractor makes is for two characters, and a
+// general substring search costs the static Linux program near 1 KB.
+const char* StrFindPair(const char* s, char first, char second);
 // The Windows build formats with the runtime's C99 printf, not the system's.
 #if defined(__MINGW32__)
 #define TVK_PRINTF_FORMAT(f, a) __attribute__((format(gnu_printf, f, a)))

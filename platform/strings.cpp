@@ -52,6 +52,13 @@ uint32_t StrAppend(char* dst, uint32_t size, const char* src) {
   return CopyBounded(dst + end, size - end, src, UINT32_MAX);
 }
 
+const char* StrFindPair(const char* s, char first, char second) {
+  for (; *s; ++s) {
+    if (s[0] == first && s[1] == second) return s;
+  }
+  return nullptr;
+}
+
 uint32_t StrFormatV(char* dst, uint32_t size, const char* format, va_list args) {
   if (!dst || !SizeValid(size)) return kStrInvalidArg;
   if (!format) {

@@ -12,7 +12,7 @@ constexpr uint64_t kTicksPerSecond = 10000000;  // FILETIME counts 100 ns
 constexpr int64_t kDaysFrom1601To1970 = 134774;
 constexpr uint64_t kUnixEpochTicks = 116444736000000000ull;
 
-int64_t DaysFromCivil(int64_t y, int m, int d);  // days since 1970-01-01
+int32_t DaysFromCivil(uint32_t y, int m, int d);  // days since 1970-01-01; y >= 1
 void CivilFromDays(int64_t days, int64_t* y, int* m, int* d);
 uint64_t FileTimeValue(const FileTime* ft);
 void SetFileTimeValue(FileTime* ft, uint64_t value);

@@ -6,9 +6,9 @@ namespace tvk {
 
 namespace {
 
-bool IsLeap(int64_t y) { return (y % 4 == 0 && y % 100 != 0) || y % 400 == 0; }
+bool IsLeap(uint32_t y) { return (y % 4 == 0 && y % 100 != 0) || y % 400 == 0; }
 
-int DaysInMonth(int64_t y, int m) {
+int DaysInMonth(uint32_t y, int m) {
   static const uint8_t kDays[12] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
   return m == 2 && IsLeap(y) ? 29 : kDays[m - 1];
 }
@@ -16,13 +16,15 @@ int DaysInMonth(int64_t y, int m) {
 }  // namespace
 
 // Days since 1970-01-01 of a proleptic Gregorian date (eras of 400 years).
-int64_t DaysFromCivil(int64_t y, int m, int d) {
+// Years from 1 on only, in 32-bit arithmetic: 64-bit divisions would link
+// the 32-bit Windows program's division routines for this alone.
+int32_t DaysFromCivil(uint32_t y, int m, int d) {
   y -= m <= 2;
-  const int64_t era = (y >= 0 ? y : y - 399) / 400;
-  const int64_t yoe = y - era * 400;
-  const int64_t doy = (153 * (m + (m > 2 ? -3 : 9)) + 2) / 5 + d - 1;
-  const int64_t doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
-  return era * 146097 + doe - 719468;
+  const uint32_t era = y / 400;
+  const uint32_t yoe = y - era * 400;
+  const uint32_t doy = static_cast<uint32_t>((153 * (m + (m > 2 ? -3 : 9)) + 2) / 5 + d - 1);
+  const uint32_t doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
+  return static_cast<int32_t>(era * 146097 + doe) - 719468;
 }
 
 void CivilFromDays(int64_t z, int64_t* y, int* m, int* d) {
@@ -52,7 +54,7 @@ int CalendarToFileTime(const CalendarTime* c, uint32_t ticks, FileTime* out) {
       c->second > 59 || ticks >= kTicksPerSecond) {
     return 0;
   }
-  int64_t days = DaysFromCivil(c->year, c->month, c->day) + kDaysFrom1601To1970;
+  int64_t days = int64_t{DaysFromCivil(c->year, c->month, c->day)} + kDaysFrom1601To1970;
   uint64_t seconds = static_cast<uint64_t>(days) * 86400 + c->hour * 3600u + c->minute * 60u + c->second;
   SetFileTimeValue(out, seconds * kTicksPerSecond + ticks);
   return 1;

@@ -74,6 +74,15 @@ TEST(Sha256, StandardValuesExceptAtLength55Mod64) {
   EXPECT_EQ(Sha256Hex({}), "e3b0c44298fc1c149afbf4c8996fb92427ae41e4649b934ca495991b7852b855");
 }
 
+// Messages of two and of many blocks run the message schedule through every
+// round; the short values above barely reach it.
+TEST(Sha256, StandardValuesOverSeveralBlocks) {
+  EXPECT_EQ(Sha256Hex(Bytes("abcdbcdecdefdefgefghfghighijhijkijkljklmklmnlmnomnopnopq")),
+            "248d6a61d20638b8e5c026930c3e6039a33ce45964ff2167f6ecedd419db06c1");
+  EXPECT_EQ(Sha256Hex(As(1000000)),
+            "cdc76e5c9914fb9281a1c7e284d73e67f1809a48a497200e046d39ccc7112cd0");
+}
+
 TEST(Sha256, OfBufferRefusesEmptyInputAndKeepsTheDigest) {
   uint8_t d[32];
   memset(d, 0x5A, sizeof d);
@@ -96,6 +105,16 @@ TEST(Sha512, SignedWordVariantValues) {
   EXPECT_EQ(Sha512Hex(As(111)),
             "c219f54effffffff395c272d6e4144fdad58bcf8ffffffff7bbe35910724162d"
             "5915cf1478e349a2bfb5473effffffff1857a4f76e2aba8c317e0c5c271abde5");
+}
+
+TEST(Sha512, SignedWordVariantOverSeveralBlocks) {
+  EXPECT_EQ(Sha512Hex(Bytes("abcdefghbcdefghicdefghijdefghijkefghijklfghijklmghijklmn"
+                            "hijklmnoijklmnopjklmnopqklmnopqrlmnopqrsmnopqrstnopqrstu")),
+            "2c310f9593e849d97df56019f4a66998c71b3e72ffffffff64eea4535a8d3670"
+            "69aa84463999fc575a9c67eda651c834107f053411c2f57356c9f3de413c9efc");
+  EXPECT_EQ(Sha512Hex(As(1000000)),
+            "f481cbafffffffff920f20e1ffffffff099c5f5711a0bf6e2337bb83db09f2be"
+            "ae197dceffffffff45471a6ae9974bd8332f8698bc6f2d6d3da4adfc39f4d6bb");
 }
 
 TEST(Sha512, WordsWithTheTopBitSetEndInFourFfBytes) {

@@ -237,6 +237,29 @@ TEST_F(StartupTest, StartupErrorTexts) {
   EXPECT_EQ(tvk::StartupErrorText(28001), nullptr);
 }
 
+#if !defined(_WIN32)
+// Without a front end's way of showing, the text reaches standard output
+// whole, with its heading.
+TEST_F(StartupTest, DefaultShowWritesToStandardOutput) {
+  int fds[2];
+  ASSERT_EQ(pipe(fds), 0);
+  fflush(stdout);
+  const int saved = dup(1);
+  ASSERT_GE(saved, 0);
+  dup2(fds[1], 1);
+  tvk::SetStartupErrorShow(nullptr);
+  tvk::ShowStartupError(7);
+  dup2(saved, 1);
+  close(saved);
+  close(fds[1]);
+  std::string shown;
+  char chunk[128];
+  for (ssize_t n; (n = read(fds[0], chunk, sizeof chunk)) > 0;) shown.append(chunk, size_t(n));
+  close(fds[0]);
+  EXPECT_EQ(shown, "Error\n\nZuwenig Speicher.\n\nInsufficient memory.\n");
+}
+#endif
+
 TEST_F(StartupTest, UnusableTempFolderGivesErrorFive) {
   std::vector<uint8_t> sfx = BuildSfx(MakeLanguage(), Settings{});
   fs::path p = Write(sfx);

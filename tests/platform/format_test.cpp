@@ -59,6 +59,18 @@ TEST(Format, IntegersMatchTheCLibraryOverFlagsWidthsAndPrecisions) {
 }
 #endif
 
+// The ends of the 64-bit range, in every base (no C library as oracle, so
+// that the Windows build checks them too).
+TEST(Format, SixtyFourBitExtremes) {
+  EXPECT_EQ("18446744073709551615", Ours("%llu", 18446744073709551615ull));
+  EXPECT_EQ("ffffffffffffffff", Ours("%llx", 18446744073709551615ull));
+  EXPECT_EQ("1777777777777777777777", Ours("%llo", 18446744073709551615ull));
+  EXPECT_EQ("123456789ABCDEF0", Ours("%llX", 0x123456789ABCDEF0ull));
+  EXPECT_EQ("-9223372036854775808", Ours("%lld", -9223372036854775807ll - 1));
+  EXPECT_EQ("9223372036854775807", Ours("%lld", 9223372036854775807ll));
+  EXPECT_EQ("4294967296", Ours("%llu", 4294967296ull));
+}
+
 TEST(Format, StringsCharactersAndPercent) {
   EXPECT_EQ("Liesmich.rtf (45 %)", Ours("%s (%ld %%)", "Liesmich.rtf", 45L));
   EXPECT_EQ("[  abc][ab   ][a]", Ours("[%5s][%-5.2s][%.1s]", "abc", "abc", "abc"));

@@ -44,6 +44,17 @@ TEST(BoundedStrings, CopyNReadsNoFurtherThanN) {
   EXPECT_EQ(tvk::StrCopyN(buf, 3, "abcdef", 2), tvk::kStrOk);
 }
 
+TEST(BoundedStrings, FindPairFindsTheFirstAdjacentPair) {
+  const char* text = "a.b..c..";
+  EXPECT_EQ(tvk::StrFindPair(text, '.', '.'), text + 3);
+  EXPECT_EQ(tvk::StrFindPair(text + 4, '.', '.'), text + 6);
+  EXPECT_EQ(tvk::StrFindPair(text + 7, '.', '.'), nullptr);  // one dot before the end
+  EXPECT_EQ(tvk::StrFindPair("", '.', '.'), nullptr);
+  const char* lines = "one\rtwo\r\nthree";
+  EXPECT_EQ(tvk::StrFindPair(lines, '\r', '\n'), lines + 7);
+  EXPECT_EQ(tvk::StrFindPair("\n\r", '\r', '\n'), nullptr);  // order matters
+}
+
 TEST(BoundedStrings, Append) {
   char buf[8] = "abc";
   EXPECT_EQ(tvk::StrAppend(buf, sizeof(buf), "def"), tvk::kStrOk);

@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 
 #include "platform/platform.h"
+#include "platform/time_math.h"
 
 namespace {
 
@@ -41,6 +42,40 @@ TEST(Times, DosStampsToFileTimes) {
   EXPECT_EQ(tvk::DosToFileTime(DosDate(2023, 4, 1), DosTime(24, 0, 0), &ft), 0);
   EXPECT_EQ(tvk::DosToFileTime(DosDate(2023, 4, 1), DosTime(0, 60, 0), &ft), 0);
   EXPECT_EQ(tvk::DosToFileTime(DosDate(2023, 4, 1), DosTime(0, 0, 60), &ft), 0);
+}
+
+// The whole range a calendar record can name: the first day of 1601 is tick
+// 0, the century rules decide the leap days, and every date comes back from
+// its FILETIME unchanged.
+TEST(Times, CalendarDatesOverTheWholeRange) {
+  tvk::FileTime ft;
+  tvk::CalendarTime c{1601, 1, 1, 0, 0, 0};
+  ASSERT_EQ(tvk::CalendarToFileTime(&c, 0, &ft), 1);
+  EXPECT_EQ(Ticks(ft), 0u);
+  c = {1600, 12, 31, 23, 59, 59};
+  EXPECT_EQ(tvk::CalendarToFileTime(&c, 0, &ft), 0);
+  for (uint16_t year : {1700, 1900, 2100, 30100}) {
+    c = {year, 2, 29, 0, 0, 0};
+    EXPECT_EQ(tvk::CalendarToFileTime(&c, 0, &ft), 0) << year;
+  }
+  for (uint16_t year : {1604, 2000, 2400, 30800}) {
+    c = {year, 2, 29, 0, 0, 0};
+    EXPECT_EQ(tvk::CalendarToFileTime(&c, 0, &ft), 1) << year;
+  }
+  const uint16_t days[] = {1, 28, 29, 30, 31};
+  for (uint32_t year = 1601; year <= 30827; year += year < 2500 ? 1 : 97) {
+    for (uint16_t month = 1; month <= 12; ++month) {
+      for (uint16_t day : days) {
+        tvk::CalendarTime in{uint16_t(year), month, day, 23, 59, 59}, out{};
+        if (!tvk::CalendarToFileTime(&in, 0, &ft)) continue;
+        ASSERT_EQ(tvk::FileTimeToCalendar(&ft, &out), 1) << year << "-" << month << "-" << day;
+        ASSERT_EQ(out.year, in.year);
+        ASSERT_EQ(out.month, in.month);
+        ASSERT_EQ(out.day, in.day);
+        ASSERT_EQ(out.second, 59);
+      }
+    }
+  }
 }
 
 TEST(Times, RoundTripsAndCalendar) {

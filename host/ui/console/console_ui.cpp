@@ -350,7 +350,7 @@ void ConsoleUi::PrintIndented(const char* text) {
   char line[kPathSize];
   const char* p = text ? text : "";
   do {
-    const char* end = strstr(p, "\r\n");
+    const char* end = StrFindPair(p, '\r', '\n');
     size_t n = end ? static_cast<size_t>(end - p) : strlen(p);
     StrCopyN(line, sizeof line, p, static_cast<uint32_t>(n < sizeof line ? n : sizeof line - 1));
     Print("  ");
