@@ -33,10 +33,28 @@ tvk_ensure_packages() {
     dpkg --print-foreign-architectures | grep -q i386 || dpkg --add-architecture i386 ;;
   esac
   export DEBIAN_FRONTEND=noninteractive
-  apt-get update -q >/dev/null && apt-get install -y -q $missing >/dev/null || {
+  # Mirrors are sometimes caught mid-sync ("File has unexpected size"): a
+  # failed index or download is tried again after a pause, and an index
+  # that still fails does not stop an install the others can serve.
+  local try installed=0
+  for try in 1 2 3; do
+    apt-get update -q >/dev/null && break
+    echo "apt-get update failed (try $try of 3)" >&2
+    sleep $((try * 15))
+  done
+  for try in 1 2 3; do
+    if apt-get install -y -q $missing >/dev/null; then
+      installed=1
+      break
+    fi
+    echo "apt-get install failed (try $try of 3)" >&2
+    sleep $((try * 15))
+    apt-get update -q >/dev/null
+  done
+  if [ $installed = 0 ]; then
     echo "apt-get could not install:$missing" >&2
     return 1
-  }
+  fi
   missing=$(tvk_missing_packages)
   if [ -n "$missing" ]; then
     echo "Still missing after installing:$missing" >&2
